@@ -1,0 +1,11 @@
+# Every dependency comes from Debian 12's packages (scripts/setup.sh installs them).
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavutil libswscale)
+if(REFRAME_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+if(REFRAME_BUILD_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, running and testing Reframe needs.
+# Quick when everything is there already: apt is only called for missing packages.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config clang
+  qt6-base-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
+  xvfb xauth xdotool openbox x11-utils imagemagick
+  ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-good
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
