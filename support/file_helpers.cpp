@@ -1,0 +1,110 @@
+#include "support/file_helpers.h"
+
+#include "support/unicode_text.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+std::u16string CurrentDirectory() {
+    std::vector<char> buffer(4096);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    std::u16string directory = FromUtf8(buffer.data());
+    if (!directory.empty() && directory.back() != u'/') directory.push_back(u'/');
+    return directory;
+}
+
+int RemoveFile(const std::u16string& path) {
+    if (path.empty()) return 0;
+    return unlink(ToUtf8(path).c_str()) == 0 ? 1 : 0;
+}
+
+namespace {
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool CopyContents(int from, int to) {
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = read(from, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (got == 0) return true;
+        if (!WriteAll(to, buffer.data(), static_cast<size_t>(got))) return false;
+    }
+}
+
+// Moves a regular file to another file system. The target is created exclusively, so an
+// existing file is never overwritten, and it is only kept once the source is gone.
+int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
+    const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (source < 0) return 0;
+    struct stat info {};
+    if (fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(source);
+        return 0;
+    }
+    const int target = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (target < 0) {
+        close(source);
+        return 0;
+    }
+    // A rename keeps the permissions and the modification time; so does this move.
+    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    bool ok = CopyContents(source, target) && fchmod(target, info.st_mode & 07777) == 0 &&
+              futimens(target, times) == 0 && fsync(target) == 0;
+    ok = close(target) == 0 && ok;
+    close(source);
+    if (ok && unlink(from.c_str()) == 0) return 1;
+    unlink(to.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int RenameFileTo(const std::u16string& oldPath, const std::u16string& newPath) {
+    if (oldPath.empty() || newPath.empty()) return 0;
+    const std::string from = ToUtf8(oldPath);
+    const std::string to = ToUtf8(newPath);
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 1;
+    if (errno == EXDEV) return MoveAcrossFileSystems(from, to);
+    if (errno == EINVAL) {
+        // The file system cannot rename without replacing; a hard link fails on an existing
+        // name just the same.
+        if (link(from.c_str(), to.c_str()) != 0) {
+            return errno == EXDEV ? MoveAcrossFileSystems(from, to) : 0;
+        }
+        if (unlink(from.c_str()) == 0) return 1;
+        unlink(to.c_str());
+    }
+    return 0;
+}
+
+void Pause(int32_t milliseconds) {
+    if (milliseconds <= 0) return;
+    struct timespec remaining {};
+    remaining.tv_sec = milliseconds / 1000;
+    remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}

@@ -1,0 +1,22 @@
+// File and process-environment operations the shell uses: the current directory, deleting
+// and renaming files, and pausing the thread. Paths are UTF-16 and cross to the OS as UTF-8.
+// Failures show only in the result (0 or an empty text).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The current working directory ending in '/', or empty when it cannot be read.
+std::u16string CurrentDirectory();
+
+// Deletes the file at path: non-zero on success, else 0. An empty path gives 0.
+int RemoveFile(const std::u16string& path);
+
+// Gives the file oldPath the name newPath, in the same or another directory or file system.
+// Never replaces an existing newPath. Across file systems the file is copied, synced and then
+// the original deleted; if any step fails the copy is removed and the original kept.
+// Non-zero when the file now bears the new name, else 0. An empty path on either side gives 0.
+int RenameFileTo(const std::u16string& oldPath, const std::u16string& newPath);
+
+// Sleeps the calling thread for the given time, resuming after signals. 0 or less: no wait.
+void Pause(int32_t milliseconds);

@@ -1,0 +1,28 @@
+// The tool's own start: the command-line parameters handed out one per call, the rule that
+// splits one command-line text into tokens, and the path of the running executable.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// How many parameters NextParameter has returned so far. Only NextParameter raises it.
+extern int32_t parametersTaken;
+
+// Keeps the arguments after the program's own name (argv[0]), converted from UTF-8, for
+// NextParameter. main() calls it once before anything asks for a parameter.
+void SetProgramArguments(int argc, char** argv);
+
+// The next parameter, or an empty text once all have been taken. An empty argument counts
+// as a parameter of its own.
+std::u16string NextParameter();
+
+// Splits a command-line text into its tokens, the program name first. Tokens are separated
+// by runs of spaces (tabs are ordinary characters). A token that starts with a double quote
+// runs to the next double quote or the end, without the quotes, and whatever follows the
+// closing quote starts a new token. There are no escapes: "" is an empty token and a quote
+// inside an unquoted token belongs to it.
+std::vector<std::u16string> SplitCommandLine(const std::u16string& commandLine);
+
+// The full path of the running executable, or empty when the OS will not tell.
+std::u16string OwnExecutablePath();
