@@ -71,8 +71,10 @@ int32_t TextFitsControl(const QWidget* control, const QFont& font) {
   const QSize room = TextRoom(control, font);
   const QString text = TextOf(control);
   if (qobject_cast<const QLineEdit*>(control) != nullptr) {
-    // A field scrolls sideways; only its line height has to fit.
-    return metrics.height() <= room.height() ? 1 : 0;
+    // A field scrolls sideways; only the glyphs' height, from capitals to descenders, has
+    // to fit (the font's line box is taller than that).
+    const QRect glyphs = metrics.tightBoundingRect(QStringLiteral("HÁgjpqy|/"));
+    return glyphs.height() <= room.height() ? 1 : 0;
   }
   if (const auto* label = qobject_cast<const QLabel*>(control); label && label->wordWrap()) {
     const QRect needed =
@@ -85,8 +87,15 @@ int32_t TextFitsControl(const QWidget* control, const QFont& font) {
 
 void FitControlFont(QWidget* control) {
   QFont font = Toolkit().controlFont;
-  while (font.pixelSize() > SMALLEST_FONT_PIXELS && TextFitsControl(control, font) == 0) {
-    font.setPixelSize(font.pixelSize() - 1);
+  if (TextFitsControl(control, font) == 0) {
+    // First the narrow cut of a like face at the same size, so that the text keeps its
+    // height; only then smaller sizes.
+    font.setFamilies({QStringLiteral("Nimbus Sans Narrow"), QStringLiteral("Liberation Sans Narrow"),
+                      QStringLiteral("Arial Narrow"), QStringLiteral("DejaVu Sans Condensed"),
+                      QApplication::font().family()});
+    while (font.pixelSize() > SMALLEST_FONT_PIXELS && TextFitsControl(control, font) == 0) {
+      font.setPixelSize(font.pixelSize() - 1);
+    }
   }
   control->setFont(font);
 }

@@ -97,7 +97,7 @@ WindowHandleType AddLabel(int32_t number, int32_t x, int32_t y, int32_t width, i
   auto* label = new QLabel(parent);
   label->setTextFormat(Qt::PlainText);
   label->setWordWrap(true);
-  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   label->setText(ToQt(text));
   WindowHandleType handle = EnterControl(number, label, LABEL_KIND, x, y, width, height);
   FitControlFont(label);

@@ -1,0 +1,28 @@
+#include "app/start_up.h"
+
+#include "app/event_loop.h"
+#include "app/main_window.h"
+#include "app/shell_state.h"
+#include "ui/requesters.h"
+#include "ui/window_toolkit.h"
+
+ShellState Shell;
+
+void StartUpShell() {
+  Shell = ShellState{};
+  InitWindows();
+  InitControls();
+  InitRequesters();
+}
+
+void ShutDownShell() {
+  FreeControls();
+  CloseAllWindows();
+}
+
+int32_t RunShell() {
+  StartUpShell();
+  if (BuildMainWindow() != nullptr) RunEventLoop();
+  ShutDownShell();
+  return 0;
+}

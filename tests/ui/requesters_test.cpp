@@ -1,0 +1,143 @@
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+
+#include "toolkit_test_support.h"
+#include "ui/requester_test_seam.h"
+#include "ui/requesters.h"
+
+namespace {
+
+using Requesters = ToolkitTest;
+
+// Runs `answer` on the dialog once it is up, from inside its own modal loop.
+void WhenDialogOpens(std::function<void(QWidget*)> answer) {
+  auto* poll = new QTimer();
+  QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (dialog == nullptr || !dialog->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    answer(dialog);
+  });
+  poll->start(20);
+}
+
+// What the user does when typing a name into the dialog's name field.
+void TypeFileName(QFileDialog* dialog, const QString& name) {
+  auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  ASSERT_NE(field, nullptr);
+  field->setText(name);
+}
+
+TEST_F(Requesters, OpenDialogStartsInTheFolderWithTheNameAndFilters) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString before = QDir::currentPath();
+  const std::u16string defaultPath = (folder.path() + QStringLiteral("/clip.avi")).toStdU16String();
+  QString seenFolder, seenFilter;
+  QStringList seenFilters;
+  bool modal = false;
+  WhenDialogOpens([&](QWidget* widget) {
+    auto* dialog = qobject_cast<QFileDialog*>(widget);
+    ASSERT_NE(dialog, nullptr);
+    modal = dialog->isModal();
+    seenFolder = dialog->directory().absolutePath();
+    seenFilters = dialog->nameFilters();
+    seenFilter = dialog->selectedNameFilter();
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Source"));
+    EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    EXPECT_TRUE(dialog->defaultSuffix().isEmpty());
+    // A name that does not exist yet, in a folder that does, is accepted.
+    TypeFileName(dialog, QStringLiteral("new.avi"));
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  const std::u16string chosen = AskOpenFile(u"Source", defaultPath, u"AVI|*.avi|All Files|*.*", 1);
+  EXPECT_TRUE(modal);
+  EXPECT_EQ(seenFolder, QDir(folder.path()).absolutePath());
+  EXPECT_EQ(seenFilters, (QStringList{QStringLiteral("AVI (*.[aA][vV][iI])"), QStringLiteral("All Files (*)")}));
+  EXPECT_TRUE(seenFilter.startsWith(QStringLiteral("All Files"))) << seenFilter.toStdString();
+  EXPECT_EQ(QString::fromStdU16String(chosen), folder.path() + QStringLiteral("/new.avi"));
+  EXPECT_EQ(QDir::currentPath(), before) << "the dialog must leave the working folder alone";
+}
+
+TEST_F(Requesters, SaveDialogReturnsAnExistingFileWithoutAskingAndAddsNoExtension) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  QFile existing(folder.path() + QStringLiteral("/old.avi"));
+  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+  existing.close();
+  const std::u16string defaultPath = (folder.path() + QStringLiteral("/old.avi")).toStdU16String();
+  WhenDialogOpens([](QWidget* widget) {
+    auto* dialog = qobject_cast<QFileDialog*>(widget);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+    static_cast<QDialog*>(dialog)->accept();  // with the name it was opened with
+  });
+  EXPECT_EQ(QString::fromStdU16String(AskSaveFile(u"Destination", defaultPath, u"AVI|*.avi|All Files|*.*", 0)),
+            folder.path() + QStringLiteral("/old.avi"));
+  WhenDialogOpens([](QWidget* widget) {
+    auto* dialog = qobject_cast<QFileDialog*>(widget);
+    ASSERT_NE(dialog, nullptr);
+    TypeFileName(dialog, QStringLiteral("plain"));
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  EXPECT_EQ(QString::fromStdU16String(AskSaveFile(u"Destination", defaultPath, u"AVI|*.avi|All Files|*.*", 0)),
+            folder.path() + QStringLiteral("/plain"));
+}
+
+TEST_F(Requesters, CancelGivesEmptyText) {
+  WhenDialogOpens([](QWidget* widget) { static_cast<QDialog*>(widget)->reject(); });
+  EXPECT_EQ(AskOpenFile(u"Source", u"/tmp/x.avi", u"AVI|*.avi|All Files|*.*", 0), u"");
+  WhenDialogOpens([](QWidget* widget) { static_cast<QDialog*>(widget)->reject(); });
+  EXPECT_EQ(AskSaveFile(u"Destination", u"", u"", 0), u"");
+}
+
+TEST_F(Requesters, MessageBoxHasTitleTextOneOkButtonAndNoIcon) {
+  QString title, text;
+  int buttons = 0;
+  QMessageBox::Icon icon = QMessageBox::Warning;
+  WhenDialogOpens([&](QWidget* widget) {
+    auto* box = qobject_cast<QMessageBox*>(widget);
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    buttons = static_cast<int>(box->buttons().size());
+    box->button(QMessageBox::Ok)->click();
+  });
+  EXPECT_EQ(ShowMessage(u"ERROR", u"Not a valid avi file!"), IDOK);
+  EXPECT_EQ(title, QStringLiteral("ERROR"));
+  EXPECT_EQ(text, QStringLiteral("Not a valid avi file!"));
+  EXPECT_EQ(icon, QMessageBox::NoIcon);
+  EXPECT_EQ(buttons, 1);
+}
+
+FileRequest lastRequest;
+std::u16string AnswerWithFixedPath(const FileRequest& request) {
+  lastRequest = request;
+  return u"/chosen/by/test.avi";
+}
+int32_t messagesSeen = 0;
+int32_t CountMessage(const std::u16string&, const std::u16string&) { return ++messagesSeen; }
+
+TEST_F(Requesters, OverrideStandsInForTheUser) {
+  SetRequesterOverrideForTests(AnswerWithFixedPath, CountMessage);
+  EXPECT_EQ(AskSaveFile(u"Destination", u"/v/out.avi", u"AVI|*.avi", 0), u"/chosen/by/test.avi");
+  EXPECT_EQ(lastRequest.save, 1);
+  EXPECT_EQ(lastRequest.folder, u"/v");
+  EXPECT_EQ(lastRequest.fileName, u"out.avi");
+  EXPECT_EQ(ShowMessage(u"a", u"b"), 1);
+  EXPECT_EQ(messagesSeen, 1);
+  SetRequesterOverrideForTests(nullptr, nullptr);
+}
+
+}  // namespace
