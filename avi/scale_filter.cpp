@@ -1,0 +1,127 @@
+// Per-axis tables for the row kernels: exact tap weights, rounded to fixed point so that every
+// destination pixel's weights still sum to exactly one.
+#include "avi/scale_filter.h"
+
+#include <algorithm>
+
+namespace {
+
+// Walks the taps of one destination pixel; `visit` gets (pixel, numerator) for each tap and
+// the result is the denominator. Kept as a template so the tap count is not bounded.
+template <typename Visit>
+int64_t ForEachTap(int64_t source, int64_t destination, int64_t d, Visit visit) {
+    if (source == destination) {
+        visit(d, 1);
+        return 1;
+    }
+    if (destination < source) {
+        // Area average in units where destination pixel d spans [d * source, (d + 1) * source)
+        // and source pixel k spans [k * destination, (k + 1) * destination).
+        const int64_t begin = d * source;
+        const int64_t end = begin + source;
+        for (int64_t k = begin / destination; k * destination < end; ++k) {
+            visit(k, std::min(end, (k + 1) * destination) - std::max(begin, k * destination));
+        }
+        return source;
+    }
+    // Bilinear at position / (2 * destination), clamped to the edge pixels.
+    const int64_t position = (2 * d + 1) * source - destination;
+    const int64_t scale = 2 * destination;
+    if (position <= 0) {
+        visit(0, 1);
+        return 1;
+    }
+    const int64_t k = position / scale;
+    if (k >= source - 1) {
+        visit(source - 1, 1);
+        return 1;
+    }
+    visit(k, scale - position % scale);
+    visit(k + 1, position % scale);
+    return scale;
+}
+
+// Rounds a running total of numerators to fixed point; differences of consecutive results are
+// the tap weights, so they sum to exactly 1 << bits and each is off by less than one unit.
+int64_t RoundedShare(int64_t cumulative, int64_t denominator, int bits) {
+    return ((cumulative << (bits + 1)) + denominator) / (2 * denominator);
+}
+
+}  // namespace
+
+void BuildAveragingFilter(int32_t source, int32_t destination, ScaleFilter& f) {
+    f.sourceSize = source;
+    f.destinationSize = destination;
+    f.start.assign(destination, 0);
+    f.count.assign(destination, 0);
+    f.maxTaps = 0;
+    for (int64_t d = 0; d < destination; ++d) {
+        bool first = true;
+        ForEachTap(source, destination, d, [&](int64_t k, int64_t) {
+            if (first) f.start[d] = static_cast<int32_t>(k);
+            first = false;
+            ++f.count[d];
+        });
+        f.maxTaps = std::max(f.maxTaps, f.count[d]);
+    }
+    f.wide = f.maxTaps > SCALE_MAX_NARROW_TAPS;
+    const size_t stride = f.maxTaps;
+    f.weight14.assign(f.wide ? 0 : stride * destination, 0);
+    f.weightWide.assign(f.wide ? stride * destination : 0, 0);
+
+    f.pairSteps = (f.maxTaps + 1) / 2;
+    const int32_t window = 2 * f.pairSteps;
+    f.paired = !f.wide && source >= window;
+    f.pairStart.assign(f.paired ? destination : 0, 0);
+    f.pairWeight.assign(f.paired ? static_cast<size_t>(window) * destination : 0, 0);
+    f.secondWeight15.assign(f.paired && window == 2 ? destination : 0, 0);
+
+    for (int64_t d = 0; d < destination; ++d) {
+        int64_t cumulative = 0, previous14 = 0, previousWide = 0;
+        int t = 0;
+        const int64_t denominator = ForEachTap(source, destination, d, [](int64_t, int64_t) {});
+        const int32_t pairStart = f.paired ? std::min(f.start[d], source - window) : 0;
+        if (f.paired) f.pairStart[d] = pairStart;
+        ForEachTap(source, destination, d, [&](int64_t k, int64_t numerator) {
+            cumulative += numerator;
+            if (f.wide) {
+                const int64_t now = RoundedShare(cumulative, denominator, SCALE_WIDE_WEIGHT_BITS);
+                f.weightWide[d * stride + t] = static_cast<int32_t>(now - previousWide);
+                previousWide = now;
+            } else {
+                const int64_t now = RoundedShare(cumulative, denominator, SCALE_WEIGHT_BITS);
+                const auto w = static_cast<int16_t>(now - previous14);
+                previous14 = now;
+                f.weight14[d * stride + t] = w;
+                if (f.paired) {
+                    f.pairWeight[d * window + (k - pairStart)] = w;
+                    if (window == 2 && k == pairStart + 1) {
+                        const int64_t w15 = (numerator * 65536 + denominator) / (2 * denominator);
+                        f.secondWeight15[d] = static_cast<int16_t>(std::min<int64_t>(w15, 32767));
+                    }
+                }
+            }
+            ++t;
+        });
+    }
+    if (!f.paired) return;
+    f.pairOffset.assign(static_cast<size_t>(f.pairSteps) * destination, 0);
+    f.pairVector.assign(static_cast<size_t>(f.pairSteps) * destination * 8, 0);
+    for (int32_t s = 0; s < f.pairSteps; ++s) {
+        for (int64_t d = 0; d < destination; ++d) {
+            const size_t entry = static_cast<size_t>(s) * destination + d;
+            f.pairOffset[entry] = 3 * (f.pairStart[d] + 2 * s);
+            for (int lane = 0; lane < 4; ++lane) {
+                f.pairVector[entry * 8 + 2 * lane] = f.pairWeight[d * window + 2 * s];
+                f.pairVector[entry * 8 + 2 * lane + 1] = f.pairWeight[d * window + 2 * s + 1];
+            }
+        }
+    }
+}
+
+void BuildNearestMap(int32_t source, int32_t destination, std::vector<int32_t>& map) {
+    map.resize(destination);
+    for (int64_t d = 0; d < destination; ++d) {
+        map[d] = static_cast<int32_t>((2 * d + 1) * source / (2 * static_cast<int64_t>(destination)));
+    }
+}

@@ -1,0 +1,82 @@
+// Portable row kernels of the frame scaler: fixed point in plain C++, for any processor and
+// for the ends of rows that the vector kernels leave.
+#include <cstddef>
+#include <cstring>
+
+#include "avi/scale_rows.h"
+
+namespace {
+
+template <typename Weight, typename Sum, int Bits>
+void AverageAlongRow(const uint8_t* source, int16_t* destination, const ScaleFilter& f,
+                     const Weight* weights, int32_t begin, int32_t end) {
+    constexpr int shift = Bits - SCALE_FRACTION_BITS;
+    constexpr Sum half = Sum{1} << (shift - 1);
+    for (int32_t x = begin; x < end; ++x) {
+        const Weight* w = weights + static_cast<size_t>(x) * f.maxTaps;
+        const uint8_t* in = source + 3 * static_cast<ptrdiff_t>(f.start[x]);
+        Sum b = half, g = half, r = half;
+        for (int32_t t = 0; t < f.count[x]; ++t) {
+            b += static_cast<Sum>(w[t]) * in[3 * t];
+            g += static_cast<Sum>(w[t]) * in[3 * t + 1];
+            r += static_cast<Sum>(w[t]) * in[3 * t + 2];
+        }
+        destination[3 * x] = static_cast<int16_t>(b >> shift);
+        destination[3 * x + 1] = static_cast<int16_t>(g >> shift);
+        destination[3 * x + 2] = static_cast<int16_t>(r >> shift);
+    }
+}
+
+template <typename Weight, typename Sum, int Bits>
+void AverageAcrossRows(const int16_t* const* rows, const Weight* w, int32_t taps,
+                       uint8_t* destination, int32_t count) {
+    constexpr int shift = Bits + SCALE_FRACTION_BITS;
+    constexpr Sum half = Sum{1} << (shift - 1);
+    for (int32_t i = 0; i < count; ++i) {
+        Sum sum = half;
+        for (int32_t t = 0; t < taps; ++t) sum += static_cast<Sum>(w[t]) * rows[t][i];
+        const Sum value = sum >> shift;
+        destination[i] = static_cast<uint8_t>(value > 255 ? 255 : value);
+    }
+}
+
+}  // namespace
+
+// Copies whole pixels four bytes at a time; the fourth byte is rewritten by the next pixel,
+// and the last pixels, which could read or write past a row, go three bytes at a time.
+void ScaleRowNearest_C(const uint8_t* source, uint8_t* destination, const int32_t* map,
+                       int32_t width, int32_t sourceWidth) {
+    int32_t x = 0;
+    for (; x + 1 < width && map[x] + 1 < sourceWidth; ++x) {
+        std::memcpy(destination + 3 * static_cast<ptrdiff_t>(x),
+                    source + 3 * static_cast<ptrdiff_t>(map[x]), 4);
+    }
+    for (; x < width; ++x) {
+        std::memcpy(destination + 3 * static_cast<ptrdiff_t>(x),
+                    source + 3 * static_cast<ptrdiff_t>(map[x]), 3);
+    }
+}
+
+int32_t ScaleRowHorizontal_C(const uint8_t* source, int16_t* destination, const ScaleFilter& f,
+                             int32_t begin, int32_t end) {
+    if (f.wide) {
+        AverageAlongRow<int32_t, int64_t, SCALE_WIDE_WEIGHT_BITS>(source, destination, f,
+                                                                  f.weightWide.data(), begin, end);
+    } else {
+        AverageAlongRow<int16_t, int32_t, SCALE_WEIGHT_BITS>(source, destination, f,
+                                                             f.weight14.data(), begin, end);
+    }
+    return end - begin;
+}
+
+void ScaleRowVertical_C(const int16_t* const* rows, const ScaleFilter& f, int32_t d,
+                        uint8_t* destination, int32_t count) {
+    const size_t at = static_cast<size_t>(d) * f.maxTaps;
+    if (f.wide) {
+        AverageAcrossRows<int32_t, int64_t, SCALE_WIDE_WEIGHT_BITS>(rows, &f.weightWide[at],
+                                                                    f.count[d], destination, count);
+    } else {
+        AverageAcrossRows<int16_t, int32_t, SCALE_WEIGHT_BITS>(rows, &f.weight14[at], f.count[d],
+                                                               destination, count);
+    }
+}
