@@ -17,7 +17,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  for log in "$work"/*.log; do echo "--- $log" >&2; tail -n 30 "$log" >&2; done
+  exit 1
+}
+
+# libxkbcommon, which Qt uses on X11, hands strndup() buffers that are not NUL-terminated
+# (legal: strndup stops at the length). AddressSanitizer's strict string checks read past
+# the length and would stop the program before its window opens.
+if [ -n "${ASAN_OPTIONS:-}" ]; then export ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"; fi
 # Retries a command for up to about 10 seconds.
 eventually() {
   for _ in $(seq 100); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
