@@ -12,7 +12,7 @@ ctest_args=(--output-on-failure -j"$(nproc)" --timeout 900)
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREFRAME_BUILD_BENCH=ON
 (cd build && ctest "${ctest_args[@]}")
 
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DREFRAME_SANITIZE=ON
