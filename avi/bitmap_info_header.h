@@ -1,11 +1,13 @@
 // The 40-byte bitmap header that describes a device-independent bitmap, laid out and named
-// field for field as the platform writes it, so frames and stream formats can be copied as is.
+// field for field as the platform writes it. The AVI library owns the record; this header
+// stands in for it only in a tree that lacks that library.
 #pragma once
 
 #include <cstdint>
 
-#ifndef REFRAME_BITMAPINFOHEADER_DEFINED
-#define REFRAME_BITMAPINFOHEADER_DEFINED
+#if __has_include("avifile/avi_types.h")
+#include "avifile/avi_types.h"
+#else
 
 struct BITMAPINFOHEADER {
     uint32_t biSize;

@@ -13,6 +13,7 @@ namespace {
 struct Kernels {
     NearestRowFn nearest = ScaleRowNearest_C;
     HorizontalRowFn horizontal = nullptr;  // vector kernel for paired filters, or none
+    HorizontalRowFn horizontalTwoTap = nullptr;  // for two-tap filters, or none
     VerticalRowFn vertical = nullptr;      // vector kernel for paired filters, or none
 };
 
@@ -26,6 +27,7 @@ Kernels ChooseKernels(int level) {
     if (level >= SCALE_KERNELS_AVX2) {
         k.nearest = ScaleRowNearest_AVX2;
         k.horizontal = ScaleRowHorizontal_AVX2;
+        k.horizontalTwoTap = ScaleRowHorizontalTwoTap_AVX2;
         k.vertical = ScaleRowVertical_AVX2;
     }
 #else
@@ -55,11 +57,26 @@ void ScaleNearest(const ScaleJob& job, const Kernels& kernels) {
     }
 }
 
+// Every frame of a stream has the same sizes, so each thread keeps the tables of its last frame
+// (one per axis) instead of working them out again for each one.
+const ScaleFilter& AveragingFilter(int axis, int32_t source, int32_t destination) {
+    thread_local ScaleFilter last[2];
+    ScaleFilter& f = last[axis];
+    if (f.sourceSize == source && f.destinationSize == destination && !f.start.empty()) return f;
+    try {
+        BuildAveragingFilter(source, destination, f);
+    } catch (...) {
+        f = ScaleFilter{};  // never leave half-built tables for the next frame
+        throw;
+    }
+    return f;
+}
+
 void ScaleAveraged(const ScaleJob& job, const Kernels& kernels) {
-    ScaleFilter across, down;
-    BuildAveragingFilter(job.sourceWidth, job.destinationWidth, across);
-    BuildAveragingFilter(job.sourceHeight, job.destinationHeight, down);
-    const HorizontalRowFn horizontal = across.paired ? kernels.horizontal : nullptr;
+    const ScaleFilter& across = AveragingFilter(0, job.sourceWidth, job.destinationWidth);
+    const ScaleFilter& down = AveragingFilter(1, job.sourceHeight, job.destinationHeight);
+    HorizontalRowFn horizontal = across.paired ? kernels.horizontal : nullptr;
+    if (across.twoTap && kernels.horizontalTwoTap) horizontal = kernels.horizontalTwoTap;
     const VerticalRowFn vertical = down.paired && kernels.vertical ? kernels.vertical
                                                                    : ScaleRowVertical_C;
     const bool window = vertical != ScaleRowVertical_C;
@@ -67,8 +84,7 @@ void ScaleAveraged(const ScaleJob& job, const Kernels& kernels) {
     // Horizontally averaged source rows, kept in a ring: the rows one output row needs form a
     // window that only moves forward, so each source row is averaged once.
     const int32_t ringSize = window ? 2 * down.pairSteps : down.maxTaps;
-    const size_t rowValues = 3 * static_cast<size_t>(job.destinationWidth);
-    const size_t ringStride = rowValues + SCALE_ROW_SLACK;
+    const size_t ringStride = IntermediateValues(job.destinationWidth);
     std::vector<int16_t> ring(ringStride * ringSize);
     std::vector<int32_t> ringRow(ringSize, -1);
     std::vector<const int16_t*> rows(ringSize);
@@ -89,7 +105,7 @@ void ScaleAveraged(const ScaleJob& job, const Kernels& kernels) {
             rows[t] = line;
         }
         vertical(rows.data(), down, y, job.destination + y * job.destinationStride,
-                 static_cast<int32_t>(rowValues));
+                 job.destinationWidth);
     }
 }
 

@@ -47,6 +47,37 @@ int64_t RoundedShare(int64_t cumulative, int64_t denominator, int bits) {
     return ((cumulative << (bits + 1)) + denominator) / (2 * denominator);
 }
 
+// Two destination pixels share one 16-byte read when both pairs lie within it: the second
+// pixel's pair may start at most 3 pixels after the first's.
+void BuildTwoTapBlocks(ScaleFilter& f) {
+    const int32_t size = f.destinationSize;
+    f.twoTap = f.pairSteps == 1;
+    for (int32_t d = 1; f.twoTap && d < size; ++d) {
+        if ((d & 1) && f.pairStart[d] - f.pairStart[d - 1] > 3) f.twoTap = false;
+    }
+    if (!f.twoTap) return;
+    f.blockCount = ((size + 1) / 2 + 3) / 4 * 4;
+    f.blockOffset.assign(f.blockCount, 0);
+    f.blockFirst.assign(static_cast<size_t>(f.blockCount) * 16, -128);
+    f.blockSecond.assign(static_cast<size_t>(f.blockCount) * 16, -128);
+    f.blockFraction.assign(static_cast<size_t>(f.blockCount) * 8, 0);
+    for (int32_t j = 0; 2 * j < size; ++j) {
+        const size_t slot = BlockTableSlot(j);
+        const int32_t base = f.pairStart[2 * j];
+        f.blockOffset[slot] = 3 * base;
+        for (int half = 0; half < 2 && 2 * j + half < size; ++half) {
+            const int32_t d = 2 * j + half;
+            const int32_t at = 3 * (f.pairStart[d] - base);
+            for (int c = 0; c < 3; ++c) {
+                // Word lanes 4 * half + c: the byte into the low half, zero into the high half.
+                f.blockFirst[slot * 16 + 8 * half + 2 * c] = static_cast<int8_t>(at + c);
+                f.blockSecond[slot * 16 + 8 * half + 2 * c] = static_cast<int8_t>(at + 3 + c);
+                f.blockFraction[slot * 8 + 4 * half + c] = f.secondWeight15[d];
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void BuildAveragingFilter(int32_t source, int32_t destination, ScaleFilter& f) {
@@ -105,13 +136,16 @@ void BuildAveragingFilter(int32_t source, int32_t destination, ScaleFilter& f) {
         });
     }
     if (!f.paired) return;
-    f.pairOffset.assign(static_cast<size_t>(f.pairSteps) * destination, 0);
-    f.pairVector.assign(static_cast<size_t>(f.pairSteps) * destination * 8, 0);
+    BuildTwoTapBlocks(f);
+    f.pairStride = (destination + 7) / 8 * 8;
+    f.pairOffset.assign(static_cast<size_t>(f.pairSteps) * f.pairStride, 0);
+    f.pairVector.assign(static_cast<size_t>(f.pairSteps) * f.pairStride * 8, 0);
     for (int32_t s = 0; s < f.pairSteps; ++s) {
         for (int64_t d = 0; d < destination; ++d) {
-            const size_t entry = static_cast<size_t>(s) * destination + d;
+            const size_t entry =
+                static_cast<size_t>(s) * f.pairStride + PairTableSlot(static_cast<int32_t>(d));
             f.pairOffset[entry] = 3 * (f.pairStart[d] + 2 * s);
-            for (int lane = 0; lane < 4; ++lane) {
+            for (int lane = 0; lane < 3; ++lane) {
                 f.pairVector[entry * 8 + 2 * lane] = f.pairWeight[d * window + 2 * s];
                 f.pairVector[entry * 8 + 2 * lane + 1] = f.pairWeight[d * window + 2 * s + 1];
             }

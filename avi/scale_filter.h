@@ -36,13 +36,37 @@ struct ScaleFilter {
     int32_t pairSteps = 0;
     std::vector<int32_t> pairStart;   // first pixel of each window
     std::vector<int16_t> pairWeight;  // d * 2 * pairSteps + tap
-    // Step-major copies for horizontal vector kernels: entry s * destinationSize + d holds the
-    // byte offset 3 * (pairStart[d] + 2 * s) and the weight pair of that step repeated 4 times.
+    // Step-major copies for horizontal vector kernels: entry s * pairStride +
+    // PairTableSlot(d) holds the byte offset 3 * (pairStart[d] + 2 * s) and that step's weight
+    // pair three times (for blue, green, red) followed by a zero pair.
+    int32_t pairStride = 0;  // destinationSize rounded up to a multiple of 8
     std::vector<int32_t> pairOffset;
     std::vector<int16_t> pairVector;
+    // Two-tap form for the horizontal kernel that serves two destination pixels per 16 source
+    // bytes: block j (pixels 2j and 2j + 1) reads 16 bytes at blockOffset and picks each
+    // pixel's first and second source pixel with two byte shuffles; blockFraction holds the
+    // second pixel's weight in 1/32768ths per value. Tables list blocks in groups of 4 in the
+    // order 0 2 1 3. Usable only when `twoTap` is true.
+    bool twoTap = false;
+    int32_t blockCount = 0;  // destinationSize / 2 rounded up to a multiple of 4
+    std::vector<int32_t> blockOffset;
+    std::vector<int8_t> blockFirst;   // 16 shuffle bytes per block
+    std::vector<int8_t> blockSecond;  // 16 shuffle bytes per block
+    std::vector<int16_t> blockFraction;  // 8 per block
     // Weight of the window's second pixel in 1/32768ths when there are 2 taps at most.
     std::vector<int16_t> secondWeight15;
 };
+
+// Within each group of 8 destination pixels the vector tables list pixels in the order
+// 0 4 1 5 2 6 3 7, the order in which the AVX2 kernel pairs them in registers.
+constexpr int32_t PairTableSlot(int32_t d) {
+    return (d & ~7) | ((d & 3) << 1) | ((d & 4) >> 2);
+}
+
+// Within each group of 4 blocks of the two-tap tables the order is 0 2 1 3.
+constexpr int32_t BlockTableSlot(int32_t j) {
+    return (j & ~3) | ((j & 1) << 1) | ((j & 2) >> 1);
+}
 
 // Builds the averaging filter (identity, area average or bilinear) from `source` to
 // `destination` pixels. Throws std::bad_alloc when memory runs out.

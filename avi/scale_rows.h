@@ -7,45 +7,54 @@
 
 #include "avi/scale_filter.h"
 
-// Intermediate rows of averaged pixels carry this many spare values past their end, so vector
-// kernels may store whole registers.
-constexpr int32_t SCALE_ROW_SLACK = 32;
+// Intermediate rows of horizontally averaged pixels hold 4 values per pixel (blue, green, red,
+// and 0), with SCALE_FRACTION_BITS fraction bits. Pixels come in groups of 8 stored in the order
+// 0 1 4 5 2 3 6 7: the order AVX2 packing leaves them in and from which one in-lane pack
+// restores 0..7. A row holds whole groups; the pixels past the width stay 0.
+constexpr int32_t IntermediateSlot(int32_t x) {
+    return (x & ~6) | ((x & 2) << 1) | ((x & 4) >> 1);
+}
+constexpr size_t IntermediateValues(int32_t width) {
+    return 4 * static_cast<size_t>((width + 7) / 8 * 8);
+}
 
 // Copies whole pixels: destination pixel x is source pixel map[x].
 using NearestRowFn = void (*)(const uint8_t* source, uint8_t* destination, const int32_t* map,
                               int32_t width, int32_t sourceWidth);
 
-// Averages along the row: fills destination pixels [begin, end) of an intermediate row
-// (3 values per pixel, SCALE_FRACTION_BITS fraction bits) from a row of source bytes.
+// Averages along the row: fills destination pixels [begin, end) of an intermediate row from a
+// row of source bytes.
 // Vector versions return how many pixels from `begin` they did; the portable one does the rest.
 using HorizontalRowFn = int32_t (*)(const uint8_t* source, int16_t* destination,
                                     const ScaleFilter& filter, int32_t begin, int32_t end);
 
-// Averages across rows: makes `count` destination bytes of output row d from intermediate rows.
+// Averages across rows: makes the `width` pixels of output row d from intermediate rows.
 // The portable kernel reads rows[t] for the exact taps (start[d] + t); the vector kernels read
 // the paired window (pairStart[d] + t).
 using VerticalRowFn = void (*)(const int16_t* const* rows, const ScaleFilter& filter, int32_t d,
-                               uint8_t* destination, int32_t count);
+                               uint8_t* destination, int32_t width);
 
 void ScaleRowNearest_C(const uint8_t* source, uint8_t* destination, const int32_t* map,
                        int32_t width, int32_t sourceWidth);
 int32_t ScaleRowHorizontal_C(const uint8_t* source, int16_t* destination,
                              const ScaleFilter& filter, int32_t begin, int32_t end);
 void ScaleRowVertical_C(const int16_t* const* rows, const ScaleFilter& filter, int32_t d,
-                        uint8_t* destination, int32_t count);
+                        uint8_t* destination, int32_t width);
 
 #if defined(__x86_64__)
 #define REFRAME_SCALE_X86 1
 int32_t ScaleRowHorizontal_SSE2(const uint8_t* source, int16_t* destination,
                                 const ScaleFilter& filter, int32_t begin, int32_t end);
 void ScaleRowVertical_SSE2(const int16_t* const* rows, const ScaleFilter& filter, int32_t d,
-                           uint8_t* destination, int32_t count);
+                           uint8_t* destination, int32_t width);
 
 void ScaleRowNearest_AVX2(const uint8_t* source, uint8_t* destination, const int32_t* map,
                           int32_t width, int32_t sourceWidth);
 int32_t ScaleRowHorizontal_AVX2(const uint8_t* source, int16_t* destination,
                                 const ScaleFilter& filter, int32_t begin, int32_t end);
+int32_t ScaleRowHorizontalTwoTap_AVX2(const uint8_t* source, int16_t* destination,
+                                      const ScaleFilter& filter, int32_t begin, int32_t end);
 void ScaleRowVertical_AVX2(const int16_t* const* rows, const ScaleFilter& filter, int32_t d,
-                           uint8_t* destination, int32_t count);
+                           uint8_t* destination, int32_t width);
 bool CpuHasAvx2();
 #endif

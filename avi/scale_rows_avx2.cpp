@@ -6,6 +6,8 @@
 
 #include <immintrin.h>
 
+#include <cstring>
+
 #define REFRAME_AVX2 __attribute__((target("avx2")))
 
 bool CpuHasAvx2() {
@@ -14,15 +16,10 @@ bool CpuHasAvx2() {
 
 namespace {
 
-// Per 128-bit lane: 12 bytes of 4 pixels of 4 bytes (the fourth byte of each dropped), or
-// 12 bytes of 2 pixels of 4 words; the last 4 bytes zero.
+// Per 128-bit lane: the 12 bytes of 4 pixels of 4 bytes, the fourth byte of each dropped.
 REFRAME_AVX2 inline __m256i DropFourthBytes() {
     return _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128,  //
                             0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
-}
-REFRAME_AVX2 inline __m256i DropFourthWords() {
-    return _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -128, -128, -128, -128,  //
-                            0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -128, -128, -128, -128);
 }
 // Joins the two lanes' 12 bytes into 24 contiguous ones.
 REFRAME_AVX2 inline __m256i JoinLanes(__m256i v) {
@@ -57,12 +54,14 @@ REFRAME_AVX2 void ScaleRowNearest_AVX2(const uint8_t* source, uint8_t* destinati
     ScaleRowNearest_C(source, destination + 3 * x, map + x, width - x, sourceWidth);
 }
 
-// Four pixels per round, two per register: each lane turns 16 bytes at one pixel pair into the
-// interleaved words (p[k].c, p[k + 1].c) that one multiply-add weighs.
+// Eight pixels per round, two per register: each lane turns 16 bytes at one pixel pair into
+// the interleaved words (p[k].c, p[k + 1].c) that one multiply-add weighs. Packing registers of
+// pixels 0|4 and 1|5 gives 0 1 | 4 5, the intermediate row's own order.
 REFRAME_AVX2 int32_t ScaleRowHorizontal_AVX2(const uint8_t* source, int16_t* destination,
                                              const ScaleFilter& f, int32_t begin, int32_t end) {
-    const size_t size = f.destinationSize;
-    const size_t lastStep = static_cast<size_t>(f.pairSteps - 1) * size;
+    if (begin % 8 != 0) return 0;
+    const size_t stride = f.pairStride;
+    const size_t lastStep = static_cast<size_t>(f.pairSteps - 1) * stride;
     const int32_t limit = 3 * f.sourceSize - 16;
     const __m256i interleave =
         _mm256_setr_epi8(0, -128, 3, -128, 1, -128, 4, -128, 2, -128, 5, -128, -128, -128, -128,
@@ -73,54 +72,99 @@ REFRAME_AVX2 int32_t ScaleRowHorizontal_AVX2(const uint8_t* source, int16_t* des
     const int32_t* offsets = f.pairOffset.data();
     const int16_t* vectors = f.pairVector.data();
     int32_t x = begin;
-    for (; x + 4 <= end; x += 4) {
-        if (offsets[lastStep + x + 3] > limit) break;
-        __m256i sum01 = half, sum23 = half;
+    for (; x + 8 <= end; x += 8) {
+        if (offsets[lastStep + x + 7] > limit) break;
+        __m256i sum[4] = {half, half, half, half};
         for (int32_t s = 0; s < f.pairSteps; ++s) {
-            const size_t e = s * size + x;
-            const __m256i p01 = _mm256_shuffle_epi8(
-                LoadTwo(source + offsets[e], source + offsets[e + 1]), interleave);
-            const __m256i p23 = _mm256_shuffle_epi8(
-                LoadTwo(source + offsets[e + 2], source + offsets[e + 3]), interleave);
-            sum01 = _mm256_add_epi32(sum01, _mm256_madd_epi16(p01, Load(vectors + e * 8)));
-            sum23 = _mm256_add_epi32(sum23, _mm256_madd_epi16(p23, Load(vectors + e * 8 + 16)));
+            const size_t e = s * stride + x;
+            for (int p = 0; p < 4; ++p) {
+                const __m256i pairs = _mm256_shuffle_epi8(
+                    LoadTwo(source + offsets[e + 2 * p], source + offsets[e + 2 * p + 1]),
+                    interleave);
+                sum[p] = _mm256_add_epi32(sum[p],
+                                          _mm256_madd_epi16(pairs, Load(vectors + (e + 2 * p) * 8)));
+            }
         }
-        // Lanes hold pixels 0 | 1 and 2 | 3; packing gives 0 2 | 1 3, the permute 0 1 2 3.
-        __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(sum01, shift),
-                                            _mm256_srai_epi32(sum23, shift));
-        packed = _mm256_permute4x64_epi64(packed, 0xD8);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 3 * x),
-                            JoinLanes(_mm256_shuffle_epi8(packed, DropFourthWords())));
+        for (int p = 0; p < 4; ++p) sum[p] = _mm256_srai_epi32(sum[p], shift);
+        int16_t* out = destination + 4 * static_cast<size_t>(x);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_packs_epi32(sum[0], sum[1]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16), _mm256_packs_epi32(sum[2], sum[3]));
     }
     return x - begin;
 }
 
+// Two destination pixels per lane from one 16-byte read, for filters of at most two taps:
+// value = first + (second - first) * fraction, in 1/32768ths.
+REFRAME_AVX2 int32_t ScaleRowHorizontalTwoTap_AVX2(const uint8_t* source, int16_t* destination,
+                                                   const ScaleFilter& f, int32_t begin,
+                                                   int32_t end) {
+    if (begin % 8 != 0) return 0;
+    const int32_t limit = 3 * f.sourceSize - 16;
+    // Local copies: the stores below may alias anything, which would reload these each round.
+    const int32_t* offsets = f.blockOffset.data();
+    const int8_t* firstMasks = f.blockFirst.data();
+    const int8_t* secondMasks = f.blockSecond.data();
+    const int16_t* fractions = f.blockFraction.data();
+    int32_t x = begin;
+    for (; x + 8 <= end; x += 8) {
+        const int32_t j = x / 2;  // first of the group's 4 blocks, listed 0 2 1 3
+        if (offsets[j + 3] > limit) break;
+        int16_t* out = destination + 4 * static_cast<size_t>(x);
+        for (int h = 0; h < 2; ++h) {
+            const int32_t e = j + 2 * h;
+            const __m256i bytes = LoadTwo(source + offsets[e], source + offsets[e + 1]);
+            const __m256i first = _mm256_shuffle_epi8(
+                bytes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(firstMasks + e * 16)));
+            const __m256i second = _mm256_shuffle_epi8(
+                bytes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(secondMasks + e * 16)));
+            const __m256i step = _mm256_slli_epi16(_mm256_sub_epi16(second, first), SCALE_FRACTION_BITS);
+            const __m256i value = _mm256_add_epi16(
+                _mm256_slli_epi16(first, SCALE_FRACTION_BITS),
+                _mm256_mulhrs_epi16(step, Load(fractions + e * 8)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * h), value);
+        }
+    }
+    return x - begin;
+}
+
+namespace {
+
+// Writes 8 pixels from two registers of 16 words each in the intermediate order (0 1 | 4 5 and
+// 2 3 | 6 7) as 24 bytes; `room` is how many bytes the row has left from `out`.
+REFRAME_AVX2 inline void StoreEightPixels(uint8_t* out, __m256i first, __m256i second,
+                                          size_t room) {
+    const __m256i bytes = JoinLanes(_mm256_shuffle_epi8(_mm256_packus_epi16(first, second),
+                                                        DropFourthBytes()));
+    if (room >= 32) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
+    } else {
+        uint8_t group[32];
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(group), bytes);
+        std::memcpy(out, group, room < 24 ? room : 24);
+    }
+}
+
+}  // namespace
+
 REFRAME_AVX2 void ScaleRowVertical_AVX2(const int16_t* const* rows, const ScaleFilter& f,
-                                        int32_t d, uint8_t* destination, int32_t count) {
-    int32_t i = 0;
+                                        int32_t d, uint8_t* destination, int32_t width) {
+    const size_t bytes = 3 * static_cast<size_t>(width);
     if (f.pairSteps == 1) {
         // Two rows: a + (b - a) * fraction, with the fraction in 1/32768ths.
-        const int16_t fraction = f.secondWeight15[d];
-        const __m256i weight = _mm256_set1_epi16(fraction);
+        const __m256i weight = _mm256_set1_epi16(f.secondWeight15[d]);
         const __m256i half = _mm256_set1_epi16(1 << (SCALE_FRACTION_BITS - 1));
         const int16_t* a = rows[0];
         const int16_t* b = rows[1];
-        for (; i + 32 <= count; i += 32) {
+        for (int32_t x = 0; x < width; x += 8) {
             __m256i v[2];
             for (int h = 0; h < 2; ++h) {
-                const __m256i va = Load(a + i + 16 * h);
-                const __m256i vb = Load(b + i + 16 * h);
+                const __m256i va = Load(a + 4 * static_cast<size_t>(x) + 16 * h);
+                const __m256i vb = Load(b + 4 * static_cast<size_t>(x) + 16 * h);
                 const __m256i mixed =
                     _mm256_add_epi16(va, _mm256_mulhrs_epi16(_mm256_sub_epi16(vb, va), weight));
                 v[h] = _mm256_srli_epi16(_mm256_add_epi16(mixed, half), SCALE_FRACTION_BITS);
             }
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + i),
-                                _mm256_permute4x64_epi64(_mm256_packus_epi16(v[0], v[1]), 0xD8));
-        }
-        for (; i < count; ++i) {
-            const int32_t mixed = a[i] + (((b[i] - a[i]) * fraction + (1 << 14)) >> 15);
-            destination[i] = static_cast<uint8_t>((mixed + (1 << (SCALE_FRACTION_BITS - 1))) >>
-                                                  SCALE_FRACTION_BITS);
+            StoreEightPixels(destination + 3 * static_cast<size_t>(x), v[0], v[1], bytes - 3 * x);
         }
         return;
     }
@@ -129,33 +173,23 @@ REFRAME_AVX2 void ScaleRowVertical_AVX2(const int16_t* const* rows, const ScaleF
     const int16_t* w = &f.pairWeight[static_cast<size_t>(d) * taps];
     constexpr int shift = SCALE_WEIGHT_BITS + SCALE_FRACTION_BITS;
     const __m256i half = _mm256_set1_epi32(1 << (shift - 1));
-    for (; i + 32 <= count; i += 32) {
-        __m256i sum[4] = {half, half, half, half};
-        for (int32_t t = 0; t < taps; t += 2) {
-            const __m256i weights = _mm256_set1_epi32(static_cast<uint16_t>(w[t]) |
-                                                      (static_cast<uint32_t>(w[t + 1]) << 16));
-            for (int h = 0; h < 2; ++h) {
-                const __m256i a = Load(rows[t] + i + 16 * h);
-                const __m256i b = Load(rows[t + 1] + i + 16 * h);
-                sum[2 * h] = _mm256_add_epi32(sum[2 * h],
-                                              _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights));
-                sum[2 * h + 1] = _mm256_add_epi32(
-                    sum[2 * h + 1], _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), weights));
+    for (int32_t x = 0; x < width; x += 8) {
+        __m256i v[2];
+        for (int h = 0; h < 2; ++h) {
+            const size_t at = 4 * static_cast<size_t>(x) + 16 * h;
+            __m256i low = half, high = half;
+            for (int32_t t = 0; t < taps; t += 2) {
+                const __m256i weights = _mm256_set1_epi32(static_cast<uint16_t>(w[t]) |
+                                                          (static_cast<uint32_t>(w[t + 1]) << 16));
+                const __m256i a = Load(rows[t] + at);
+                const __m256i b = Load(rows[t + 1] + at);
+                low = _mm256_add_epi32(low, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights));
+                high = _mm256_add_epi32(high, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), weights));
             }
+            // Unpacking and packing stay within lanes, so the words come back in order.
+            v[h] = _mm256_packs_epi32(_mm256_srai_epi32(low, shift), _mm256_srai_epi32(high, shift));
         }
-        // Unpacking and packing stay within lanes, so each half comes back in order.
-        const __m256i low = _mm256_packs_epi32(_mm256_srai_epi32(sum[0], shift),
-                                               _mm256_srai_epi32(sum[1], shift));
-        const __m256i high = _mm256_packs_epi32(_mm256_srai_epi32(sum[2], shift),
-                                                _mm256_srai_epi32(sum[3], shift));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + i),
-                            _mm256_permute4x64_epi64(_mm256_packus_epi16(low, high), 0xD8));
-    }
-    for (; i < count; ++i) {
-        int32_t sum = 1 << (shift - 1);
-        for (int32_t t = 0; t < taps; ++t) sum += w[t] * rows[t][i];
-        sum >>= shift;
-        destination[i] = static_cast<uint8_t>(sum > 255 ? 255 : sum);
+        StoreEightPixels(destination + 3 * static_cast<size_t>(x), v[0], v[1], bytes - 3 * x);
     }
 }
 

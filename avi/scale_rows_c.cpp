@@ -21,22 +21,27 @@ void AverageAlongRow(const uint8_t* source, int16_t* destination, const ScaleFil
             g += static_cast<Sum>(w[t]) * in[3 * t + 1];
             r += static_cast<Sum>(w[t]) * in[3 * t + 2];
         }
-        destination[3 * x] = static_cast<int16_t>(b >> shift);
-        destination[3 * x + 1] = static_cast<int16_t>(g >> shift);
-        destination[3 * x + 2] = static_cast<int16_t>(r >> shift);
+        int16_t* out = destination + 4 * static_cast<size_t>(IntermediateSlot(x));
+        out[0] = static_cast<int16_t>(b >> shift);
+        out[1] = static_cast<int16_t>(g >> shift);
+        out[2] = static_cast<int16_t>(r >> shift);
+        out[3] = 0;
     }
 }
 
 template <typename Weight, typename Sum, int Bits>
 void AverageAcrossRows(const int16_t* const* rows, const Weight* w, int32_t taps,
-                       uint8_t* destination, int32_t count) {
+                       uint8_t* destination, int32_t width) {
     constexpr int shift = Bits + SCALE_FRACTION_BITS;
     constexpr Sum half = Sum{1} << (shift - 1);
-    for (int32_t i = 0; i < count; ++i) {
-        Sum sum = half;
-        for (int32_t t = 0; t < taps; ++t) sum += static_cast<Sum>(w[t]) * rows[t][i];
-        const Sum value = sum >> shift;
-        destination[i] = static_cast<uint8_t>(value > 255 ? 255 : value);
+    for (int32_t x = 0; x < width; ++x) {
+        const size_t at = 4 * static_cast<size_t>(IntermediateSlot(x));
+        for (int c = 0; c < 3; ++c) {
+            Sum sum = half;
+            for (int32_t t = 0; t < taps; ++t) sum += static_cast<Sum>(w[t]) * rows[t][at + c];
+            const Sum value = sum >> shift;
+            destination[3 * static_cast<size_t>(x) + c] = static_cast<uint8_t>(value > 255 ? 255 : value);
+        }
     }
 }
 
@@ -70,13 +75,13 @@ int32_t ScaleRowHorizontal_C(const uint8_t* source, int16_t* destination, const 
 }
 
 void ScaleRowVertical_C(const int16_t* const* rows, const ScaleFilter& f, int32_t d,
-                        uint8_t* destination, int32_t count) {
+                        uint8_t* destination, int32_t width) {
     const size_t at = static_cast<size_t>(d) * f.maxTaps;
     if (f.wide) {
         AverageAcrossRows<int32_t, int64_t, SCALE_WIDE_WEIGHT_BITS>(rows, &f.weightWide[at],
-                                                                    f.count[d], destination, count);
+                                                                    f.count[d], destination, width);
     } else {
         AverageAcrossRows<int16_t, int32_t, SCALE_WEIGHT_BITS>(rows, &f.weight14[at], f.count[d],
-                                                               destination, count);
+                                                               destination, width);
     }
 }
