@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "avi/bitmap_info_header.h"
+#include "avifile/avi_types.h"  // BITMAPINFOHEADER, BI_RGB
 
 // Scales the rows at `pixels`, described by `sourceHeader`, into `output`, described by
 // `destinationHeader`. Both sides are 24-bit BI_RGB rows: bottom row of the picture first, blue,
