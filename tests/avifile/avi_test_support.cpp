@@ -52,16 +52,23 @@ bool HaveTool(const std::string& name) {
 
 std::vector<ProbePacket> ProbePackets(const std::string& path) {
   std::string text;
-  RunCommand("ffprobe -v error -show_entries packet=stream_index,size,flags -of csv=p=0 '" + path + "'", &text);
+  RunCommand("ffprobe -v error -show_entries packet=stream_index,pts,size,flags -of csv=p=0 '" + path + "'", &text);
   std::vector<ProbePacket> packets;
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {
-    int stream = 0;
-    long long size = 0;
-    char flags[16] = {};
-    if (sscanf(line.c_str(), "%d,%lld,%15s", &stream, &size, flags) == 3)
-      packets.push_back({stream, size, flags[0] == 'K'});
+    // stream_index,pts,size,flags; pts may be N/A
+    std::vector<std::string> fields;
+    std::istringstream parts(line);
+    std::string field;
+    while (std::getline(parts, field, ',')) fields.push_back(field);
+    if (fields.size() < 4) continue;
+    ProbePacket p{};
+    p.stream = std::stoi(fields[0]);
+    p.pts = fields[1] == "N/A" ? -1 : std::stoll(fields[1]);
+    p.size = std::stoll(fields[2]);
+    p.key = !fields[3].empty() && fields[3][0] == 'K';
+    packets.push_back(p);
   }
   return packets;
 }

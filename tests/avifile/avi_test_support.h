@@ -29,6 +29,7 @@ bool HaveTool(const std::string& name);
 
 struct ProbePacket {
   int stream;
+  int64_t pts;  // in the stream's time base; -1 when unknown
   int64_t size;
   bool key;
 };
