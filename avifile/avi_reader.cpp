@@ -401,12 +401,15 @@ void AviParser::ScanList(uint64_t begin, uint64_t end, int depth) {
   uint64_t pos = begin;
   bool previousOdd = false;
   RiffChunk chunk;
-  while (pos < end && ReadRiffChunk(src_, pos, end, &chunk)) {
-    if (!LooksLikeChunk(chunk.id)) {
+  while (pos < end) {
+    bool found = ReadRiffChunk(src_, pos, end, &chunk);
+    if (!found || !LooksLikeChunk(chunk.id)) {
       // Writers that leave out the pad byte put the next header one byte earlier.
       RiffChunk unpadded;
       if (previousOdd && ReadRiffChunk(src_, pos - 1, end, &unpadded) && LooksLikeChunk(unpadded.id)) {
         chunk = unpadded;
+      } else if (!found) {
+        break;
       } else {
         previousOdd = false;
         pos = FindNextDataChunk(pos + 1, end);
