@@ -108,3 +108,18 @@ void Pause(int32_t milliseconds) {
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
 }
+
+int NameSameFile(const std::u16string& first, const std::u16string& second) {
+    if (first.empty() || second.empty()) return 0;
+    struct stat a {};
+    struct stat b {};
+    if (::stat(ToUtf8(first).c_str(), &a) != 0 || ::stat(ToUtf8(second).c_str(), &b) != 0)
+        return 0;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino ? 1 : 0;
+}
+
+int PathExists(const std::u16string& path) {
+    if (path.empty()) return 0;
+    struct stat info {};
+    return ::lstat(ToUtf8(path).c_str(), &info) == 0 ? 1 : 0;
+}

@@ -20,3 +20,11 @@ int RenameFileTo(const std::u16string& oldPath, const std::u16string& newPath);
 
 // Sleeps the calling thread for the given time, resuming after signals. 0 or less: no wait.
 void Pause(int32_t milliseconds);
+
+// 1 when both paths name one existing file (the same path written two ways, a link to it, or
+// a hard link), else 0. Decides by the file's identity, not by the texts.
+int NameSameFile(const std::u16string& first, const std::u16string& second);
+
+// 1 when a file (or anything else) exists at path, else 0. Links are not followed, so a
+// dangling link counts as existing: its name is taken.
+int PathExists(const std::u16string& path);
