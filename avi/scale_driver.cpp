@@ -15,6 +15,8 @@ struct Kernels {
     HorizontalRowFn horizontal = nullptr;  // vector kernel for paired filters, or none
     HorizontalRowFn horizontalTwoTap = nullptr;  // for two-tap filters, or none
     VerticalRowFn vertical = nullptr;      // vector kernel for paired filters, or none
+    ExactHorizontalFn exactHorizontal = nullptr;  // vector kernels of the exact path, or none
+    ExactVerticalFn exactVertical = nullptr;
 };
 
 Kernels ChooseKernels(int level) {
@@ -29,6 +31,8 @@ Kernels ChooseKernels(int level) {
         k.horizontal = ScaleRowHorizontal_AVX2;
         k.horizontalTwoTap = ScaleRowHorizontalTwoTap_AVX2;
         k.vertical = ScaleRowVertical_AVX2;
+        k.exactHorizontal = ScaleRowExactHorizontal_AVX2;
+        k.exactVertical = ScaleRowExactVertical_AVX2;
     }
 #else
     (void)level;
@@ -109,13 +113,54 @@ void ScaleAveraged(const ScaleJob& job, const Kernels& kernels) {
     }
 }
 
+// Halving, shrinking to two thirds or keeping the size on each axis: rows are summed along with
+// small integer weights as they arrive, pairs of those sums are weighed across rows, and one
+// exact division gives the rounded area average. Returns false for other sizes.
+bool ScaleExactly(const ScaleJob& job, const Kernels& kernels) {
+    const int32_t downKind = ExactScaleKind(job.sourceHeight, job.destinationHeight);
+    if (downKind == SCALE_EXACT_NONE) return false;
+    thread_local ExactRowFilter across;
+    if (across.sourceSize != job.sourceWidth || across.destinationSize != job.destinationWidth) {
+        BuildExactRowFilter(job.sourceWidth, job.destinationWidth, across);
+    }
+    if (across.kind == SCALE_EXACT_NONE) return false;
+    const int32_t total = across.kind * downKind;
+    const int32_t values = 3 * job.destinationWidth;
+
+    // Two summed rows at most feed an output row and the pair only moves forward. The vector
+    // kernel may write one value past its last lane: keep room for it.
+    const size_t lineValues = static_cast<size_t>(values) + 16;
+    std::vector<uint16_t> ring(2 * lineValues);
+    int32_t ringRow[2] = {-1, -1};
+    auto summedRow = [&](int32_t row) {
+        uint16_t* line = ring.data() + (row % 2) * lineValues;
+        if (ringRow[row % 2] != row) {
+            const uint8_t* in = job.source + row * job.sourceStride;
+            const int32_t done = kernels.exactHorizontal ? kernels.exactHorizontal(in, line, across) : 0;
+            ScaleRowExactHorizontal_C(in, line, across, done);
+            ringRow[row % 2] = row;
+        }
+        return line;
+    };
+    for (int32_t y = 0; y < job.destinationHeight; ++y) {
+        const ExactTaps t = ExactAxisTaps(downKind, y);
+        const uint16_t* a = summedRow(t.first);
+        const uint16_t* b = t.w1 ? summedRow(t.first + 1) : a;
+        uint8_t* out = job.destination + y * job.destinationStride;
+        const int32_t done =
+            kernels.exactVertical ? kernels.exactVertical(a, b, t.w0, t.w1, total, out, values) : 0;
+        ScaleRowExactVertical_C(a, b, t.w0, t.w1, total, out, done, values);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ScaleImageFast(const ScaleJob& job, int level) {
     const Kernels kernels = ChooseKernels(level);
     try {
         if (job.average) {
-            ScaleAveraged(job, kernels);
+            if (!ScaleExactly(job, kernels)) ScaleAveraged(job, kernels);
         } else {
             ScaleNearest(job, kernels);
         }

@@ -74,3 +74,50 @@ void BuildAveragingFilter(int32_t source, int32_t destination, ScaleFilter& filt
 
 // Source pixel for each destination pixel when keeping whole pixels, counted from the same edge.
 void BuildNearestMap(int32_t source, int32_t destination, std::vector<int32_t>& map);
+
+// Shrinking by exactly 2:1 or 3:2, or keeping the size, weighs whole and half source pixels
+// only. Scaled up, those weights are small integers (1 and 1 of 2; 2 and 1 of 3; 1 of 1), so a
+// weighted sum of bytes over both axes stays below 9 * 255 and fits 16 bits without rounding:
+// the area average then needs one exact division at the end.
+constexpr int32_t SCALE_EXACT_NONE = 0;
+constexpr int32_t SCALE_EXACT_SAME = 1;
+constexpr int32_t SCALE_EXACT_HALF = 2;        // 2 source pixels per destination pixel
+constexpr int32_t SCALE_EXACT_TWO_THIRDS = 3;  // 3 source pixels per 2 destination pixels
+
+// Which of the kinds above maps `source` to `destination` pixels, or SCALE_EXACT_NONE.
+int32_t ExactScaleKind(int32_t source, int32_t destination);
+
+// Destination pixel d of an axis of `kind` is w0 * p[first] + w1 * p[first + 1] over the sum of
+// the weights, which is the kind's number (1, 2 or 3). w1 is 0 for SCALE_EXACT_SAME.
+struct ExactTaps {
+    int32_t first, w0, w1;
+};
+inline ExactTaps ExactAxisTaps(int32_t kind, int32_t d) {
+    if (kind == SCALE_EXACT_SAME) return {d, 1, 0};
+    if (kind == SCALE_EXACT_HALF) return {2 * d, 1, 1};
+    // Even d covers 1.5 pixels from 3m, odd d 1.5 pixels ending at 3m + 3.
+    const int32_t m = d / 2;
+    return d % 2 == 0 ? ExactTaps{3 * m, 2, 1} : ExactTaps{3 * m + 1, 1, 2};
+}
+
+// Tables for the vector kernel of the exact horizontal pass. Each 128-bit lane loads 16 source
+// bytes, pairs the two bytes every output value needs with one byte shuffle and weighs them
+// with one multiply-add of bytes, giving laneWords values (7 or 8; a lane's store may spill
+// one value into the next lane's). The lanes repeat every 6: a block reads blockBytes source
+// bytes and makes blockWords values, lane l at laneOffset[l] and laneWord[l] from the block's
+// start. Usable only when `vector` is true.
+struct ExactRowFilter {
+    int32_t kind = SCALE_EXACT_NONE;
+    int32_t sourceSize = 0;
+    int32_t destinationSize = 0;
+    bool vector = false;
+    int32_t laneWords = 0;
+    int32_t blockWords = 0;
+    int32_t blockBytes = 0;
+    int32_t laneOffset[6] = {};
+    int32_t laneWord[6] = {};
+    int8_t shuffle[6][16] = {};
+    int8_t weight[6][16] = {};
+};
+
+void BuildExactRowFilter(int32_t source, int32_t destination, ExactRowFilter& filter);

@@ -34,6 +34,22 @@ using HorizontalRowFn = int32_t (*)(const uint8_t* source, int16_t* destination,
 using VerticalRowFn = void (*)(const int16_t* const* rows, const ScaleFilter& filter, int32_t d,
                                uint8_t* destination, int32_t width);
 
+// Exact pass along a row: value o of the row (pixel o / 3, channel o % 3) becomes the integer
+// weighted sum of its one or two source bytes. The portable version fills values from the
+// pixel holding `begin` to the row's end; the vector version returns how many values from 0
+// it did.
+using ExactHorizontalFn = int32_t (*)(const uint8_t* source, uint16_t* destination,
+                                      const ExactRowFilter& filter);
+// Exact pass across rows: byte x = (wa * a[x] + wb * b[x]) / total, rounded to nearest with
+// halves upward, for x in [begin, values). The vector version returns how many it did from 0.
+using ExactVerticalFn = int32_t (*)(const uint16_t* a, const uint16_t* b, int32_t wa, int32_t wb,
+                                    int32_t total, uint8_t* destination, int32_t values);
+
+void ScaleRowExactHorizontal_C(const uint8_t* source, uint16_t* destination,
+                               const ExactRowFilter& filter, int32_t begin);
+void ScaleRowExactVertical_C(const uint16_t* a, const uint16_t* b, int32_t wa, int32_t wb,
+                             int32_t total, uint8_t* destination, int32_t begin, int32_t values);
+
 void ScaleRowNearest_C(const uint8_t* source, uint8_t* destination, const int32_t* map,
                        int32_t width, int32_t sourceWidth);
 int32_t ScaleRowHorizontal_C(const uint8_t* source, int16_t* destination,
@@ -56,5 +72,9 @@ int32_t ScaleRowHorizontalTwoTap_AVX2(const uint8_t* source, int16_t* destinatio
                                       const ScaleFilter& filter, int32_t begin, int32_t end);
 void ScaleRowVertical_AVX2(const int16_t* const* rows, const ScaleFilter& filter, int32_t d,
                            uint8_t* destination, int32_t width);
+int32_t ScaleRowExactHorizontal_AVX2(const uint8_t* source, uint16_t* destination,
+                                     const ExactRowFilter& filter);
+int32_t ScaleRowExactVertical_AVX2(const uint16_t* a, const uint16_t* b, int32_t wa, int32_t wb,
+                                   int32_t total, uint8_t* destination, int32_t values);
 bool CpuHasAvx2();
 #endif

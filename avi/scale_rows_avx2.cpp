@@ -6,6 +6,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #define REFRAME_AVX2 __attribute__((target("avx2")))
@@ -125,6 +126,89 @@ REFRAME_AVX2 int32_t ScaleRowHorizontalTwoTap_AVX2(const uint8_t* source, int16_
         }
     }
     return x - begin;
+}
+
+// Two lanes per register, six per block: load, pair the bytes with one shuffle, weigh them with
+// one multiply-add of unsigned bytes by small signed weights (sums stay far below 2^15).
+REFRAME_AVX2 int32_t ScaleRowExactHorizontal_AVX2(const uint8_t* source, uint16_t* destination,
+                                                  const ExactRowFilter& f) {
+    if (!f.vector) return 0;
+    const int32_t values = 3 * f.destinationSize;
+    const int32_t bytes = 3 * f.sourceSize;
+    int32_t reach = 0;
+    for (int lane = 0; lane < 6; ++lane) reach = std::max(reach, f.laneOffset[lane] + 16);
+    __m256i shuffle[3], weight[3];
+    int32_t offset[6], word[6];
+    for (int k = 0; k < 3; ++k) {
+        shuffle[k] = LoadTwo(reinterpret_cast<const uint8_t*>(f.shuffle[2 * k]),
+                             reinterpret_cast<const uint8_t*>(f.shuffle[2 * k + 1]));
+        weight[k] = LoadTwo(reinterpret_cast<const uint8_t*>(f.weight[2 * k]),
+                            reinterpret_cast<const uint8_t*>(f.weight[2 * k + 1]));
+    }
+    for (int lane = 0; lane < 6; ++lane) {
+        offset[lane] = f.laneOffset[lane];
+        word[lane] = f.laneWord[lane];
+    }
+    const bool contiguous = f.laneWords == 8;
+    int32_t o = 0, b = 0;
+    for (; o + f.blockWords <= values && b + reach <= bytes; o += f.blockWords, b += f.blockBytes) {
+        const uint8_t* in = source + b;
+        uint16_t* out = destination + o;
+        for (int k = 0; k < 3; ++k) {
+            const __m256i v = _mm256_maddubs_epi16(
+                _mm256_shuffle_epi8(LoadTwo(in + offset[2 * k], in + offset[2 * k + 1]),
+                                    shuffle[k]),
+                weight[k]);
+            if (contiguous) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + word[2 * k]), v);
+            } else {
+                // Lanes of 7 values: the second store overwrites the first's spare value.
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + word[2 * k]),
+                                 _mm256_castsi256_si128(v));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + word[2 * k + 1]),
+                                 _mm256_extracti128_si256(v, 1));
+            }
+        }
+    }
+    // The block that reaches the row's end: its lanes one at a time while their reads fit.
+    for (int lane = 0; lane < 6; ++lane) {
+        const int32_t from = b + offset[lane];
+        if (o + word[lane] + f.laneWords > values || from + 16 > bytes) return o + word[lane];
+        const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + from));
+        const __m128i v = _mm_maddubs_epi16(
+            _mm_shuffle_epi8(lanes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.shuffle[lane]))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.weight[lane])));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + o + word[lane]), v);
+    }
+    return o + f.blockWords;
+}
+
+// Division by total (2..9) as a multiply by ceil(2^16 / total) keeping the high half: for sums
+// below 2^15 the error stays under 1 / total, so the quotient is exact.
+REFRAME_AVX2 int32_t ScaleRowExactVertical_AVX2(const uint16_t* a, const uint16_t* b, int32_t wa,
+                                                int32_t wb, int32_t total, uint8_t* destination,
+                                                int32_t values) {
+    if (total < 2) return 0;
+    const __m256i va = _mm256_set1_epi16(static_cast<int16_t>(wa));
+    const __m256i vb = _mm256_set1_epi16(static_cast<int16_t>(wb));
+    const __m256i half = _mm256_set1_epi16(static_cast<int16_t>(total / 2));
+    const __m256i multiplier =
+        _mm256_set1_epi16(static_cast<int16_t>((65536 + total - 1) / total));
+    int32_t x = 0;
+    for (; x + 32 <= values; x += 32) {
+        __m256i q[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m256i sa = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + x + 16 * h));
+            const __m256i sb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + x + 16 * h));
+            const __m256i sum = _mm256_add_epi16(
+                _mm256_add_epi16(_mm256_mullo_epi16(sa, va), _mm256_mullo_epi16(sb, vb)), half);
+            q[h] = _mm256_mulhi_epu16(sum, multiplier);
+        }
+        // Packing works per lane: restore the order of the four 8-byte quarters.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(q[0], q[1]), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + x), packed);
+    }
+    return x;
 }
 
 namespace {

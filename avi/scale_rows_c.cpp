@@ -85,3 +85,24 @@ void ScaleRowVertical_C(const int16_t* const* rows, const ScaleFilter& f, int32_
                                                                destination, width);
     }
 }
+
+void ScaleRowExactHorizontal_C(const uint8_t* source, uint16_t* destination,
+                               const ExactRowFilter& f, int32_t begin) {
+    for (int32_t d = begin / 3; d < f.destinationSize; ++d) {
+        const ExactTaps t = ExactAxisTaps(f.kind, d);
+        const uint8_t* in = source + 3 * static_cast<ptrdiff_t>(t.first);
+        uint16_t* out = destination + 3 * static_cast<ptrdiff_t>(d);
+        // The second pixel is read only when it counts: the last pixel of a row has none.
+        for (int c = 0; c < 3; ++c) {
+            out[c] = static_cast<uint16_t>(t.w0 * in[c] + (t.w1 ? t.w1 * in[3 + c] : 0));
+        }
+    }
+}
+
+void ScaleRowExactVertical_C(const uint16_t* a, const uint16_t* b, int32_t wa, int32_t wb,
+                             int32_t total, uint8_t* destination, int32_t begin, int32_t values) {
+    for (int32_t x = begin; x < values; ++x) {
+        const int32_t sum = wa * a[x] + wb * b[x];
+        destination[x] = static_cast<uint8_t>((sum + total / 2) / total);
+    }
+}

@@ -247,6 +247,19 @@ std::string Describe(const Shape& s, int level, int32_t antiAlias) {
            std::to_string(antiAlias);
 }
 
+// Halving and two-thirds shrinks, alone or with an axis kept, at widths that leave vector
+// blocks incomplete, odd destination widths (row padding) and rows too short for any vector.
+std::vector<Shape> ExactShapes() {
+    std::vector<Shape> shapes;
+    const int32_t widths[][2] = {{963, 642}, {642, 321}, {3, 2}, {2, 1}, {45, 30}, {86, 43},
+                                 {50, 50}, {7, 7}};
+    const int32_t heights[][2] = {{9, 6}, {8, 4}, {3, 2}, {2, 1}, {4, 4}};
+    for (const auto& w : widths) {
+        for (const auto& h : heights) shapes.push_back({w[0], h[0], w[1], h[1]});
+    }
+    return shapes;
+}
+
 std::vector<Shape> Shapes() {
     std::vector<Shape> shapes;
     // Each axis shrinks, enlarges or stays, for odd and even sizes.
@@ -264,6 +277,7 @@ std::vector<Shape> Shapes() {
     shapes.push_back({1000, 50, 7, 3});     // many taps: the wide filter
     shapes.push_back({5, 300, 3, 2});
     shapes.push_back({250, 3, 17, 3});      // 15-16 taps
+    for (const Shape& s : ExactShapes()) shapes.push_back(s);
     return shapes;
 }
 
@@ -285,6 +299,23 @@ TEST(ScaleFrameKernels, MatchTheReferenceOnRandomFrames) {
                 // Whole pixels are copied exactly; averages may differ by one step.
                 EXPECT_LE(worst, antiAlias ? 1 : 0) << Describe(s, level, antiAlias);
             }
+        }
+    }
+}
+
+TEST(ScaleFrameKernels, HalvingAndTwoThirdsAreExact) {
+    // These shrinks weigh whole and half pixels only, which the kernels can sum without
+    // rounding: they must give the exact average, not just come within one step of it.
+    ScaleKernelsGuard guard;
+    uint32_t seed = 100;
+    for (const Shape& s : ExactShapes()) {
+        if (s.sw == s.dw && s.sh == s.dh) continue;
+        const Frame source = RandomFrame(s.sw, s.sh, seed++);
+        SetScaleKernels(SCALE_KERNELS_REFERENCE);
+        const auto expected = Scale(source, s.dw, s.dh, 8);
+        for (int level : OptimisedLevels()) {
+            SetScaleKernels(level);
+            EXPECT_EQ(Scale(source, s.dw, s.dh, 8), expected) << Describe(s, level, 8);
         }
     }
 }
