@@ -1,0 +1,108 @@
+// Reading a child's standard output: the waiting byte count and the line reader.
+#include "support/child_record.h"
+#include "support/child_runner.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <climits>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The line buffer starts at this many characters and grows by as many whenever fewer than
+// MIN_FREE_CHARS are free before a read, so output is always read in large blocks.
+constexpr size_t LINE_BLOCK_CHARS = 4096;
+constexpr size_t MIN_FREE_CHARS = 512;
+
+void ClosePipe(ChildRecord* record) {
+    if (record->outputRead >= 0) close(record->outputRead);
+    record->outputRead = -1;
+}
+
+// Reads up to maxUnits UTF-16LE code units into units, blocking until some arrive. Gives the
+// number of whole units read, 0 once the output has ended or reading fails. A byte that
+// completes no unit is kept for the next read rather than dropped, so an odd-sized write
+// cannot shift every later character.
+size_t ReadCodeUnits(ChildRecord* record, char16_t* units, size_t maxUnits) {
+    if (record->outputRead < 0 || maxUnits == 0) return 0;
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(units);
+    size_t have = 0;
+    if (record->hasOddByte) bytes[have++] = record->oddByte;
+    while (have < 2) {
+        const ssize_t got = read(record->outputRead, bytes + have, maxUnits * 2 - have);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            // End of output (every writer gone) or a broken pipe: nothing more can come, so
+            // the descriptor is given back now. A lone trailing byte is half a character.
+            ClosePipe(record);
+            record->hasOddByte = false;
+            return 0;
+        }
+        have += static_cast<size_t>(got);
+    }
+    const size_t count = have / 2;
+    record->hasOddByte = (have % 2) != 0;
+    if (record->hasOddByte) record->oddByte = bytes[have - 1];
+    if constexpr (std::endian::native == std::endian::big) {
+        for (size_t i = 0; i < count; ++i) units[i] = static_cast<char16_t>((units[i] >> 8) | (units[i] << 8));
+    }
+    return count;
+}
+
+}  // namespace
+
+int32_t PipeBytesWaiting(int fd) {
+    if (fd < 0) return 0;
+    int count = 0;
+    if (ioctl(fd, FIONREAD, &count) != 0 || count < 0) return 0;
+    return count;
+}
+
+int32_t ChildOutputAvailable(ChildRecord* record) {
+    if (record == nullptr) return 0;
+    int64_t total = PipeBytesWaiting(record->outputRead);
+    if (!record->pending.empty()) total += record->pendingBytes;
+    return static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX));
+}
+
+std::u16string ReadChildLine(ChildRecord* record) {
+    if (record == nullptr) return {};
+    std::vector<char16_t> buffer(std::max(LINE_BLOCK_CHARS, record->pending.size()));
+    size_t n = 0;
+    size_t scanFrom = 0;
+    if (!record->pending.empty()) {
+        std::copy(record->pending.begin(), record->pending.end(), buffer.begin());
+        n = record->pending.size();
+        record->pending.clear();
+        record->pendingBytes = 0;
+    }
+    size_t freeChars = buffer.size() - n;
+
+    for (;;) {
+        for (size_t i = scanFrom; i < n; ++i) {
+            if (buffer[i] != u'\r' && buffer[i] != u'\n') continue;
+            // A CR that is the last character received ends the line now: waiting to see
+            // whether an LF follows could block on a child that has nothing more to say.
+            const size_t breakLength = buffer[i] == u'\r' && i + 1 < n && buffer[i + 1] == u'\n' ? 2 : 1;
+            const size_t rest = i + breakLength;
+            if (rest < n) {
+                record->pending.assign(buffer.data() + rest, n - rest);
+                record->pendingBytes = static_cast<int32_t>(
+                    std::min<size_t>(record->pending.size() * 2, INT32_MAX));
+            }
+            return std::u16string(buffer.data(), i);
+        }
+        scanFrom = n;
+        if (freeChars < MIN_FREE_CHARS) {
+            buffer.resize(n + LINE_BLOCK_CHARS);
+            freeChars = LINE_BLOCK_CHARS;
+        }
+        const size_t got = ReadCodeUnits(record, buffer.data() + n, freeChars);
+        if (got == 0) return std::u16string(buffer.data(), n);
+        n += got;
+        freeChars -= got;
+    }
+}

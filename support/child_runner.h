@@ -1,0 +1,65 @@
+// Starts another program with its standard streams optionally in pipes, and lets the single
+// GUI thread watch it by polling: still running, output waiting, the next output line, the
+// exit code. The child's output is read as UTF-16LE text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// One started child; opaque outside the runner. Records live until the tool exits unless
+// given back with ReleaseChild.
+struct ChildRecord;
+
+// Start flags; they combine.
+constexpr uint32_t CHILD_WAIT = 1;          // StartChild returns only after the child ended.
+constexpr uint32_t CHILD_HIDE = 2;          // No window / console: nothing to do on POSIX.
+constexpr uint32_t CHILD_OPEN = 4;          // Keep a ChildRecord and return it.
+constexpr uint32_t CHILD_READ_OUTPUT = 8;   // With CHILD_OPEN: stdout into a pipe we read.
+constexpr uint32_t CHILD_WRITE_INPUT = 16;  // With CHILD_OPEN: stdin from a pipe we hold.
+constexpr uint32_t CHILD_READ_ERRORS = 32;  // With CHILD_OPEN: stderr into a pipe we hold.
+constexpr uint32_t CHILD_CONNECT = 64;      // Reserved; only forbids the fallback start.
+
+// Exit code reported while the child still runs.
+constexpr int32_t CHILD_STILL_ACTIVE = 259;
+// Exit code reported when the child's end status could not be learnt (never 0, so that an
+// unknown outcome is not taken for success).
+constexpr int32_t CHILD_EXIT_UNKNOWN = -1;
+
+// Sets up the runner once at start-up: the lock around the list of child records, and the
+// default SIGCHLD disposition (an inherited SIG_IGN would make the kernel discard the exit
+// status of every child). Calling it again does nothing.
+void InitProcessServices();
+
+// Starts program with the parameter text in directory (empty: our current directory).
+// The command line is the program in double quotes (unless it already starts with one), a
+// space and parameters (no space when parameters is empty); it is split into the child's
+// arguments by the same rule as our own command line. A relative program path is taken
+// from our current directory, not from the child's.
+// Gives 0 when no child was started, a record with CHILD_OPEN, else 1. A failed start with
+// any pipe or connection flag gives 0 at once and leaves no descriptor open; without them it
+// is retried once with the program path unsplit and, when no directory is given, the
+// program's own folder as working directory.
+uintptr_t StartChild(const std::u16string& program, const std::u16string& parameters,
+                     const std::u16string& directory, uint32_t flags);
+
+// 1 while the child runs, and after its end while output remains to be read; else 0.
+// Never blocks. Reaps the child once its end is seen.
+int ChildRunning(ChildRecord* record);
+
+// Bytes of output waiting: what the pipe holds plus the text already read but not yet
+// returned. Never blocks, never negative.
+int32_t ChildOutputAvailable(ChildRecord* record);
+
+// The next line of the child's output without its line break (CR LF, CR or LF). Blocks
+// until a break arrives or the output ends; at the end it gives what was gathered, which may
+// be empty. A CR that is the last character received ends its line at once, so a CR LF
+// split between two reads gives an extra empty line.
+std::u16string ReadChildLine(ChildRecord* record);
+
+// The child's exit code: CHILD_STILL_ACTIVE while it runs, 128 + the signal number when a
+// signal ended it, CHILD_EXIT_UNKNOWN when its status is lost. Never blocks.
+int32_t ChildExitCode(ChildRecord* record);
+
+// Gives a record back: closes our pipe ends, unlinks and frees it. A child that still runs
+// is left to run and is reaped by a later call into the runner. A null record is ignored.
+void ReleaseChild(ChildRecord* record);
