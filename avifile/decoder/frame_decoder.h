@@ -1,0 +1,30 @@
+// The frame decoder: delivers any frame of a video stream as a 24-bit bottom-up device-independent
+// bitmap, whether the stream is stored uncompressed or compressed.
+//
+// A delivered frame is a 40-byte BITMAPINFOHEADER followed at once by its rows (blue, green, red
+// bytes, each row padded to a multiple of 4 bytes), of the size asked for at open. It belongs to
+// the decoder and stays valid until the next request on the same decoder or its close.
+#pragma once
+
+#include "avifile/avi_types.h"
+
+struct IGetFrame;
+typedef IGetFrame* PGETFRAME;
+
+// Opens a decoder on a video stream. `wanted` gives the frame size to deliver (biWidth,
+// biHeight; a negative height asks for top-down rows), with biBitCount 24 and BI_RGB; null asks
+// for the stream's own size. Returns null when the stream is not video, its codec is unknown,
+// or the wanted format is not one that can be delivered. The decoder keeps its own reference to
+// the stream.
+PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted);
+
+// The frame at `position`, or null when there is none: a null decoder, a position outside the
+// stream, or data that can't be decoded. A drop frame (an empty chunk) shows the frame before it.
+void* AVIStreamGetFrame(PGETFRAME decoder, LONG position);
+
+// Frees the decoder and what it delivered. A null decoder is accepted.
+HRESULT AVIStreamGetFrameClose(PGETFRAME decoder);
+
+// Sets the number of decoding threads of decoders opened afterwards; 0 (the default) lets the
+// codec choose from the processor count. For measurements against other decoders.
+void AVIStreamGetFrameSetThreads(int threads);

@@ -1,0 +1,35 @@
+// Turns a decoded picture of any pixel format and size into 24-bit BGR rows of the size a caller
+// asks for, through libswscale, keeping one scaler context between calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct SwsContext;
+
+// One decoded picture as libavcodec describes it (formats, colour spaces and ranges are the
+// AVPixelFormat, AVColorSpace and AVColorRange values).
+struct Picture {
+  const uint8_t* planes[4] = {};
+  int strides[4] = {};
+  int format = -1;
+  int width = 0;
+  int height = 0;
+  int colorSpace = 2;  // unspecified
+  int colorRange = 0;  // unspecified
+};
+
+struct PictureConverter {
+  SwsContext* context = nullptr;
+  // What the context's colour details were last set for.
+  int colorSpace = -1;
+  int colorRange = -1;
+};
+
+// Writes `picture` as `width` x `height` BGR pixels: the top row at `topRow`, each next row
+// `rowStep` bytes further (negative to lay the rows out bottom-up). Returns 1, or 0 when the
+// picture's format or size can't be converted.
+int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t* topRow,
+                   ptrdiff_t rowStep, int width, int height);
+
+void ReleasePictureConverter(PictureConverter* converter);
