@@ -41,9 +41,21 @@ unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-eventually sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" || fail "openbox did not start"
+# The display must take connections before the window manager can start on it; on a busy
+# machine openbox may still lose that race, so it gets a few tries.
+eventually xdpyinfo || fail "the display does not answer"
+wm_running=0
+for _ in 1 2 3; do
+  openbox >>"$work/openbox.log" 2>&1 &
+  wm=$!
+  if eventually sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'"; then
+    pids+=($wm)
+    wm_running=1
+    break
+  fi
+  kill "$wm" 2>/dev/null || true
+done
+[ "$wm_running" = 1 ] || fail "openbox did not start"
 
 mkdir "$work/a b"
 source_path="$work/a b/in.avi"
