@@ -12,6 +12,7 @@ namespace {
 
 struct Kernels {
     NearestRowFn nearest = ScaleRowNearest_C;
+    bool nearestChunks = false;  // ScaleRowNearestChunks_AVX2 where the tables allow
     HorizontalRowFn horizontal = nullptr;  // vector kernel for paired filters, or none
     HorizontalRowFn horizontalTwoTap = nullptr;  // for two-tap filters, or none
     VerticalRowFn vertical = nullptr;      // vector kernel for paired filters, or none
@@ -28,6 +29,7 @@ Kernels ChooseKernels(int level) {
     }
     if (level >= SCALE_KERNELS_AVX2) {
         k.nearest = ScaleRowNearest_AVX2;
+        k.nearestChunks = true;
         k.horizontal = ScaleRowHorizontal_AVX2;
         k.horizontalTwoTap = ScaleRowHorizontalTwoTap_AVX2;
         k.vertical = ScaleRowVertical_AVX2;
@@ -41,23 +43,38 @@ Kernels ChooseKernels(int level) {
 }
 
 void ScaleNearest(const ScaleJob& job, const Kernels& kernels) {
-    std::vector<int32_t> columns, rows;
-    BuildNearestMap(job.sourceWidth, job.destinationWidth, columns);
-    BuildNearestMap(job.sourceHeight, job.destinationHeight, rows);
-    const size_t rowBytes = 3 * static_cast<size_t>(job.destinationWidth);
-    int32_t previous = -1;
-    for (int32_t y = 0; y < job.destinationHeight; ++y) {
-        // Rows are stored bottom first, but the centre rule counts from the top of the picture.
-        const int32_t row = job.sourceHeight - 1 - rows[job.destinationHeight - 1 - y];
-        uint8_t* out = job.destination + y * job.destinationStride;
-        if (row == previous) {
-            // A repeated source row comes out the same: copy the row just made.
-            std::memcpy(out, out - job.destinationStride, rowBytes);
-        } else {
-            kernels.nearest(job.source + row * job.sourceStride, out, columns.data(),
-                            job.destinationWidth, job.sourceWidth);
+    // Every frame of a stream has the same sizes: each thread keeps its last frame's tables.
+    thread_local std::vector<int32_t> columns;
+    thread_local NearestChunks chunks;
+    if (chunks.sourceSize != job.sourceWidth || chunks.destinationSize != job.destinationWidth) {
+        try {
+            BuildNearestMap(job.sourceWidth, job.destinationWidth, columns);
+            BuildNearestChunks(columns, job.sourceWidth, chunks);
+        } catch (...) {
+            chunks = NearestChunks{};  // never leave half-built tables for the next frame
+            throw;
         }
-        previous = row;
+    }
+    std::vector<int32_t> rows;
+    BuildNearestMap(job.sourceHeight, job.destinationHeight, rows);
+    const bool byChunks = kernels.nearestChunks && chunks.usable;
+    const size_t rowBytes = 3 * static_cast<size_t>(job.destinationWidth);
+    // Rows are stored bottom first, but the centre rule counts from the top of the picture.
+    auto sourceRow = [&](int32_t y) { return job.sourceHeight - 1 - rows[job.destinationHeight - 1 - y]; };
+    for (int32_t y = 0; y < job.destinationHeight; ++y) {
+        const int32_t row = sourceRow(y);
+        uint8_t* out = job.destination + y * job.destinationStride;
+        const uint8_t* in = job.source + row * job.sourceStride;
+        if (!byChunks && y > 0 && sourceRow(y - 1) == row) {
+            // A repeated source row comes out the same: copy the row just made. The chunk
+            // kernel is not worth skipping: its aligned stores outpace a copy, which has to
+            // read the row back as well (measured on 640x480 -> 1280x960).
+            std::memcpy(out, out - job.destinationStride, rowBytes);
+        } else if (byChunks) {
+            ScaleRowNearestChunks_AVX2(in, out, chunks, columns.data());
+        } else {
+            kernels.nearest(in, out, columns.data(), job.destinationWidth, job.sourceWidth);
+        }
     }
 }
 

@@ -222,3 +222,31 @@ void BuildExactRowFilter(int32_t source, int32_t destination, ExactRowFilter& f)
     }
     f.vector = true;
 }
+
+void BuildNearestChunks(const std::vector<int32_t>& map, int32_t source, NearestChunks& c) {
+    const int32_t destination = static_cast<int32_t>(map.size());
+    c.sourceSize = source;
+    c.destinationSize = destination;
+    c.usable = false;
+    const int64_t sourceBytes = 3 * static_cast<int64_t>(source);
+    const int64_t count = 3 * static_cast<int64_t>(destination) / 16;
+    c.offset.assign(count, 0);
+    c.shuffle.assign(16 * count, 0);
+    if (sourceBytes < 16) return;
+    for (int64_t i = 0; i < count; ++i) {
+        auto from = [&](int64_t b) { return 3 * static_cast<int64_t>(map[b / 3]) + b % 3; };
+        int64_t lowest = from(16 * i), highest = lowest;
+        for (int64_t b = 16 * i; b < 16 * i + 16; ++b) {
+            lowest = std::min(lowest, from(b));
+            highest = std::max(highest, from(b));
+        }
+        if (highest - lowest >= 16) return;
+        // Near the row's end the window slides back so that the read stays inside the row.
+        const int64_t offset = std::min(lowest, sourceBytes - 16);
+        c.offset[i] = static_cast<int32_t>(offset);
+        for (int64_t b = 16 * i; b < 16 * i + 16; ++b) {
+            c.shuffle[b] = static_cast<int8_t>(from(b) - offset);
+        }
+    }
+    c.usable = true;
+}

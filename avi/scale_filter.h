@@ -121,3 +121,19 @@ struct ExactRowFilter {
 };
 
 void BuildExactRowFilter(int32_t source, int32_t destination, ExactRowFilter& filter);
+
+// Nearest-pixel rows made 16 bytes at a time: output bytes [16i, 16i + 16) are one byte
+// shuffle (shuffle[16i..]) of the 16 source bytes at offset[i]. That works whenever each 16
+// output bytes come from within 16 source bytes, as they always do when enlarging. The tables
+// cover the row's whole 16-byte chunks; `usable` is false when some chunk needs a wider window.
+struct NearestChunks {
+    int32_t sourceSize = 0;
+    int32_t destinationSize = 0;
+    bool usable = false;
+    std::vector<int32_t> offset;
+    std::vector<int8_t> shuffle;
+};
+
+// Builds the chunks from the column map of BuildNearestMap. Throws std::bad_alloc when memory
+// runs out.
+void BuildNearestChunks(const std::vector<int32_t>& map, int32_t source, NearestChunks& chunks);

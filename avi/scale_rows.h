@@ -64,6 +64,10 @@ int32_t ScaleRowHorizontal_SSE2(const uint8_t* source, int16_t* destination,
 void ScaleRowVertical_SSE2(const int16_t* const* rows, const ScaleFilter& filter, int32_t d,
                            uint8_t* destination, int32_t width);
 
+// Nearest-pixel row from 16-byte chunks (see NearestChunks); the pixels past the last whole
+// chunk go as in ScaleRowNearest_C.
+void ScaleRowNearestChunks_AVX2(const uint8_t* source, uint8_t* destination,
+                                const NearestChunks& chunks, const int32_t* map);
 void ScaleRowNearest_AVX2(const uint8_t* source, uint8_t* destination, const int32_t* map,
                           int32_t width, int32_t sourceWidth);
 int32_t ScaleRowHorizontal_AVX2(const uint8_t* source, int16_t* destination,

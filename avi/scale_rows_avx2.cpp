@@ -55,6 +55,43 @@ REFRAME_AVX2 void ScaleRowNearest_AVX2(const uint8_t* source, uint8_t* destinati
     ScaleRowNearest_C(source, destination + 3 * x, map + x, width - x, sourceWidth);
 }
 
+namespace {
+
+REFRAME_AVX2 inline void NearestChunk(const uint8_t* source, uint8_t* destination,
+                                      const NearestChunks& c, int32_t i) {
+    const __m128i bytes = _mm_shuffle_epi8(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + c.offset[i])),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.shuffle.data() + 16 * i)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 16 * i), bytes);
+}
+
+}  // namespace
+
+// Two chunks per register: both windows loaded, one shuffle, one 32-byte store. A row that
+// starts half way into 32 bytes begins with one chunk alone, so that no store straddles two
+// cache lines: the frame is written at the pace of the caches, and split stores cost twice.
+REFRAME_AVX2 void ScaleRowNearestChunks_AVX2(const uint8_t* source, uint8_t* destination,
+                                             const NearestChunks& c, const int32_t* map) {
+    const int32_t* offsets = c.offset.data();
+    const int8_t* shuffles = c.shuffle.data();
+    const int32_t count = static_cast<int32_t>(c.offset.size());
+    int32_t i = 0;
+    if (count > 0 && (reinterpret_cast<uintptr_t>(destination) & 31) == 16) {
+        NearestChunk(source, destination, c, 0);
+        i = 1;
+    }
+    for (; i + 2 <= count; i += 2) {
+        const __m256i bytes = _mm256_shuffle_epi8(
+            LoadTwo(source + offsets[i], source + offsets[i + 1]),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shuffles + 16 * i)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 16 * i), bytes);
+    }
+    if (i < count) NearestChunk(source, destination, c, i);
+    // The pixel that the last chunk cut through is written again, whole.
+    const int32_t x = 16 * count / 3;
+    ScaleRowNearest_C(source, destination + 3 * x, map + x, c.destinationSize - x, c.sourceSize);
+}
+
 // Eight pixels per round, two per register: each lane turns 16 bytes at one pixel pair into
 // the interleaved words (p[k].c, p[k + 1].c) that one multiply-add weighs. Packing registers of
 // pixels 0|4 and 1|5 gives 0 1 | 4 5, the intermediate row's own order.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -316,6 +317,30 @@ TEST(ScaleFrameKernels, HalvingAndTwoThirdsAreExact) {
         for (int level : OptimisedLevels()) {
             SetScaleKernels(level);
             EXPECT_EQ(Scale(source, s.dw, s.dh, 8), expected) << Describe(s, level, 8);
+        }
+    }
+}
+
+TEST(ScaleFrameKernels, NearestRowsComeOutTheSameAtAnyOutputAlignment) {
+    // The enlarging kernel lines its stores up with the output buffer, which may start
+    // anywhere: every start must give the reference's bytes and write nothing around them.
+    ScaleKernelsGuard guard;
+    const Shape shapes[] = {{160, 4, 321, 9}, {64, 3, 128, 7}, {7, 2, 30, 3}};
+    for (const Shape& s : shapes) {
+        const Frame source = RandomFrame(s.sw, s.sh, 77);
+        SetScaleKernels(SCALE_KERNELS_REFERENCE);
+        const auto expected = Scale(source, s.dw, s.dh, 0);
+        const size_t image = static_cast<size_t>(Stride(s.dw)) * s.dh;
+        SetScaleKernels(SCALE_KERNELS_BEST);
+        const BITMAPINFOHEADER in = Header(s.sw, s.sh), out = Header(s.dw, s.dh);
+        for (size_t shift = 0; shift < 32; ++shift) {
+            std::vector<uint8_t> buffer(shift + image + kTail, kUntouched);
+            ScaleFrame(source.bytes.data(), buffer.data() + shift, &in, &out, 0);
+            const std::vector<uint8_t> written(buffer.begin() + shift, buffer.begin() + shift + image);
+            EXPECT_TRUE(std::equal(written.begin(), written.end(), expected.begin()))
+                << Describe(s, SCALE_KERNELS_BEST, 0) << " shift " << shift;
+            for (size_t i = 0; i < shift; ++i) ASSERT_EQ(buffer[i], kUntouched) << shift;
+            for (size_t i = shift + image; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], kUntouched);
         }
     }
 }
