@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "avi/avi_file_record.h"
+
 // Heap and module handles have no counterpart here: memory goes back through the owners of
 // each block, and the executable's path comes from OwnExecutablePath.
 struct ShellState {
@@ -16,6 +18,8 @@ struct ShellState {
   void* CompressorChild = nullptr;
   int32_t PendingOutput = 0;
   std::u16string CompressorLine;
+  AviFileRecord SourceRecord;
+  AviFileRecord DestinationRecord;
 };
 
 extern ShellState Shell;

@@ -3,6 +3,7 @@
 #include "app/event_loop.h"
 #include "app/main_window.h"
 #include "app/shell_state.h"
+#include "avifile/avi_file.h"
 #include "ui/requesters.h"
 #include "ui/window_toolkit.h"
 
@@ -13,9 +14,11 @@ void StartUpShell() {
   InitWindows();
   InitControls();
   InitRequesters();
+  AVIFileInit();
 }
 
 void ShutDownShell() {
+  AVIFileExit();
   FreeControls();
   CloseAllWindows();
 }

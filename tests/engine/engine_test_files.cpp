@@ -86,7 +86,10 @@ bool WriteVideo(PAVIFILE file, int32_t index, const TestStream& s) {
     for (int32_t p = 0; p < s.frames && ok; ++p) {
         const bool empty = std::find(s.emptyFrames.begin(), s.emptyFrames.end(), p) !=
                            s.emptyFrames.end();
-        const std::vector<uint8_t> pixels = TestFramePixels(index, p, s.width, s.height);
+        const bool cut = std::find(s.shortFrames.begin(), s.shortFrames.end(), p) !=
+                         s.shortFrames.end();
+        std::vector<uint8_t> pixels = TestFramePixels(index, p, s.width, s.height);
+        if (cut) pixels.resize(5);
         ok = AVIStreamWrite(stream, s.start + p, 1, empty ? nullptr : pixels.data(),
                             empty ? 0 : static_cast<LONG>(pixels.size()),
                             empty ? 0 : AVIIF_KEYFRAME, nullptr, nullptr) == AVIERR_OK;

@@ -26,6 +26,7 @@ struct TestStream {
     int32_t frames = 3;              // video: frames; other: samples; audio: sample frames
     int32_t start = 0;
     std::vector<int32_t> emptyFrames;  // video positions (from start) stored as drop frames
+    std::vector<int32_t> shortFrames;  // video positions (from start) stored cut short
     uint16_t audioExtraBytes = 0;      // audio: cbSize bytes after the WAVEFORMATEX
 };
 

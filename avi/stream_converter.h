@@ -1,0 +1,33 @@
+// The stream converter: writes every stream of an opened source file into a freshly created
+// destination. Video is decoded, scaled to the destination's frame size and stored as
+// uncompressed 24-bit frames; audio and other streams are copied as they are stored.
+#pragma once
+
+#include <cstdint>
+
+#include "avi/avi_file_record.h"
+
+// Progress report for one stream: its type code, its index in the source, how far the work has
+// got and the stream's length. The result is ignored.
+using ProgressCallback = int32_t (*)(int32_t streamType, int32_t streamIndex, int32_t current,
+                                     int32_t total);
+
+// What the converter does with each kind of stream.
+constexpr uint32_t OPTION_NO_VIDEO = 1;     // video streams are handled as other streams
+constexpr uint32_t OPTION_NO_AUDIO = 2;     // audio streams are handled as other streams
+constexpr uint32_t OPTION_NO_OTHER = 4;     // other streams are dropped
+constexpr uint32_t OPTION_ANTI_ALIAS = 8;   // averaging stretch instead of whole pixels
+
+// Converts `source` (opened by OpenSourceAvi) into `destination` (created by
+// CreateDestinationAvi, with the target frame size in its fileInfo's dwWidth and dwHeight).
+// `callback` may be null. Returns 0 always.
+int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t options,
+                   ProgressCallback callback);
+
+// One edge of a frame rectangle multiplied by a scale factor and rounded to the nearest
+// integer, ties to even; a product that is not a number or does not fit gives INT32_MIN.
+int32_t ScaleFrameEdge(int32_t edge, double factor);
+
+// The 24-bit bottom-up frame header for a frame rectangle. Sizes that do not fit (an inverted
+// or overflowing rectangle, an image beyond what one sample can hold) give an image size of 0.
+BITMAPINFOHEADER FrameHeaderFor(const RECT& frame, bool withImageSize);

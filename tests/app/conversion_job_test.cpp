@@ -1,0 +1,185 @@
+// The Start button's job and its progress display, on Qt's offscreen platform with the
+// dialogs answered by the test: the checks and their messages, what reaches the converter,
+// what the user sees at the end, and the files left on disk.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/conversion_job.h"
+#include "app/main_window.h"
+#include "app/progress_display.h"
+#include "app/shell_state.h"
+#include "app/start_up.h"
+#include "engine_test_files.h"
+#include "support/program_parameters.h"
+#include "support/unicode_text.h"
+#include "ui/requester_test_seam.h"
+#include "ui/window_toolkit.h"
+
+namespace {
+
+std::vector<std::pair<std::u16string, std::u16string>> messages;
+int32_t RecordMessage(const std::u16string& title, const std::u16string& text) {
+    messages.emplace_back(title, text);
+    return 1;
+}
+
+const std::pair<std::u16string, std::u16string> INVALID_NAMES{
+    u"ERROR", u"Enter a valid filename for the source and destination files."};
+const std::pair<std::u16string, std::u16string> NOT_AVI{u"ERROR", u"Not a valid avi file!"};
+const std::pair<std::u16string, std::u16string> FINISHED{u"Information", u"Finished."};
+const std::pair<std::u16string, std::u16string> WRITE_FAILED{
+    u"ERROR", u"Couldn't write the destination file!"};
+
+class ConversionJob : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char program[] = "reframe";
+        char* argv[] = {program, nullptr};
+        SetProgramArguments(1, argv);
+        parametersTaken = 0;
+        StartUpShell();
+        ASSERT_NE(BuildMainWindow(), nullptr);
+        SetRequesterOverrideForTests(nullptr, RecordMessage);
+        messages.clear();
+        ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {Video(3, 16, 8), Audio(800), Other()}));
+    }
+    void TearDown() override {
+        SetRequesterOverrideForTests(nullptr, nullptr);
+        ShutDownShell();
+    }
+    void Job(const std::string& source, const std::string& destination,
+             const std::u16string& width = u"8", const std::u16string& height = u"4") {
+        SetControlText(SourceField, FromUtf8(source));
+        SetControlText(DestinationField, FromUtf8(destination));
+        SetControlText(WidthField, width);
+        SetControlText(HeightField, height);
+        RunConversionJob();
+    }
+    ScratchDir dir;
+};
+
+TEST_F(ConversionJob, ConvertsAndEndsWithFinished) {
+    Job(dir.Path("in.avi"), dir.Path("out.avi"));
+    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED}));
+    EXPECT_EQ(Shell.DestinationRecord.fileHandle, nullptr);
+    EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
+    EXPECT_EQ(Shell.JobOptions, 0u);
+    // The last stream's final report stays on show until the next job reports.
+    EXPECT_EQ(GetControlText(StatusLine), u"Processing stream #2 (Other, please wait)");
+    EXPECT_EQ(GetControlState(ProgressBar), 100);
+
+    AviFileRecord out;
+    ASSERT_EQ(OpenSourceAvi(dir.Path16("out.avi"), out), 1);
+    EXPECT_EQ(out.fileInfo.dwStreams, 3u);
+    EXPECT_EQ(out.slots[0].streamInfo.rcFrame.right, 8);
+    EXPECT_EQ(out.slots[0].streamInfo.rcFrame.bottom, 4);
+    CloseAvi(out);
+}
+
+TEST_F(ConversionJob, BoxesBuildTheOptionWord) {
+    for (int32_t box : {NoVideoStreamsBox, NoAudioStreamsBox, NoOtherStreamsBox, AntiAliasingBox})
+        SetControlState(box, 1);
+    Job(dir.Path("in.avi"), dir.Path("out.avi"));
+    EXPECT_EQ(Shell.JobOptions, 15u);
+    SetControlState(NoAudioStreamsBox, 0);
+    SetControlState(NoOtherStreamsBox, 0);
+    Job(dir.Path("in.avi"), dir.Path("out.avi"));
+    EXPECT_EQ(Shell.JobOptions, 9u);
+}
+
+TEST_F(ConversionJob, EmptyOrEqualNamesAreRefusedBeforeAnyFileIsOpened) {
+    Job("", dir.Path("out.avi"));
+    Job(dir.Path("in.avi"), "");
+    Job(dir.Path("in.avi"), dir.Path("in.avi"));
+    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>(3, INVALID_NAMES)));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("out.avi")));
+}
+
+TEST_F(ConversionJob, TwoNamesOfOneFileAreRefusedAndTheSourceSurvives) {
+    const auto size = std::filesystem::file_size(dir.Path("in.avi"));
+    std::filesystem::create_symlink(dir.Path("in.avi"), dir.Path("link.avi"));
+    std::filesystem::create_hard_link(dir.Path("in.avi"), dir.Path("hard.avi"));
+    const std::string cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path(""));
+    Job("in.avi", dir.Path("in.avi"));           // relative and absolute
+    Job(dir.Path("in.avi"), dir.Path("link.avi"));  // the destination is a link to the source
+    Job(dir.Path("hard.avi"), "./in.avi");
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>(3, INVALID_NAMES)));
+    EXPECT_EQ(std::filesystem::file_size(dir.Path("in.avi")), size);
+}
+
+TEST_F(ConversionJob, SourceThatIsNoAviFileLeavesTheDestinationAlone) {
+    std::ofstream(dir.Path("notes.avi")) << "just some text";
+    std::ofstream(dir.Path("keep.avi")) << "precious";
+    Job(dir.Path("notes.avi"), dir.Path("keep.avi"));
+    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{NOT_AVI}));
+    EXPECT_EQ(std::filesystem::file_size(dir.Path("keep.avi")), 8u);
+}
+
+TEST_F(ConversionJob, DestinationInAMissingFolderEndsSilently) {
+    Job(dir.Path("in.avi"), dir.Path("no/such/folder/out.avi"));
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
+}
+
+TEST_F(ConversionJob, DestinationThatCannotBeWrittenIsRemovedAndReported) {
+    // Every write to /dev/full fails as on a full disk; the link is what the job may remove.
+    std::filesystem::create_symlink("/dev/full", dir.Path("full.avi"));
+    Job(dir.Path("in.avi"), dir.Path("full.avi"));
+    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{WRITE_FAILED}));
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.Path("full.avi")));
+    EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+    EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
+}
+
+TEST_F(ConversionJob, PastedHugeOrNegativeSizesNeverCrash) {
+    for (const std::u16string size : {u"99999999999999999999", u"-5", u"$7FFFFFFF", u"2147483648",
+                                      u"abc", u""}) {
+        messages.clear();
+        Job(dir.Path("in.avi"), dir.Path("out.avi"), size, size);
+        EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED}))
+            << ToUtf8(size);
+    }
+}
+
+TEST(OnProgress, PercentageDividesFirstThenTruncates) {
+    EXPECT_EQ(ProgressPercentage(97, 97), 99);
+    EXPECT_EQ(ProgressPercentage(97, 194), 49);
+    EXPECT_EQ(ProgressPercentage(1, 3), 33);
+    EXPECT_EQ(ProgressPercentage(2, 3), 66);
+    EXPECT_EQ(ProgressPercentage(3, 3), 100);
+    EXPECT_EQ(ProgressPercentage(0, 0), 0);
+    EXPECT_EQ(ProgressPercentage(0, 1000), 0);
+}
+
+TEST(OnProgress, StatusTextNamesTheStreamAndItsKind) {
+    EXPECT_EQ(StatusTextFor(0x73646976, 0), u"Processing stream #0 (Video)");
+    EXPECT_EQ(StatusTextFor(0x73647561, 2), u"Processing stream #2 (Audio, please wait)");
+    EXPECT_EQ(StatusTextFor(0x73747874, 11), u"Processing stream #11 (Other, please wait)");
+    EXPECT_EQ(StatusTextFor(0x7364696D, -1), u"Processing stream #-1 (Other, please wait)");
+}
+
+TEST_F(ConversionJob, ProgressWritesTheStatusOnlyForTheFirstPositions) {
+    OnProgress(0x73646976, 0, 0, 1000);
+    EXPECT_EQ(GetControlText(StatusLine), u"Processing stream #0 (Video)");
+    SetControlText(StatusLine, u"marker");
+    OnProgress(0x73646976, 0, 254, 1000);
+    EXPECT_EQ(GetControlText(StatusLine), u"Processing stream #0 (Video)");
+    SetControlText(StatusLine, u"marker");
+    OnProgress(0x73646976, 0, 255, 1000);
+    EXPECT_EQ(GetControlText(StatusLine), u"marker");
+    EXPECT_EQ(GetControlState(ProgressBar), 25);
+    OnProgress(0x73646976, 0, 1000, 1000);
+    EXPECT_EQ(GetControlText(StatusLine), u"marker");
+    EXPECT_EQ(GetControlState(ProgressBar), 100);
+    OnProgress(0x73647561, 1, 0, 0);
+    EXPECT_EQ(GetControlText(StatusLine), u"Processing stream #1 (Audio, please wait)");
+    EXPECT_EQ(GetControlState(ProgressBar), 0);
+}
+
+}  // namespace
