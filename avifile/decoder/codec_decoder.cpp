@@ -275,10 +275,12 @@ const AVCodecTag* const* RiffVideoTags() {
   return tags;
 }
 
-void SetUpExtradata(CodecDecoder* d, const uint8_t* format, size_t formatSize, DWORD headerSize) {
+// Codec configuration: the bytes of the format after the 40-byte header (writers count them in
+// biSize or not, so biSize is no guide), or else the stream's 'strd' chunk.
+void SetUpExtradata(CodecDecoder* d, const uint8_t* format, size_t formatSize) {
   std::vector<uint8_t> extra;
-  if (formatSize > headerSize) {
-    extra.assign(format + headerSize, format + formatSize);
+  if (formatSize > sizeof(BITMAPINFOHEADER)) {
+    extra.assign(format + sizeof(BITMAPINFOHEADER), format + formatSize);
   } else {
     LONG size = 0;
     const DWORD strd = mmioFOURCC('s', 't', 'r', 'd');
@@ -297,17 +299,19 @@ void SetUpExtradata(CodecDecoder* d, const uint8_t* format, size_t formatSize, D
   d->context->extradata_size = static_cast<int>(extra.size());
 }
 
+// Palettised codecs: the colour table closes the format, whether or not biSize counts it.
 void SetUpPalette(CodecDecoder* d, const BITMAPINFOHEADER& header, const uint8_t* format,
                   size_t formatSize) {
   if (header.biBitCount == 0 || header.biBitCount > 8) return;
   uint32_t most = 1u << header.biBitCount;
   uint32_t count = header.biClrUsed == 0 || header.biClrUsed > most ? most : header.biClrUsed;
-  size_t available = (formatSize - header.biSize) / 4;
+  size_t available = (formatSize - sizeof(BITMAPINFOHEADER)) / 4;
   if (count > available) count = static_cast<uint32_t>(available);
   if (count == 0) return;
+  const uint8_t* table = format + formatSize - 4 * size_t{count};
   d->palette.assign(AVPALETTE_SIZE, 0);
   for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* q = format + header.biSize + 4 * i;  // blue, green, red, reserved
+    const uint8_t* q = table + 4 * i;  // blue, green, red, reserved
     uint32_t argb = 0xFF000000u | (uint32_t{q[2]} << 16) | (uint32_t{q[1]} << 8) | q[0];
     std::memcpy(d->palette.data() + 4 * i, &argb, 4);
   }
@@ -369,7 +373,7 @@ CodecDecoder* OpenCodecDecoder(PAVISTREAM stream, const uint8_t* format, size_t 
   c->bits_per_coded_sample = header.biBitCount;
   c->thread_count = threadCount > 0 ? threadCount : 0;
   c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  SetUpExtradata(d, format, formatSize, header.biSize);
+  SetUpExtradata(d, format, formatSize);
   SetUpPalette(d, header, format, formatSize);
   if (avcodec_open2(c, codec, nullptr) < 0) {
     CloseCodecDecoder(d);

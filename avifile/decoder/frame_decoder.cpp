@@ -69,7 +69,8 @@ uint8_t* FrameStart(IGetFrame* g) { return g->pixels - sizeof(BITMAPINFOHEADER);
 bool Reserve(IGetFrame* g, uint64_t bytes) {
   if (bytes <= g->capacity && g->storage) return true;
   uint64_t total = bytes + 2 * kRowAlignment;
-  std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[total]);
+  // Zero-filled, so the pad bytes at the end of each row are always 0.
+  std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[total]());
   if (!storage) return false;
   auto address = reinterpret_cast<uintptr_t>(storage.get());
   uintptr_t aligned = (address + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
