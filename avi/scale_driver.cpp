@@ -1,5 +1,6 @@
 // The optimised scaler: walks the destination rows, works out which source rows each needs,
 // and hands single rows to the kernels chosen for the processor.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -130,9 +131,9 @@ void ScaleAveraged(const ScaleJob& job, const Kernels& kernels) {
     }
 }
 
-// Halving, shrinking to two thirds or keeping the size on each axis: rows are summed along with
-// small integer weights as they arrive, pairs of those sums are weighed across rows, and one
-// exact division gives the rounded area average. Returns false for other sizes.
+// Halving, shrinking to two thirds, doubling or keeping the size on each axis: rows are summed
+// along with small integer weights as they arrive, pairs of those sums are weighed across rows,
+// and one exact division gives the rounded average. Returns false for other sizes.
 bool ScaleExactly(const ScaleJob& job, const Kernels& kernels) {
     const int32_t downKind = ExactScaleKind(job.sourceHeight, job.destinationHeight);
     if (downKind == SCALE_EXACT_NONE) return false;
@@ -141,7 +142,7 @@ bool ScaleExactly(const ScaleJob& job, const Kernels& kernels) {
         BuildExactRowFilter(job.sourceWidth, job.destinationWidth, across);
     }
     if (across.kind == SCALE_EXACT_NONE) return false;
-    const int32_t total = across.kind * downKind;
+    const int32_t total = ExactKindTotal(across.kind) * ExactKindTotal(downKind);
     const int32_t values = 3 * job.destinationWidth;
 
     // Two summed rows at most feed an output row and the pair only moves forward. The vector
@@ -153,14 +154,21 @@ bool ScaleExactly(const ScaleJob& job, const Kernels& kernels) {
         uint16_t* line = ring.data() + (row % 2) * lineValues;
         if (ringRow[row % 2] != row) {
             const uint8_t* in = job.source + row * job.sourceStride;
-            const int32_t done = kernels.exactHorizontal ? kernels.exactHorizontal(in, line, across) : 0;
-            ScaleRowExactHorizontal_C(in, line, across, done);
+            // The vector kernel does the middle of the row, from vectorBegin to `end`.
+            int32_t begin = 0, end = 0;
+            if (kernels.exactHorizontal && across.vector) {
+                // A row shorter than one block gets no vector work at all.
+                begin = std::min(across.vectorBegin, values);
+                end = std::max(begin, std::min(kernels.exactHorizontal(in, line, across), values));
+            }
+            ScaleRowExactHorizontal_C(in, line, across, 0, begin);
+            ScaleRowExactHorizontal_C(in, line, across, end, values);
             ringRow[row % 2] = row;
         }
         return line;
     };
     for (int32_t y = 0; y < job.destinationHeight; ++y) {
-        const ExactTaps t = ExactAxisTaps(downKind, y);
+        const ExactTaps t = ExactAxisTaps(downKind, y, job.sourceHeight);
         const uint16_t* a = summedRow(t.first);
         const uint16_t* b = t.w1 ? summedRow(t.first + 1) : a;
         uint8_t* out = job.destination + y * job.destinationStride;

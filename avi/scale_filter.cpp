@@ -165,6 +165,7 @@ int32_t ExactScaleKind(int32_t source, int32_t destination) {
     if (s == d) return SCALE_EXACT_SAME;
     if (s == 2 * d) return SCALE_EXACT_HALF;
     if (2 * s == 3 * d) return SCALE_EXACT_TWO_THIRDS;
+    if (2 * s == d) return SCALE_EXACT_DOUBLE;
     return SCALE_EXACT_NONE;
 }
 
@@ -175,15 +176,15 @@ void BuildExactRowFilter(int32_t source, int32_t destination, ExactRowFilter& f)
     f.destinationSize = destination;
     if (f.kind == SCALE_EXACT_NONE) return;
     // Halving needs 17 bytes for 8 values at some phases, so its lanes make 7. A block of 3
-    // lanes then covers whole pixels on both sides: 8 pixels (24 values) from 8, 12 or 24
+    // lanes then covers whole pixels on both sides: 8 pixels (24 values) from 4, 8 or 12
     // source pixels for the others, 7 pixels from 14 for halving.
     f.laneWords = f.kind == SCALE_EXACT_HALF ? 7 : 8;
     const int32_t periodWords = 3 * f.laneWords;
     const int32_t periodPixels = periodWords / 3;
-    const int32_t periodBytes =
-        f.kind == SCALE_EXACT_SAME ? 3 * periodPixels
-        : f.kind == SCALE_EXACT_HALF ? 6 * periodPixels
-                                     : 9 * periodPixels / 2;
+    const int32_t periodBytes = f.kind == SCALE_EXACT_SAME     ? 3 * periodPixels
+                                : f.kind == SCALE_EXACT_HALF   ? 6 * periodPixels
+                                : f.kind == SCALE_EXACT_DOUBLE ? 3 * periodPixels / 2
+                                                               : 9 * periodPixels / 2;
     f.blockWords = 2 * periodWords;
     f.blockBytes = 2 * periodBytes;
     for (int32_t lane = 0; lane < 6; ++lane) {
@@ -193,19 +194,20 @@ void BuildExactRowFilter(int32_t source, int32_t destination, ExactRowFilter& f)
         int32_t lowest = 1 << 30, highest = -1;
         for (int32_t i = 0; i < f.laneWords; ++i) {
             const int32_t o = local + i;
-            const ExactTaps t = ExactAxisTaps(f.kind, o / 3);
+            const ExactTaps t = ExactInteriorTaps(f.kind, o / 3);
             const int32_t at = byteBase + 3 * t.first + o % 3;
             lowest = std::min(lowest, at);
             highest = std::max(highest, t.w1 ? at + 3 : at);
         }
         if (highest - lowest >= 16) return;  // no vector form
+        if (lowest < 0) f.vectorBegin = f.blockWords;
         f.laneOffset[lane] = lowest;
         f.laneWord[lane] = (lane / 3) * periodWords + local;
         for (int32_t i = 0; i < 8; ++i) {
             int8_t first = -128, second = -128, w0 = 0, w1 = 0;
             if (i < f.laneWords) {
                 const int32_t o = local + i;
-                const ExactTaps t = ExactAxisTaps(f.kind, o / 3);
+                const ExactTaps t = ExactInteriorTaps(f.kind, o / 3);
                 const int32_t at = byteBase + 3 * t.first + o % 3 - lowest;
                 first = static_cast<int8_t>(at);
                 w0 = static_cast<int8_t>(t.w0);

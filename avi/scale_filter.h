@@ -75,29 +75,49 @@ void BuildAveragingFilter(int32_t source, int32_t destination, ScaleFilter& filt
 // Source pixel for each destination pixel when keeping whole pixels, counted from the same edge.
 void BuildNearestMap(int32_t source, int32_t destination, std::vector<int32_t>& map);
 
-// Shrinking by exactly 2:1 or 3:2, or keeping the size, weighs whole and half source pixels
-// only. Scaled up, those weights are small integers (1 and 1 of 2; 2 and 1 of 3; 1 of 1), so a
-// weighted sum of bytes over both axes stays below 9 * 255 and fits 16 bits without rounding:
-// the area average then needs one exact division at the end.
+// Shrinking by exactly 2:1 or 3:2, doubling, or keeping the size weighs source pixels by whole,
+// half or quarter pixels only. Scaled up, those weights are small integers (1 and 1 of 2;
+// 2 and 1 of 3; 3 and 1 of 4; 1 of 1), so a weighted sum of bytes over both axes stays at most
+// 16 * 255 and fits 16 bits without rounding: the result then needs one exact division.
 constexpr int32_t SCALE_EXACT_NONE = 0;
 constexpr int32_t SCALE_EXACT_SAME = 1;
-constexpr int32_t SCALE_EXACT_HALF = 2;        // 2 source pixels per destination pixel
-constexpr int32_t SCALE_EXACT_TWO_THIRDS = 3;  // 3 source pixels per 2 destination pixels
+constexpr int32_t SCALE_EXACT_HALF = 2;        // area: 2 source pixels per destination pixel
+constexpr int32_t SCALE_EXACT_TWO_THIRDS = 3;  // area: 3 source pixels per 2 destination pixels
+constexpr int32_t SCALE_EXACT_DOUBLE = 4;      // bilinear: 2 destination pixels per source pixel
 
 // Which of the kinds above maps `source` to `destination` pixels, or SCALE_EXACT_NONE.
 int32_t ExactScaleKind(int32_t source, int32_t destination);
 
-// Destination pixel d of an axis of `kind` is w0 * p[first] + w1 * p[first + 1] over the sum of
-// the weights, which is the kind's number (1, 2 or 3). w1 is 0 for SCALE_EXACT_SAME.
+// Sum of the weights of every destination pixel of an axis of `kind`.
+constexpr int32_t ExactKindTotal(int32_t kind) {
+    return kind == SCALE_EXACT_SAME         ? 1
+           : kind == SCALE_EXACT_HALF       ? 2
+           : kind == SCALE_EXACT_TWO_THIRDS ? 3
+           : kind == SCALE_EXACT_DOUBLE     ? 4
+                                            : 0;
+}
+
+// Destination pixel d of an axis of `kind` is w0 * p[first] + w1 * p[first + 1] over
+// ExactKindTotal(kind); w1 is 0 where one pixel is taken whole.
 struct ExactTaps {
     int32_t first, w0, w1;
 };
-inline ExactTaps ExactAxisTaps(int32_t kind, int32_t d) {
+// The taps away from the edges, which repeat along the axis. Doubling's first pixel reads
+// pixel -1 and its last the pixel past the end: ExactAxisTaps holds those to the edge.
+inline ExactTaps ExactInteriorTaps(int32_t kind, int32_t d) {
     if (kind == SCALE_EXACT_SAME) return {d, 1, 0};
     if (kind == SCALE_EXACT_HALF) return {2 * d, 1, 1};
-    // Even d covers 1.5 pixels from 3m, odd d 1.5 pixels ending at 3m + 3.
     const int32_t m = d / 2;
+    // Doubling samples source positions m - 1/4 (even d) and m + 1/4 (odd d).
+    if (kind == SCALE_EXACT_DOUBLE) return d % 2 == 0 ? ExactTaps{m - 1, 1, 3} : ExactTaps{m, 3, 1};
+    // Two thirds: even d covers 1.5 pixels from 3m, odd d 1.5 pixels ending at 3m + 3.
     return d % 2 == 0 ? ExactTaps{3 * m, 2, 1} : ExactTaps{3 * m + 1, 1, 2};
+}
+inline ExactTaps ExactAxisTaps(int32_t kind, int32_t d, int32_t source) {
+    const ExactTaps t = ExactInteriorTaps(kind, d);
+    if (t.first < 0) return {0, ExactKindTotal(kind), 0};
+    if (t.w1 != 0 && t.first + 1 >= source) return {source - 1, ExactKindTotal(kind), 0};
+    return t;
 }
 
 // Tables for the vector kernel of the exact horizontal pass. Each 128-bit lane loads 16 source
@@ -105,7 +125,9 @@ inline ExactTaps ExactAxisTaps(int32_t kind, int32_t d) {
 // with one multiply-add of bytes, giving laneWords values (7 or 8; a lane's store may spill
 // one value into the next lane's). The lanes repeat every 6: a block reads blockBytes source
 // bytes and makes blockWords values, lane l at laneOffset[l] and laneWord[l] from the block's
-// start. Usable only when `vector` is true.
+// start. The tables hold the interior taps; when the first block's would read before the row
+// (doubling), the vector kernel starts at the second, value vectorBegin. Usable only when
+// `vector` is true.
 struct ExactRowFilter {
     int32_t kind = SCALE_EXACT_NONE;
     int32_t sourceSize = 0;
@@ -114,6 +136,7 @@ struct ExactRowFilter {
     int32_t laneWords = 0;
     int32_t blockWords = 0;
     int32_t blockBytes = 0;
+    int32_t vectorBegin = 0;
     int32_t laneOffset[6] = {};
     int32_t laneWord[6] = {};
     int8_t shuffle[6][16] = {};

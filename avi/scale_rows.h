@@ -35,9 +35,9 @@ using VerticalRowFn = void (*)(const int16_t* const* rows, const ScaleFilter& fi
                                uint8_t* destination, int32_t width);
 
 // Exact pass along a row: value o of the row (pixel o / 3, channel o % 3) becomes the integer
-// weighted sum of its one or two source bytes. The portable version fills values from the
-// pixel holding `begin` to the row's end; the vector version returns how many values from 0
-// it did.
+// weighted sum of its one or two source bytes. The portable version fills the pixels that
+// hold values [begin, end); the vector version fills values from filter.vectorBegin and
+// returns where it stopped.
 using ExactHorizontalFn = int32_t (*)(const uint8_t* source, uint16_t* destination,
                                       const ExactRowFilter& filter);
 // Exact pass across rows: byte x = (wa * a[x] + wb * b[x]) / total, rounded to nearest with
@@ -46,7 +46,7 @@ using ExactVerticalFn = int32_t (*)(const uint16_t* a, const uint16_t* b, int32_
                                     int32_t total, uint8_t* destination, int32_t values);
 
 void ScaleRowExactHorizontal_C(const uint8_t* source, uint16_t* destination,
-                               const ExactRowFilter& filter, int32_t begin);
+                               const ExactRowFilter& filter, int32_t begin, int32_t end);
 void ScaleRowExactVertical_C(const uint16_t* a, const uint16_t* b, int32_t wa, int32_t wb,
                              int32_t total, uint8_t* destination, int32_t begin, int32_t values);
 

@@ -169,7 +169,7 @@ REFRAME_AVX2 int32_t ScaleRowHorizontalTwoTap_AVX2(const uint8_t* source, int16_
 // one multiply-add of unsigned bytes by small signed weights (sums stay far below 2^15).
 REFRAME_AVX2 int32_t ScaleRowExactHorizontal_AVX2(const uint8_t* source, uint16_t* destination,
                                                   const ExactRowFilter& f) {
-    if (!f.vector) return 0;
+    if (!f.vector) return f.vectorBegin;
     const int32_t values = 3 * f.destinationSize;
     const int32_t bytes = 3 * f.sourceSize;
     int32_t reach = 0;
@@ -187,7 +187,7 @@ REFRAME_AVX2 int32_t ScaleRowExactHorizontal_AVX2(const uint8_t* source, uint16_
         word[lane] = f.laneWord[lane];
     }
     const bool contiguous = f.laneWords == 8;
-    int32_t o = 0, b = 0;
+    int32_t o = f.vectorBegin, b = f.vectorBegin ? f.blockBytes : 0;
     for (; o + f.blockWords <= values && b + reach <= bytes; o += f.blockWords, b += f.blockBytes) {
         const uint8_t* in = source + b;
         uint16_t* out = destination + o;

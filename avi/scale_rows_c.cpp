@@ -87,9 +87,9 @@ void ScaleRowVertical_C(const int16_t* const* rows, const ScaleFilter& f, int32_
 }
 
 void ScaleRowExactHorizontal_C(const uint8_t* source, uint16_t* destination,
-                               const ExactRowFilter& f, int32_t begin) {
-    for (int32_t d = begin / 3; d < f.destinationSize; ++d) {
-        const ExactTaps t = ExactAxisTaps(f.kind, d);
+                               const ExactRowFilter& f, int32_t begin, int32_t end) {
+    for (int32_t d = begin / 3; d < (end + 2) / 3; ++d) {
+        const ExactTaps t = ExactAxisTaps(f.kind, d, f.sourceSize);
         const uint8_t* in = source + 3 * static_cast<ptrdiff_t>(t.first);
         uint16_t* out = destination + 3 * static_cast<ptrdiff_t>(d);
         // The second pixel is read only when it counts: the last pixel of a row has none.

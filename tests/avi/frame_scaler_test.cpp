@@ -248,13 +248,14 @@ std::string Describe(const Shape& s, int level, int32_t antiAlias) {
            std::to_string(antiAlias);
 }
 
-// Halving and two-thirds shrinks, alone or with an axis kept, at widths that leave vector
-// blocks incomplete, odd destination widths (row padding) and rows too short for any vector.
+// Halving, two-thirds shrinks and doubling, alone, mixed or with an axis kept, at widths that
+// leave vector blocks incomplete, odd destination widths (row padding) and rows too short for
+// any vector.
 std::vector<Shape> ExactShapes() {
     std::vector<Shape> shapes;
-    const int32_t widths[][2] = {{963, 642}, {642, 321}, {3, 2}, {2, 1}, {45, 30}, {86, 43},
-                                 {50, 50}, {7, 7}};
-    const int32_t heights[][2] = {{9, 6}, {8, 4}, {3, 2}, {2, 1}, {4, 4}};
+    const int32_t widths[][2] = {{963, 642}, {642, 321}, {3, 2},   {2, 1},  {45, 30}, {86, 43},
+                                 {50, 50},   {7, 7},     {321, 642}, {1, 2}, {9, 18},  {40, 80}};
+    const int32_t heights[][2] = {{9, 6}, {8, 4}, {3, 2}, {2, 1}, {4, 4}, {5, 10}, {1, 2}};
     for (const auto& w : widths) {
         for (const auto& h : heights) shapes.push_back({w[0], h[0], w[1], h[1]});
     }
@@ -304,8 +305,8 @@ TEST(ScaleFrameKernels, MatchTheReferenceOnRandomFrames) {
     }
 }
 
-TEST(ScaleFrameKernels, HalvingAndTwoThirdsAreExact) {
-    // These shrinks weigh whole and half pixels only, which the kernels can sum without
+TEST(ScaleFrameKernels, HalvingTwoThirdsAndDoublingAreExact) {
+    // These sizes weigh whole, half and quarter pixels only, which the kernels can sum without
     // rounding: they must give the exact average, not just come within one step of it.
     ScaleKernelsGuard guard;
     uint32_t seed = 100;
