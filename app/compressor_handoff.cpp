@@ -1,5 +1,107 @@
 #include "app/compressor_handoff.h"
 
+#include "app/shell_state.h"
+#include "avifile/avi_file.h"
+#include "support/child_runner.h"
+#include "support/file_helpers.h"
+#include "support/program_parameters.h"
+#include "support/text_helpers.h"
+#include "ui/requesters.h"
+#include "ui/window_toolkit.h"
+
+namespace {
+
+constexpr uint32_t COMPRESSOR_FLAGS = CHILD_HIDE | CHILD_OPEN | CHILD_READ_OUTPUT;
+constexpr int32_t POLL_INTERVAL_MS = 10;
+constexpr int MAX_NAME_TRIES = 1000;
+
+std::u16string programForTests;
+
+// The copy's name by the plain rule, or with a number before its extension for the n-th
+// alternative.
+std::u16string CopyCandidate(const std::u16string& destination, int n) {
+    const std::u16string folder = DirectoryPart(destination);
+    const std::u16string file = FilePart(destination);
+    std::u16string name = ReplaceAll(file, u".", u"2.");
+    // Without a dot the plain rule would give the destination itself, and the compressor
+    // would overwrite its own input.
+    if (TextEquals(name, file)) name += u"2";
+    if (n > 0) {
+        const size_t dot = name.rfind(u'.');
+        const std::u16string number = u"-" + IntToText(n);
+        name.insert(dot == std::u16string::npos ? name.size() : dot, number);
+    }
+    return folder + name;
+}
+
+// A file that opens as an AVI file with at least one stream: what a successful compressor
+// must leave before the only other copy of the video is deleted.
+bool IsReadableAvi(const std::u16string& path) {
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenW(&file, path.c_str(), OF_READ, nullptr) != AVIERR_OK) return false;
+    AVIFILEINFOW info{};
+    const bool ok = AVIFileInfoW(file, &info, sizeof info) == AVIERR_OK && info.dwStreams > 0;
+    AVIFileRelease(file);
+    return ok;
+}
+
+}  // namespace
+
+std::u16string CompressedCopyPath(const std::u16string& destination) {
+    for (int n = 0; n < MAX_NAME_TRIES; ++n) {
+        std::u16string candidate = CopyCandidate(destination, n);
+        if (PathExists(candidate) == 0) return candidate;
+    }
+    return u"";
+}
+
+void SetCompressorProgramForTests(const std::u16string& path) { programForTests = path; }
+
+std::u16string CompressorProgramPath() {
+    if (!programForTests.empty()) return programForTests;
+    return DirectoryPart(OwnExecutablePath()) + u"vidcrunch.exe";
+}
+
 void RunCompressor() {
-    // The compressor is not part of the build yet: the uncompressed destination stays.
+    const std::u16string directory = CurrentDirectory();
+    const std::u16string program = CompressorProgramPath();
+    const std::u16string copy = CompressedCopyPath(Shell.DestinationPath);
+    // The parameter text has no escapes: a quotation mark inside a path would split it into
+    // other arguments. Such a destination stays uncompressed.
+    if (copy.empty() || Shell.DestinationPath.find(u'"') != std::u16string::npos ||
+        copy.find(u'"') != std::u16string::npos)
+        return;
+    const std::u16string parameters =
+        u"\"" + Shell.DestinationPath + u"\" \"" + copy + u"\" /console";
+
+    // With CHILD_OPEN the runner's result is the record itself.
+    auto* child = reinterpret_cast<ChildRecord*>(
+        StartChild(program, parameters, directory, COMPRESSOR_FLAGS));
+    Shell.CompressorChild = child;
+    if (child == nullptr) {
+        ShowMessage(u"ERROR", u"Couldn't find 'vidcrunch.exe'!");
+        return;
+    }
+    SetControlText(StatusLine, u"Compressing...");
+    while (ChildRunning(child) != 0) {
+        Shell.PendingOutput = ChildOutputAvailable(child);
+        if (Shell.PendingOutput > 0) {
+            Shell.CompressorLine = TrimSpaces(ReadChildLine(child));
+            if (!TextEquals(Shell.CompressorLine, u""))
+                SetControlState(ProgressBar,
+                                TruncateToInt(static_cast<double>(TextToInt(Shell.CompressorLine))));
+        }
+        PollEvent();  // the job ignores what the window did meanwhile
+        Pause(POLL_INTERVAL_MS);
+    }
+    SetControlText(StatusLine, u"Finished.");
+
+    // The copy's name was free before the start, so whatever stands there now is the
+    // compressor's. The uncompressed destination goes only when a readable copy can replace it.
+    if (ChildExitCode(child) == 0 && IsReadableAvi(copy)) {
+        RemoveFile(Shell.DestinationPath);
+        RenameFileTo(copy, Shell.DestinationPath);
+    } else {
+        RemoveFile(copy);
+    }
 }

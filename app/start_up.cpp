@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/shell_state.h"
 #include "avifile/avi_file.h"
+#include "support/child_runner.h"
 #include "ui/requesters.h"
 #include "ui/window_toolkit.h"
 
@@ -13,6 +14,7 @@ void StartUpShell() {
   Shell = ShellState{};
   InitWindows();
   InitControls();
+  InitProcessServices();
   InitRequesters();
   AVIFileInit();
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/compressor_handoff.h"
 #include "app/conversion_job.h"
 #include "app/main_window.h"
 #include "app/progress_display.h"
@@ -33,6 +34,15 @@ const std::pair<std::u16string, std::u16string> NOT_AVI{u"ERROR", u"Not a valid 
 const std::pair<std::u16string, std::u16string> FINISHED{u"Information", u"Finished."};
 const std::pair<std::u16string, std::u16string> WRITE_FAILED{
     u"ERROR", u"Couldn't write the destination file!"};
+const std::pair<std::u16string, std::u16string> NO_COMPRESSOR{
+    u"ERROR", u"Couldn't find 'vidcrunch.exe'!"};
+
+// Stand-in compressors: shell scripts that print UTF-16LE percentage lines, write (or don't)
+// the output file and end with a chosen exit code. $1 is the input, $2 the output.
+const char* const PROGRESS = "printf '1\\0000\\0\\r\\0\\n\\0 \\0005\\0005\\0\\r\\0\\n\\0'\n";
+std::string StandIn(const std::string& body) {
+    return std::string("#!/bin/sh\n") + PROGRESS + body + "\n";
+}
 
 class ConversionJob : public ::testing::Test {
 protected:
@@ -46,9 +56,19 @@ protected:
         SetRequesterOverrideForTests(nullptr, RecordMessage);
         messages.clear();
         ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {Video(3, 16, 8), Audio(800), Other()}));
+        // By default the "compressor" copies its input, as a real one that keeps the format.
+        UseCompressor(StandIn("cp \"$1\" \"$2\" && echo \"$@\" > \"$2.args\""));
     }
+    void UseCompressor(const std::string& script) {
+        const std::string path = dir.Path("compressor-" + std::to_string(++compressors));
+        std::ofstream(path) << script;
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        SetCompressorProgramForTests(FromUtf8(path));
+    }
+    int compressors = 0;
     void TearDown() override {
         SetRequesterOverrideForTests(nullptr, nullptr);
+        SetCompressorProgramForTests(u"");
         ShutDownShell();
     }
     void Job(const std::string& source, const std::string& destination,
@@ -68,9 +88,9 @@ TEST_F(ConversionJob, ConvertsAndEndsWithFinished) {
     EXPECT_EQ(Shell.DestinationRecord.fileHandle, nullptr);
     EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
     EXPECT_EQ(Shell.JobOptions, 0u);
-    // The last stream's final report stays on show until the next job reports.
-    EXPECT_EQ(GetControlText(StatusLine), u"Processing stream #2 (Other, please wait)");
-    EXPECT_EQ(GetControlState(ProgressBar), 100);
+    // The compressor's last line stays on the bar until the next job reports.
+    EXPECT_EQ(GetControlText(StatusLine), u"Finished.");
+    EXPECT_EQ(GetControlState(ProgressBar), 55);
 
     AviFileRecord out;
     ASSERT_EQ(OpenSourceAvi(dir.Path16("out.avi"), out), 1);
@@ -127,6 +147,13 @@ TEST_F(ConversionJob, DestinationInAMissingFolderEndsSilently) {
     EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
 }
 
+TEST_F(ConversionJob, StatusAfterTheConversionStaysWhenNoCompressorRuns) {
+    SetCompressorProgramForTests(FromUtf8(dir.Path("no-such-compressor")));
+    Job(dir.Path("in.avi"), dir.Path("out.avi"));
+    EXPECT_EQ(GetControlText(StatusLine), u"Processing stream #2 (Other, please wait)");
+    EXPECT_EQ(GetControlState(ProgressBar), 100);
+}
+
 TEST_F(ConversionJob, DestinationThatCannotBeWrittenIsRemovedAndReported) {
     // Every write to /dev/full fails as on a full disk; the link is what the job may remove.
     std::filesystem::create_symlink("/dev/full", dir.Path("full.avi"));
@@ -145,6 +172,79 @@ TEST_F(ConversionJob, PastedHugeOrNegativeSizesNeverCrash) {
         EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED}))
             << ToUtf8(size);
     }
+}
+
+using Messages = std::vector<std::pair<std::u16string, std::u16string>>;
+
+TEST_F(ConversionJob, SuccessfulCompressorReplacesTheDestinationWithItsCopy) {
+    UseCompressor(StandIn("echo compressed > \"$2\".tmp && cp \"$1\" \"$2\" && echo \"$@\" > "
+                          "\"$2.args\" && exit 0"));
+    Job(dir.Path("in.avi"), dir.Path("my.clip.avi"));
+    EXPECT_EQ(messages, Messages{FINISHED});
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("my.clip.avi")));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("my2.clip2.avi")));
+    std::string args;
+    std::getline(std::ifstream(dir.Path("my2.clip2.avi.args")), args);
+    EXPECT_EQ(args, dir.Path("my.clip.avi") + " " + dir.Path("my2.clip2.avi") + " /console");
+    EXPECT_EQ(GetControlText(StatusLine), u"Finished.");
+    EXPECT_EQ(GetControlState(ProgressBar), 55);  // the last line, read after the exit
+}
+
+TEST_F(ConversionJob, FailingCompressorLeavesTheUncompressedFileAndRemovesItsCopy) {
+    UseCompressor(StandIn("echo partial > \"$2\"; exit 1"));
+    Job(dir.Path("in.avi"), dir.Path("out.avi"));
+    EXPECT_EQ(messages, Messages{FINISHED});
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("out2.avi")));
+    AviFileRecord out;
+    ASSERT_EQ(OpenSourceAvi(dir.Path16("out.avi"), out), 1);  // still the converted file
+    EXPECT_EQ(out.slots[0].streamInfo.rcFrame.right, 8);
+    CloseAvi(out);
+}
+
+TEST_F(ConversionJob, SuccessWithoutAReadableCopyKeepsTheDestination) {
+    for (const char* body : {"exit 0", "echo garbage > \"$2\"; exit 0"}) {
+        UseCompressor(StandIn(body));
+        Job(dir.Path("in.avi"), dir.Path("out.avi"));
+        EXPECT_TRUE(std::filesystem::exists(dir.Path("out.avi"))) << body;
+        EXPECT_FALSE(std::filesystem::exists(dir.Path("out2.avi"))) << body;
+        AviFileRecord out;
+        EXPECT_EQ(OpenSourceAvi(dir.Path16("out.avi"), out), 1) << body;
+        CloseAvi(out);
+    }
+}
+
+TEST_F(ConversionJob, MissingCompressorIsReportedAndTheDestinationStays) {
+    SetCompressorProgramForTests(FromUtf8(dir.Path("no-such-compressor")));
+    Job(dir.Path("in.avi"), dir.Path("out.avi"));
+    EXPECT_EQ(messages, (Messages{NO_COMPRESSOR, FINISHED}));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("out.avi")));
+    EXPECT_NE(GetControlText(StatusLine), u"Compressing...");
+}
+
+TEST_F(ConversionJob, CopyNeverTakesTheNameOfAnotherFile) {
+    // A name without a dot would make the copy the destination itself.
+    Job(dir.Path("in.avi"), dir.Path("plain"));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("plain2.args")));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("plain2")));
+    // The user's own clip2.avi, and a source named like the copy, are left alone.
+    std::ofstream(dir.Path("clip2.avi")) << "the user's own file";
+    std::filesystem::copy_file(dir.Path("in.avi"), dir.Path("movie2.avi"));
+    Job(dir.Path("in.avi"), dir.Path("clip.avi"));
+    Job(dir.Path("movie2.avi"), dir.Path("movie.avi"));
+    EXPECT_EQ(std::filesystem::file_size(dir.Path("clip2.avi")), 19u);
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("clip2-1.avi.args")));
+    EXPECT_EQ(std::filesystem::file_size(dir.Path("movie2.avi")),
+              std::filesystem::file_size(dir.Path("in.avi")));
+    EXPECT_EQ(CompressedCopyPath(FromUtf8(dir.Path("clip.avi"))), FromUtf8(dir.Path("clip2-1.avi")));
+    EXPECT_EQ(CompressedCopyPath(u"/no/such/dir/a.b.avi"), u"/no/such/dir/a2.b2.avi");
+}
+
+TEST_F(ConversionJob, QuoteInThePathNeverReachesTheCompressorAsExtraArguments) {
+    UseCompressor(StandIn("echo \"$#\" > " + dir.Path("argc") + "; cp \"$1\" \"$2\""));
+    Job(dir.Path("in.avi"), dir.Path("a\" \"b.avi"));
+    EXPECT_EQ(messages, Messages{FINISHED});
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("argc")));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("a\" \"b.avi")));
 }
 
 TEST(OnProgress, PercentageDividesFirstThenTruncates) {
