@@ -1,5 +1,6 @@
 #include "avifile/decoder/codec_decoder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <deque>
@@ -13,25 +14,34 @@ extern "C" {
 #include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 }
 
 namespace {
 
-// How far past a requested position the decoder is fed, waiting for that position's picture,
-// before the position is given up as undecodable. Reordering decoders hold back a few pictures
-// and threads a few more; a picture that has not come out by then never will.
-constexpr LONG kMaxLead = 64;
+// Pictures are numbered by rank: the n-th chunk with data in stored order has rank n. Empty
+// chunks are drop frames and show the picture before them, so the picture of rank n is shown
+// from the position of that chunk up to the next chunk with data.
+using Rank = int64_t;
+
+// How far past a requested picture the decoder is fed, waiting for it, before it is given up
+// as undecodable. Reordering decoders hold back a few pictures and threads a few more; a
+// picture that has not come out by then never will.
+constexpr Rank kMaxLead = 64;
 constexpr int kMaxFailuresInARow = 1000;
 // Extradata beyond this is not codec configuration but a damaged header.
 constexpr LONG kMaxExtradata = 16 << 20;
+// Leading pictures looked for after an MPEG-4 key frame.
+constexpr Rank kMaxLeading = 8;
 
 }  // namespace
 
 struct CodecDecoder {
   PAVISTREAM stream = nullptr;
-  LONG first = 0;         // first position of the stream
-  LONG end = 0;           // one past the last position
-  LONG firstPicture = 0;  // first position whose chunk holds data
+  LONG first = 0;  // first position of the stream
+  LONG end = 0;    // one past the last position
+  std::vector<LONG> pictures;  // positions of the chunks with data, by rank
+  AVCodecID codecId = AV_CODEC_ID_NONE;
   AVCodecContext* context = nullptr;
   AVBSFContext* filter = nullptr;  // undoes DivX-style packed B-frames
   AVPacket* packet = nullptr;
@@ -42,46 +52,129 @@ struct CodecDecoder {
   // Packets on their way to the decoder; a null entry asks it to give out what it holds.
   std::deque<AVPacket*> pending;
   bool started = false;
-  LONG nextFeed = 0;  // next stored position to read
+  Rank nextFeed = 0;
   bool drainSent = false;
   bool finished = false;
 
-  // The current picture and the positions it is shown at (more than one after drop frames).
   AVFrame* shown = nullptr;
   bool haveShown = false;
-  LONG shownFirst = 0;
-  LONG shownLast = -1;
+  Rank shownRank = -1;
   uint64_t serial = 0;
 
-  // Where each picture is shown. Decoders that never reorder give each picture at its own
-  // stored position. For those that may, pictures come out in showing order and are counted,
-  // starting from a key frame whose showing position is known: the first picture, a key frame
-  // met while counting, or any key frame while the stream has shown no reordering at all.
+  // Where each picture is shown. Decoders that never reorder give each picture with the rank
+  // of its own chunk. For those that may, pictures come out in showing order and are counted,
+  // starting from a key frame whose showing rank is known: the first picture, a key frame met
+  // while counting, one whose leading pictures the bitstream tells, or any key frame while the
+  // stream has shown no reordering at all.
   bool counting = false;
   bool anchored = false;
   bool anchorCertain = false;
-  LONG anchorKey = 0;
-  LONG anchorDisplay = 0;
-  LONG nextDisplay = 0;
+  Rank anchorKey = 0;
+  Rank anchorDisplay = 0;
+  Rank nextDisplay = 0;
   int64_t lastPts = INT64_MIN;
   bool reorderSeen = false;
   int64_t picturesOut = 0;
-  std::map<LONG, LONG> keyDisplay;
+  std::map<Rank, Rank> keyDisplay;  // key chunk's rank -> rank its picture is shown at
+  std::map<Rank, Rank> keyEstimate; // the same from the bitstream; -1 when it can't tell
 };
 
 namespace {
 
-LONG ChunkSize(const CodecDecoder* d, LONG position) {
-  LONG size = 0;
-  if (AVIStreamSampleSize(d->stream, position, &size) != AVIERR_OK) return 0;
-  return size;
+Rank PictureCount(const CodecDecoder* d) { return static_cast<Rank>(d->pictures.size()); }
+
+// The picture shown at `position`: the last chunk with data at or before it; -1 for none.
+Rank RankAt(const CodecDecoder* d, LONG position) {
+  auto it = std::upper_bound(d->pictures.begin(), d->pictures.end(), position);
+  return static_cast<Rank>(it - d->pictures.begin()) - 1;
 }
 
-// Empty chunks right after `position`: drop frames, which show the picture before them again.
-LONG DropsAfter(const CodecDecoder* d, LONG position) {
-  LONG count = 0;
-  for (LONG p = position + 1; p < d->end && ChunkSize(d, p) == 0; ++p) ++count;
-  return count;
+// The rank of the chunk at `position`, or -1 when that chunk is empty.
+Rank RankOfChunk(const CodecDecoder* d, int64_t position) {
+  auto it = std::lower_bound(d->pictures.begin(), d->pictures.end(), position);
+  return it != d->pictures.end() && *it == position ? static_cast<Rank>(it - d->pictures.begin()) : -1;
+}
+
+bool ReadChunk(const CodecDecoder* d, LONG position, std::vector<uint8_t>* bytes) {
+  LONG size = 0;
+  if (AVIStreamSampleSize(d->stream, position, &size) != AVIERR_OK || size <= 0) return false;
+  bytes->resize(static_cast<size_t>(size));
+  LONG got = 0;
+  if (AVIStreamRead(d->stream, position, 1, bytes->data(), size, &got, nullptr) != AVIERR_OK)
+    return false;
+  bytes->resize(static_cast<size_t>(got));
+  return true;
+}
+
+// MPEG-4 Part 2: the coding types of the pictures (VOPs) in a chunk: 0 I, 1 P, 2 B, 3 S.
+std::vector<int> VopTypes(const std::vector<uint8_t>& b) {
+  std::vector<int> types;
+  for (size_t i = 0; i + 4 < b.size(); ++i)
+    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0xB6) types.push_back(b[i + 4] >> 6);
+  return types;
+}
+
+// H.264: whether a chunk holds an IDR slice (in start-code or length-prefixed form).
+bool HasIdrSlice(const std::vector<uint8_t>& b, int lengthSize) {
+  if (lengthSize == 0) {
+    for (size_t i = 0; i + 3 < b.size(); ++i)
+      if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && (b[i + 3] & 0x1F) == 5) return true;
+    return false;
+  }
+  size_t at = 0;
+  while (at + static_cast<size_t>(lengthSize) < b.size()) {
+    size_t length = 0;
+    for (int i = 0; i < lengthSize; ++i) length = (length << 8) | b[at + static_cast<size_t>(i)];
+    at += static_cast<size_t>(lengthSize);
+    if (length == 0 || length > b.size() - at) return false;
+    if ((b[at] & 0x1F) == 5) return true;
+    at += length;
+  }
+  return false;
+}
+
+// The rank a key frame's picture is shown at, told from the bitstream where the codec allows:
+// nothing stored before a key frame is shown after it, so the rank is the key's own plus the
+// pictures stored after it that are shown before it. -1 when that can't be told.
+Rank EstimateKeyDisplay(CodecDecoder* d, Rank key) {
+  auto cached = d->keyEstimate.find(key);
+  if (cached != d->keyEstimate.end()) return cached->second;
+  Rank estimate = -1;
+  std::vector<uint8_t> bytes;
+  if (d->codecId == AV_CODEC_ID_H264 && ReadChunk(d, d->pictures[static_cast<size_t>(key)], &bytes)) {
+    const AVCodecContext* c = d->context;
+    int lengthSize = c->extradata_size > 4 && c->extradata[0] == 1 ? (c->extradata[4] & 3) + 1 : 0;
+    if (HasIdrSlice(bytes, lengthSize)) estimate = key;  // nothing after an IDR is shown before it
+  } else if (d->codecId == AV_CODEC_ID_MPEG4 && ReadChunk(d, d->pictures[static_cast<size_t>(key)], &bytes)) {
+    std::vector<int> types = VopTypes(bytes);
+    if (types.size() > 1) {
+      estimate = key;  // packed pictures: the chunks are already in showing order
+    } else if (types.size() == 1) {
+      // B-pictures right after the key frame are shown before it.
+      Rank leading = 0;
+      for (Rank r = key + 1; r < PictureCount(d) && leading < kMaxLeading; ++r) {
+        if (!ReadChunk(d, d->pictures[static_cast<size_t>(r)], &bytes)) break;
+        std::vector<int> next = VopTypes(bytes);
+        if (next.empty() || next[0] != 2) break;
+        ++leading;
+      }
+      estimate = key + leading;
+    }
+  }
+  d->keyEstimate[key] = estimate;
+  return estimate;
+}
+
+// The rank a key frame's picture is shown at, when known; -1 otherwise.
+Rank KnownKeyDisplay(CodecDecoder* d, Rank key) {
+  if (key == 0) return 0;
+  auto known = d->keyDisplay.find(key);
+  if (known != d->keyDisplay.end()) return known->second;
+  return EstimateKeyDisplay(d, key);
+}
+
+bool IsKey(const CodecDecoder* d, Rank rank) {
+  return AVIStreamIsKeyFrame(d->stream, d->pictures[static_cast<size_t>(rank)]) == 1;
 }
 
 void ClearPending(CodecDecoder* d) {
@@ -95,7 +188,7 @@ void SendPending(CodecDecoder* d) {
     AVPacket* p = d->pending.front();
     int r = avcodec_send_packet(d->context, p);
     if (r == AVERROR(EAGAIN)) return;
-    // Any other failure: the data of that packet is lost; its position gets no picture.
+    // Any other failure: the data of that packet is lost; its picture won't come.
     av_packet_free(&p);
     d->pending.pop_front();
   }
@@ -134,10 +227,10 @@ bool FeedNext(CodecDecoder* d) {
     SendPending(d);
     return true;
   }
-  while (d->nextFeed < d->end) {
-    LONG position = d->nextFeed++;
-    LONG size = ChunkSize(d, position);
-    if (size <= 0) continue;
+  while (d->nextFeed < PictureCount(d)) {
+    LONG position = d->pictures[static_cast<size_t>(d->nextFeed++)];
+    LONG size = 0;
+    if (AVIStreamSampleSize(d->stream, position, &size) != AVIERR_OK || size <= 0) continue;
     if (av_new_packet(d->packet, size) < 0) continue;
     LONG got = 0;
     if (AVIStreamRead(d->stream, position, 1, d->packet->data, size, &got, nullptr) != AVIERR_OK ||
@@ -173,38 +266,34 @@ bool KeysAligned(const CodecDecoder* d) {
   return d->picturesOut > 0 && !d->reorderSeen && d->context->has_b_frames == 0;
 }
 
-// The key frame to start decoding from for `position`, with the position its picture is shown
-// at; `certain` tells whether that showing position is known rather than assumed.
-LONG ChooseStart(const CodecDecoder* d, LONG position, LONG* display, bool* certain) {
-  LONG key = AVIStreamNearestKeyFrame(d->stream, position);
-  while (key != -1 && key > d->firstPicture && key >= d->first) {
-    if (ChunkSize(d, key) > 0) {
-      if (!d->counting) {
-        *display = key;
-        *certain = true;
-        return key;
-      }
-      auto known = d->keyDisplay.find(key);
-      if (known != d->keyDisplay.end()) {
-        if (known->second <= position) {
-          *display = known->second;
-          *certain = true;
-          return key;
-        }
+struct Start {
+  Rank key = 0;
+  Rank display = 0;
+  bool certain = true;
+};
+
+// The key frame to start decoding from for the picture of rank `target`.
+Start ChooseStart(CodecDecoder* d, Rank target) {
+  LONG position = AVIStreamNearestKeyFrame(d->stream, d->pictures[static_cast<size_t>(target)]);
+  while (position != -1 && position >= d->first) {
+    Rank key = RankOfChunk(d, position);
+    if (key == 0) break;
+    if (key > 0) {
+      if (!d->counting) return {key, key, true};
+      Rank display = KnownKeyDisplay(d, key);
+      if (display >= 0) {
+        if (display <= target) return {key, display, true};
       } else if (KeysAligned(d)) {
-        *display = key;
-        *certain = false;
-        return key;
+        return {key, key, false};
       }
     }
-    key = AVIStreamNearestKeyFrame(d->stream, key - 1);
+    if (position == d->first) break;
+    position = AVIStreamNearestKeyFrame(d->stream, position - 1);
   }
-  *display = d->firstPicture;
-  *certain = true;
-  return d->firstPicture;
+  return {0, 0, true};
 }
 
-void Restart(CodecDecoder* d, LONG key, LONG display, bool certain) {
+void Restart(CodecDecoder* d, const Start& start) {
   if (d->started) {
     avcodec_flush_buffers(d->context);
     if (d->filter) av_bsf_flush(d->filter);
@@ -213,58 +302,62 @@ void Restart(CodecDecoder* d, LONG key, LONG display, bool certain) {
   av_frame_unref(d->shown);
   d->haveShown = false;
   d->started = true;
-  d->nextFeed = key;
+  d->nextFeed = start.key;
   d->drainSent = false;
   d->finished = false;
   d->anchored = false;
-  d->anchorCertain = certain;
-  d->anchorKey = key;
-  d->anchorDisplay = display;
-  d->nextDisplay = display;
+  d->anchorCertain = start.certain;
+  d->anchorKey = start.key;
+  d->anchorDisplay = start.display;
+  d->nextDisplay = start.display;
   d->lastPts = INT64_MIN;
   d->paletteDue = !d->palette.empty();
 }
 
-// Takes a picture the decoder gave out and decides where it is shown. Returns false when it
-// is not shown anywhere (before the counting has a known starting point, or out of range).
+// Takes a picture the decoder gave out and decides which rank it is shown at. Returns false
+// when it is shown nowhere (before the counting has a known starting point, or out of range).
 bool Accept(CodecDecoder* d, AVFrame* frame) {
   int64_t pts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
-  bool stored = pts != AV_NOPTS_VALUE && pts >= d->first && pts < d->end;
-  LONG position = stored ? static_cast<LONG>(pts) : -1;
-  LONG display;
+  Rank own = pts != AV_NOPTS_VALUE ? RankOfChunk(d, pts) : -1;  // its chunk's rank
+  Rank display;
   if (d->counting) {
-    if (stored && d->lastPts != INT64_MIN && pts < d->lastPts) d->reorderSeen = true;
-    if (stored) d->lastPts = pts;
-    auto known = stored ? d->keyDisplay.find(position) : d->keyDisplay.end();
+    if (own >= 0 && d->lastPts != INT64_MIN && pts < d->lastPts) d->reorderSeen = true;
+    if (own >= 0) d->lastPts = pts;
     if (!d->anchored) {
-      if (stored && position == d->anchorKey) {
+      Rank known = -1;
+      if (own == d->anchorKey) {
         display = d->anchorDisplay;
-        if (d->anchorCertain) d->keyDisplay[position] = display;
-      } else if (known != d->keyDisplay.end()) {
-        display = known->second;
+        if (d->anchorCertain) d->keyDisplay[own] = display;
+      } else if (own >= 0 && IsKey(d, own) && (known = KnownKeyDisplay(d, own)) >= 0) {
+        display = known;
       } else {
         return false;  // a picture from before the key frame that the decoder still gave out
       }
       d->anchored = true;
     } else {
       display = d->nextDisplay;
-      if (known != d->keyDisplay.end()) {
-        display = known->second;  // back in step after a lost picture
-      } else if (stored && AVIStreamIsKeyFrame(d->stream, position)) {
-        d->keyDisplay[position] = display;
+      if (own >= 0 && IsKey(d, own)) {
+        Rank known = KnownKeyDisplay(d, own);
+        if (known >= 0) {
+          display = known;  // back in step after a lost picture
+        } else {
+          // Everything stored before a key frame is shown before it, so a count below the key
+          // frame's own rank means pictures were lost on the way.
+          if (display < own) display = own;
+          d->keyDisplay[own] = display;
+        }
       }
     }
+    d->nextDisplay = display + 1;
   } else {
-    display = stored ? position : d->nextDisplay;
+    display = own >= 0 ? own : d->nextDisplay;
+    d->nextDisplay = display + 1;
   }
-  LONG drops = stored ? DropsAfter(d, position) : 0;
-  d->nextDisplay = display + 1 + drops;
-  if (display < d->first || display >= d->end) return false;
+  if (display < 0 || display >= PictureCount(d)) return false;
   av_frame_unref(d->shown);
   av_frame_move_ref(d->shown, frame);
   d->haveShown = true;
-  d->shownFirst = display;
-  d->shownLast = display + drops < d->end ? display + drops : d->end - 1;
+  d->shownRank = display;
   ++d->serial;
   ++d->picturesOut;
   return true;
@@ -333,8 +426,6 @@ CodecDecoder* OpenCodecDecoder(PAVISTREAM stream, const uint8_t* format, size_t 
   if (!stream || !format || formatSize < sizeof(BITMAPINFOHEADER)) return nullptr;
   BITMAPINFOHEADER header;
   std::memcpy(&header, format, sizeof header);
-  if (header.biSize < sizeof header || header.biSize > formatSize)
-    header.biSize = sizeof header;
   AVISTREAMINFOW info{};
   if (AVIStreamInfoW(stream, &info, sizeof info) != AVIERR_OK) return nullptr;
 
@@ -350,16 +441,30 @@ CodecDecoder* OpenCodecDecoder(PAVISTREAM stream, const uint8_t* format, size_t 
   int64_t end = int64_t{start} + AVIStreamLength(stream);
   if (start < 0 || end > INT32_MAX) return nullptr;
 
+  // The decoder's complaints about damaged data have no reader here: a damaged frame is
+  // simply not delivered.
+  av_log_set_level(AV_LOG_QUIET);
+
   auto* d = new (std::nothrow) CodecDecoder;
   if (!d) return nullptr;
   d->stream = stream;
   d->first = start;
   d->end = static_cast<LONG>(end);
+  d->codecId = id;
   d->context = avcodec_alloc_context3(codec);
   d->packet = av_packet_alloc();
   d->incoming = av_frame_alloc();
   d->shown = av_frame_alloc();
   if (!d->context || !d->packet || !d->incoming || !d->shown) {
+    CloseCodecDecoder(d);
+    return nullptr;
+  }
+  try {
+    for (LONG p = d->first; p < d->end; ++p) {
+      LONG size = 0;
+      if (AVIStreamSampleSize(stream, p, &size) == AVIERR_OK && size > 0) d->pictures.push_back(p);
+    }
+  } catch (const std::bad_alloc&) {
     CloseCodecDecoder(d);
     return nullptr;
   }
@@ -382,54 +487,42 @@ CodecDecoder* OpenCodecDecoder(PAVISTREAM stream, const uint8_t* format, size_t 
   if (id == AV_CODEC_ID_MPEG4) SetUpUnpacker(d);
   const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
   d->counting = descriptor && (descriptor->props & AV_CODEC_PROP_REORDER);
-
-  d->firstPicture = d->first;
-  while (d->firstPicture < d->end && ChunkSize(d, d->firstPicture) == 0) ++d->firstPicture;
-  if (d->counting) d->keyDisplay[d->firstPicture] = d->firstPicture;
   return d;
 }
 
 const AVFrame* DecodeFrameAt(CodecDecoder* d, LONG position, uint64_t* serial) {
   if (!d || position < d->first || position >= d->end) return nullptr;
+  Rank target = RankAt(d, position);
+  if (target < 0) return nullptr;  // only drop frames so far: nothing to show yet
   auto deliver = [&]() -> const AVFrame* {
     if (serial) *serial = d->serial;
     return d->shown;
   };
-  if (d->haveShown && d->shownFirst <= position && position <= d->shownLast) return deliver();
+  if (d->haveShown && d->shownRank == target) return deliver();
 
   bool restart = !d->started;
   if (!restart) {
-    // Showing positions already passed: the current picture's, or before the starting point.
-    LONG passed = d->haveShown ? d->shownLast : d->anchorDisplay - 1;
-    if (position <= passed) {
+    // Pictures already passed: the current one, or those before the starting point.
+    Rank passed = d->haveShown ? d->shownRank : d->anchorDisplay - 1;
+    if (target <= passed) {
       restart = true;
     } else if (d->finished) {
       return nullptr;  // everything the stream holds has come out
-    } else if (position > passed + 1) {
-      // A jump forward: start again at a key frame that lies beyond what has been fed, rather
-      // than decode every picture up to it.
-      LONG display;
-      bool certain;
-      LONG key = ChooseStart(d, position, &display, &certain);
-      if (key >= d->nextFeed) restart = true;
+    } else if (target > passed + 1) {
+      // A jump forward: start again at a key frame beyond what has been fed, rather than
+      // decode every picture up to it.
+      restart = ChooseStart(d, target).key >= d->nextFeed;
     }
   }
-  if (restart) {
-    LONG display;
-    bool certain;
-    LONG key = ChooseStart(d, position, &display, &certain);
-    if (display > position || key >= d->end) return nullptr;  // no picture is shown this early
-    Restart(d, key, display, certain);
-  }
+  if (restart) Restart(d, ChooseStart(d, target));
 
   int failures = 0;
   for (;;) {
     if (d->haveShown) {
-      if (d->shownFirst <= position && position <= d->shownLast) return deliver();
-      if (d->shownFirst > position) return nullptr;  // the position's own picture was lost
+      if (d->shownRank == target) return deliver();
+      if (d->shownRank > target) return nullptr;  // its picture was lost
     }
-    if (d->nextFeed > position && d->nextFeed - position > kMaxLead + d->context->has_b_frames)
-      return nullptr;
+    if (d->nextFeed - target > kMaxLead + d->context->has_b_frames) return nullptr;
     int r = avcodec_receive_frame(d->context, d->incoming);
     if (r == 0) {
       Accept(d, d->incoming);

@@ -97,6 +97,52 @@ std::vector<Image> ExpectedWithDrops(const std::vector<Image>& pictures, PAVISTR
   return expected;
 }
 
+bool WriteVideoAvi(const std::string& path, const AVISTREAMINFOW& header,
+                   const std::vector<uint8_t>& format, const std::vector<VideoSample>& samples,
+                   bool withAudio) {
+  PAVIFILE file = nullptr;
+  if (AVIFileOpenW(&file, U16(path).c_str(), OF_CREATE | OF_WRITE, nullptr) != AVIERR_OK) return false;
+  bool ok = true;
+  PAVISTREAM video = nullptr;
+  ok &= AVIFileCreateStreamW(file, &video, &header) == AVIERR_OK;
+  ok &= AVIStreamSetFormat(video, 0, format.data(), static_cast<LONG>(format.size())) == AVIERR_OK;
+  for (const VideoSample& sample : samples)
+    ok &= AVIStreamWrite(video, sample.position, 1, sample.bytes.data(),
+                         static_cast<LONG>(sample.bytes.size()), sample.key ? AVIIF_KEYFRAME : 0,
+                         nullptr, nullptr) == AVIERR_OK;
+  AVIStreamRelease(video);
+  if (withAudio) {
+    PAVISTREAM audio = nullptr;
+    AVISTREAMINFOW pcm = PcmHeader(8000, 1);
+    WAVEFORMATEX wave = PcmFormat(8000, 1);
+    std::vector<uint8_t> silence(800, 0);
+    ok &= AVIFileCreateStreamW(file, &audio, &pcm) == AVIERR_OK;
+    ok &= AVIStreamSetFormat(audio, 0, &wave, sizeof wave) == AVIERR_OK;
+    ok &= AVIStreamWrite(audio, 0, 400, silence.data(), 800, AVIIF_KEYFRAME, nullptr, nullptr) == AVIERR_OK;
+    AVIStreamRelease(audio);
+  }
+  AVIFileRelease(file);
+  return ok && AVIFileLastCloseResult() == AVIERR_OK;
+}
+
+std::vector<uint8_t> FormatBytes(const BITMAPINFOHEADER& header, const std::vector<uint8_t>& extra) {
+  std::vector<uint8_t> bytes(sizeof header + extra.size());
+  std::memcpy(bytes.data(), &header, sizeof header);
+  if (!extra.empty()) std::memcpy(bytes.data() + sizeof header, extra.data(), extra.size());
+  return bytes;
+}
+
+std::vector<VideoSample> StoredSamples(PAVISTREAM stream) {
+  std::vector<VideoSample> samples;
+  std::vector<std::vector<uint8_t>> all = ReadAllSamples(stream);
+  LONG start = AVIStreamStart(stream);
+  for (size_t i = 0; i < all.size(); ++i) {
+    LONG p = start + static_cast<LONG>(i);
+    samples.push_back({p, all[i], AVIStreamIsKeyFrame(stream, p) == 1});
+  }
+  return samples;
+}
+
 double Psnr(const Image& a, const Image& b) {
   if (a.size() != b.size() || a.empty()) return 0;
   double sum = 0;

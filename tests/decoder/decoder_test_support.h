@@ -51,5 +51,21 @@ std::vector<Image> ExpectedWithDrops(const std::vector<Image>& pictures, PAVISTR
 // Every position of the stream from its start, in order.
 std::vector<Image> DecodeAll(PAVISTREAM stream, int width, int height);
 
+// One video sample for our writer; positions left out become empty chunks (drop frames).
+struct VideoSample {
+  LONG position;
+  std::vector<uint8_t> bytes;
+  bool key = true;
+};
+// Writes an AVI with one video stream through our writer (and, if asked, a short PCM stream
+// after it). Returns false when the writer refused something.
+bool WriteVideoAvi(const std::string& path, const AVISTREAMINFOW& header,
+                   const std::vector<uint8_t>& format, const std::vector<VideoSample>& samples,
+                   bool withAudio = false);
+// A header followed by `extra` bytes (masks, palette or codec data).
+std::vector<uint8_t> FormatBytes(const BITMAPINFOHEADER& header, const std::vector<uint8_t>& extra = {});
+// The video samples of a file as stored, with their key-frame flags.
+std::vector<VideoSample> StoredSamples(PAVISTREAM stream);
+
 // Peak signal-to-noise ratio of two equal-sized pictures in dB (1000 for identical ones).
 double Psnr(const Image& a, const Image& b);
