@@ -1,0 +1,231 @@
+#include "vidcrunch/video_encoder.h"
+
+#include <climits>
+
+#include "avifile/avi_types.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/error.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/rational.h>
+#include <libswscale/swscale.h>
+}
+
+struct VideoEncoder {
+  VideoCodec codec = VideoCodec::H264;
+  AVCodecContext* context = nullptr;
+  AVFrame* frame = nullptr;
+  AVPacket* packet = nullptr;
+  SwsContext* scaler = nullptr;
+  int width = 0;
+  int height = 0;
+  int64_t nextPts = 0;
+  bool ended = false;
+};
+
+namespace {
+
+std::string AvError(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+const char* EncoderName(VideoCodec codec) {
+  switch (codec) {
+    case VideoCodec::H264: return "libx264";
+    case VideoCodec::Mpeg4: return "mpeg4";
+    case VideoCodec::Mjpeg: return "mjpeg";
+    case VideoCodec::Ffv1: return "ffv1";
+  }
+  return "";
+}
+
+// x264 in 4:2:0 needs even sizes; an odd-sized frame keeps its exact size in 4:4:4 instead of
+// being padded or cropped. MJPEG uses the full-range JPEG flavour of 4:2:0, FFV1 keeps RGB so
+// it stays lossless.
+AVPixelFormat EncoderPixelFormat(VideoCodec codec, int width, int height) {
+  switch (codec) {
+    case VideoCodec::H264:
+      return (width % 2 != 0 || height % 2 != 0) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+    case VideoCodec::Mpeg4: return AV_PIX_FMT_YUV420P;
+    case VideoCodec::Mjpeg: return AV_PIX_FMT_YUVJ420P;
+    case VideoCodec::Ffv1: return AV_PIX_FMT_BGR0;
+  }
+  return AV_PIX_FMT_YUV420P;
+}
+
+void FreeParts(VideoEncoder* e) {
+  avcodec_free_context(&e->context);
+  av_frame_free(&e->frame);
+  av_packet_free(&e->packet);
+  sws_freeContext(e->scaler);
+  e->scaler = nullptr;
+}
+
+}  // namespace
+
+VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string* error) {
+  if (settings.width <= 0 || settings.height <= 0 || settings.width > 16384 ||
+      settings.height > 16384) {
+    *error = "the video frame size " + std::to_string(settings.width) + "x" +
+             std::to_string(settings.height) + " can't be encoded";
+    return nullptr;
+  }
+  if (settings.rate == 0 || settings.scale == 0) {
+    *error = "the video stream has no frame rate";
+    return nullptr;
+  }
+  const AVCodec* codec = avcodec_find_encoder_by_name(EncoderName(settings.codec));
+  if (!codec) {
+    *error = std::string("this system's libavcodec has no ") + EncoderName(settings.codec) + " encoder";
+    return nullptr;
+  }
+  auto* e = new VideoEncoder;
+  e->codec = settings.codec;
+  e->width = settings.width;
+  e->height = settings.height;
+  e->context = avcodec_alloc_context3(codec);
+  e->frame = av_frame_alloc();
+  e->packet = av_packet_alloc();
+  if (!e->context || !e->frame || !e->packet) {
+    *error = "out of memory";
+    CloseVideoEncoder(e);
+    return nullptr;
+  }
+  AVCodecContext* c = e->context;
+  c->width = settings.width;
+  c->height = settings.height;
+  c->pix_fmt = EncoderPixelFormat(settings.codec, settings.width, settings.height);
+  // One tick per frame. MPEG-4 Part 2 can't carry a time base denominator above 65535, so
+  // there the rate is approximated (it only affects the stream's own timing fields; the AVI
+  // header keeps the exact rate).
+  int maxDen = settings.codec == VideoCodec::Mpeg4 ? 65535 : INT_MAX;
+  int num = 1, den = 1;
+  av_reduce(&num, &den, settings.scale, settings.rate, maxDen);
+  c->time_base = AVRational{num, den};
+  c->framerate = AVRational{den, num};
+  c->sample_aspect_ratio = AVRational{1, 1};
+  c->thread_count = 0;  // as many as the codec finds useful for the processor count
+  // AVI has no time stamps: each chunk is the next frame in display order, so frames must come
+  // out in the order they went in. Without B-frames every codec here does that.
+  c->max_b_frames = 0;
+  // The colour matrix swscale uses for RGB to YUV (BT.601), stated so that players don't guess.
+  if (settings.codec == VideoCodec::H264 || settings.codec == VideoCodec::Mpeg4) {
+    c->colorspace = AVCOL_SPC_SMPTE170M;
+    c->color_range = AVCOL_RANGE_MPEG;
+  }
+
+  AVDictionary* options = nullptr;
+  switch (settings.codec) {
+    case VideoCodec::H264:
+      av_dict_set(&options, "preset", settings.preset.c_str(), 0);
+      av_dict_set(&options, "crf", std::to_string(settings.quality).c_str(), 0);
+      break;
+    case VideoCodec::Mpeg4:
+    case VideoCodec::Mjpeg:
+      c->flags |= AV_CODEC_FLAG_QSCALE;
+      c->global_quality = FF_QP2LAMBDA * settings.quality;
+      // Key frames about every 10 s of video (the libx264 default is 250 frames as well).
+      c->gop_size = 250;
+      break;
+    case VideoCodec::Ffv1:
+      // Version 3 with slices codes in parallel and checks each slice with a CRC. Its
+      // configuration travels as codec data after the BITMAPINFOHEADER.
+      av_dict_set(&options, "slicecrc", "1", 0);
+      c->level = 3;
+      break;
+  }
+  int r = avcodec_open2(c, codec, &options);
+  av_dict_free(&options);
+  if (r < 0) {
+    *error = std::string("the ") + EncoderName(settings.codec) + " encoder did not open: " + AvError(r);
+    CloseVideoEncoder(e);
+    return nullptr;
+  }
+  e->frame->format = c->pix_fmt;
+  e->frame->width = c->width;
+  e->frame->height = c->height;
+  if ((r = av_frame_get_buffer(e->frame, 0)) < 0) {
+    *error = "out of memory: " + AvError(r);
+    CloseVideoEncoder(e);
+    return nullptr;
+  }
+  // Bicubic is what ffmpeg's command line uses for this conversion, so file sizes compare.
+  e->scaler = sws_getContext(c->width, c->height, AV_PIX_FMT_BGR24, c->width, c->height, c->pix_fmt,
+                             SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!e->scaler) {
+    *error = "no colour conversion to the encoder's pixel format";
+    CloseVideoEncoder(e);
+    return nullptr;
+  }
+  return e;
+}
+
+uint32_t VideoEncoderFourcc(const VideoEncoder* encoder) {
+  switch (encoder->codec) {
+    case VideoCodec::H264: return mmioFOURCC('H', '2', '6', '4');
+    case VideoCodec::Mpeg4: return mmioFOURCC('F', 'M', 'P', '4');
+    case VideoCodec::Mjpeg: return mmioFOURCC('M', 'J', 'P', 'G');
+    case VideoCodec::Ffv1: return mmioFOURCC('F', 'F', 'V', '1');
+  }
+  return 0;
+}
+
+std::vector<uint8_t> VideoEncoderExtradata(const VideoEncoder* encoder) {
+  const AVCodecContext* c = encoder->context;
+  if (!c->extradata || c->extradata_size <= 0) return {};
+  return std::vector<uint8_t>(c->extradata, c->extradata + c->extradata_size);
+}
+
+int SendVideoFrame(VideoEncoder* e, const uint8_t* rows, ptrdiff_t stride, std::string* error) {
+  if (e->ended) {
+    *error = "a frame after the end of the stream";
+    return 0;
+  }
+  int r = 0;
+  if (!rows) {
+    e->ended = true;
+    r = avcodec_send_frame(e->context, nullptr);
+  } else {
+    // The encoder may still hold the previous picture for reference: write into a buffer it
+    // doesn't own.
+    if ((r = av_frame_make_writable(e->frame)) < 0) {
+      *error = "out of memory: " + AvError(r);
+      return 0;
+    }
+    // Bottom-up rows read top-down: start at the last row and step backwards.
+    const uint8_t* top[1] = {rows + static_cast<ptrdiff_t>(e->height - 1) * stride};
+    const int topStride[1] = {static_cast<int>(-stride)};
+    sws_scale(e->scaler, top, topStride, 0, e->height, e->frame->data, e->frame->linesize);
+    e->frame->pts = e->nextPts++;
+    r = avcodec_send_frame(e->context, e->frame);
+  }
+  if (r < 0) {
+    *error = "the encoder refused a frame: " + AvError(r);
+    return 0;
+  }
+  return 1;
+}
+
+int ReceiveVideoPacket(VideoEncoder* e, EncodedPacket* packet, std::string* error) {
+  av_packet_unref(e->packet);
+  int r = avcodec_receive_packet(e->context, e->packet);
+  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
+  if (r < 0) {
+    *error = "the encoder failed: " + AvError(r);
+    return -1;
+  }
+  packet->data = e->packet->data;
+  packet->size = e->packet->size;
+  packet->key = (e->packet->flags & AV_PKT_FLAG_KEY) != 0;
+  return 1;
+}
+
+void CloseVideoEncoder(VideoEncoder* encoder) {
+  if (!encoder) return;
+  FreeParts(encoder);
+  delete encoder;
+}
