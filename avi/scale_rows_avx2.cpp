@@ -165,6 +165,48 @@ REFRAME_AVX2 int32_t ScaleRowHorizontalTwoTap_AVX2(const uint8_t* source, int16_
     return x - begin;
 }
 
+namespace {
+
+// The block loop for lanes of LaneWords values, whose positions are then constants.
+template <int LaneWords>
+REFRAME_AVX2 inline void ExactBlocks(const uint8_t* in, uint16_t* out, const ExactRowFilter& f,
+                                     int32_t blocks) {
+    constexpr int32_t period = 3 * LaneWords;
+    auto word = [](int lane) { return (lane / 3) * period + (lane % 3) * LaneWords; };
+    __m256i shuffle[3], weight[3];
+    for (int k = 0; k < 3; ++k) {
+        shuffle[k] = LoadTwo(reinterpret_cast<const uint8_t*>(f.shuffle[2 * k]),
+                             reinterpret_cast<const uint8_t*>(f.shuffle[2 * k + 1]));
+        weight[k] = LoadTwo(reinterpret_cast<const uint8_t*>(f.weight[2 * k]),
+                            reinterpret_cast<const uint8_t*>(f.weight[2 * k + 1]));
+    }
+    const ptrdiff_t o0 = f.laneOffset[0], o1 = f.laneOffset[1], o2 = f.laneOffset[2];
+    const ptrdiff_t o3 = f.laneOffset[3], o4 = f.laneOffset[4], o5 = f.laneOffset[5];
+    const ptrdiff_t step = f.blockBytes;
+    for (int32_t n = 0; n < blocks; ++n, in += step, out += 2 * period) {
+        const __m256i v[3] = {
+            _mm256_maddubs_epi16(_mm256_shuffle_epi8(LoadTwo(in + o0, in + o1), shuffle[0]),
+                                 weight[0]),
+            _mm256_maddubs_epi16(_mm256_shuffle_epi8(LoadTwo(in + o2, in + o3), shuffle[1]),
+                                 weight[1]),
+            _mm256_maddubs_epi16(_mm256_shuffle_epi8(LoadTwo(in + o4, in + o5), shuffle[2]),
+                                 weight[2])};
+        for (int k = 0; k < 3; ++k) {
+            if constexpr (LaneWords == 8) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + word(2 * k)), v[k]);
+            } else {
+                // Lanes of 7 values: each store's spare value is overwritten by the next.
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + word(2 * k)),
+                                 _mm256_castsi256_si128(v[k]));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + word(2 * k + 1)),
+                                 _mm256_extracti128_si256(v[k], 1));
+            }
+        }
+    }
+}
+
+}  // namespace
+
 // Two lanes per register, six per block: load, pair the bytes with one shuffle, weigh them with
 // one multiply-add of unsigned bytes by small signed weights (sums stay far below 2^15).
 REFRAME_AVX2 int32_t ScaleRowExactHorizontal_AVX2(const uint8_t* source, uint16_t* destination,
@@ -174,48 +216,29 @@ REFRAME_AVX2 int32_t ScaleRowExactHorizontal_AVX2(const uint8_t* source, uint16_
     const int32_t bytes = 3 * f.sourceSize;
     int32_t reach = 0;
     for (int lane = 0; lane < 6; ++lane) reach = std::max(reach, f.laneOffset[lane] + 16);
-    __m256i shuffle[3], weight[3];
-    int32_t offset[6], word[6];
-    for (int k = 0; k < 3; ++k) {
-        shuffle[k] = LoadTwo(reinterpret_cast<const uint8_t*>(f.shuffle[2 * k]),
-                             reinterpret_cast<const uint8_t*>(f.shuffle[2 * k + 1]));
-        weight[k] = LoadTwo(reinterpret_cast<const uint8_t*>(f.weight[2 * k]),
-                            reinterpret_cast<const uint8_t*>(f.weight[2 * k + 1]));
-    }
-    for (int lane = 0; lane < 6; ++lane) {
-        offset[lane] = f.laneOffset[lane];
-        word[lane] = f.laneWord[lane];
-    }
-    const bool contiguous = f.laneWords == 8;
     int32_t o = f.vectorBegin, b = f.vectorBegin ? f.blockBytes : 0;
-    for (; o + f.blockWords <= values && b + reach <= bytes; o += f.blockWords, b += f.blockBytes) {
-        const uint8_t* in = source + b;
-        uint16_t* out = destination + o;
-        for (int k = 0; k < 3; ++k) {
-            const __m256i v = _mm256_maddubs_epi16(
-                _mm256_shuffle_epi8(LoadTwo(in + offset[2 * k], in + offset[2 * k + 1]),
-                                    shuffle[k]),
-                weight[k]);
-            if (contiguous) {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + word[2 * k]), v);
-            } else {
-                // Lanes of 7 values: the second store overwrites the first's spare value.
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + word[2 * k]),
-                                 _mm256_castsi256_si128(v));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + word[2 * k + 1]),
-                                 _mm256_extracti128_si256(v, 1));
-            }
-        }
+    // Whole blocks whose values lie in the row and whose reads stay inside it.
+    int32_t blocks = 0;
+    if (o + f.blockWords <= values && b + reach <= bytes) {
+        blocks = std::min((values - o) / f.blockWords, (bytes - b - reach) / f.blockBytes + 1);
     }
+    if (f.laneWords == 8) {
+        ExactBlocks<8>(source + b, destination + o, f, blocks);
+    } else {
+        ExactBlocks<7>(source + b, destination + o, f, blocks);
+    }
+    o += blocks * f.blockWords;
+    b += blocks * f.blockBytes;
     // The block that reaches the row's end: its lanes one at a time while their reads fit.
     for (int lane = 0; lane < 6; ++lane) {
-        const int32_t from = b + offset[lane];
-        if (o + word[lane] + f.laneWords > values || from + 16 > bytes) return o + word[lane];
-        const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + from));
+        const int32_t from = b + f.laneOffset[lane];
+        const int32_t word = o + f.laneWord[lane];
+        if (word + f.laneWords > values || from + 16 > bytes) return word;
         const __m128i v = _mm_maddubs_epi16(
-            _mm_shuffle_epi8(lanes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.shuffle[lane]))),
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + from)),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.shuffle[lane]))),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.weight[lane])));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + o + word[lane]), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + word), v);
     }
     return o + f.blockWords;
 }
