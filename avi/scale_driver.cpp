@@ -27,6 +27,7 @@ Kernels ChooseKernels(int level) {
     if (level >= SCALE_KERNELS_SSE2) {
         k.horizontal = ScaleRowHorizontal_SSE2;
         k.vertical = ScaleRowVertical_SSE2;
+        k.exactVertical = ScaleRowExactVertical_SSE2;
     }
     if (level >= SCALE_KERNELS_AVX2) {
         k.nearest = ScaleRowNearest_AVX2;

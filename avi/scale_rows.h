@@ -63,6 +63,8 @@ int32_t ScaleRowHorizontal_SSE2(const uint8_t* source, int16_t* destination,
                                 const ScaleFilter& filter, int32_t begin, int32_t end);
 void ScaleRowVertical_SSE2(const int16_t* const* rows, const ScaleFilter& filter, int32_t d,
                            uint8_t* destination, int32_t width);
+int32_t ScaleRowExactVertical_SSE2(const uint16_t* a, const uint16_t* b, int32_t wa, int32_t wb,
+                                   int32_t total, uint8_t* destination, int32_t values);
 
 // Nearest-pixel row from 16-byte chunks (see NearestChunks); the pixels past the last whole
 // chunk go as in ScaleRowNearest_C.

@@ -243,8 +243,9 @@ REFRAME_AVX2 int32_t ScaleRowExactHorizontal_AVX2(const uint8_t* source, uint16_
     return o + f.blockWords;
 }
 
-// Division by total (2..9) as a multiply by ceil(2^16 / total) keeping the high half: for sums
-// below 2^15 the error stays under 1 / total, so the quotient is exact.
+// Division by total (2..16) as a multiply by ceil(2^16 / total) keeping the high half. The
+// multiplier overshoots 2^16 / total by at most 8 / total, which stays under the 1 / total that
+// would change a quotient for sums below 2^13; sums are at most 16 * 255 + 8.
 REFRAME_AVX2 int32_t ScaleRowExactVertical_AVX2(const uint16_t* a, const uint16_t* b, int32_t wa,
                                                 int32_t wb, int32_t total, uint8_t* destination,
                                                 int32_t values) {

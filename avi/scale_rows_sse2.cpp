@@ -97,4 +97,26 @@ void ScaleRowVertical_SSE2(const int16_t* const* rows, const ScaleFilter& f, int
     }
 }
 
+int32_t ScaleRowExactVertical_SSE2(const uint16_t* a, const uint16_t* b, int32_t wa, int32_t wb,
+                                   int32_t total, uint8_t* destination, int32_t values) {
+    if (total < 2) return 0;
+    const __m128i va = _mm_set1_epi16(static_cast<int16_t>(wa));
+    const __m128i vb = _mm_set1_epi16(static_cast<int16_t>(wb));
+    const __m128i half = _mm_set1_epi16(static_cast<int16_t>(total / 2));
+    const __m128i multiplier = _mm_set1_epi16(static_cast<int16_t>((65536 + total - 1) / total));
+    int32_t x = 0;
+    for (; x + 16 <= values; x += 16) {
+        __m128i q[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m128i sa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x + 8 * h));
+            const __m128i sb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x + 8 * h));
+            const __m128i sum =
+                _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sa, va), _mm_mullo_epi16(sb, vb)), half);
+            q[h] = _mm_mulhi_epu16(sum, multiplier);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + x), _mm_packus_epi16(q[0], q[1]));
+    }
+    return x;
+}
+
 #endif
