@@ -80,12 +80,19 @@ std::u16string ReadChildLine(ChildRecord* record) {
         record->pendingBytes = 0;
     }
     size_t freeChars = buffer.size() - n;
+    bool outputEnded = false;
 
     for (;;) {
-        for (size_t i = scanFrom; i < n; ++i) {
+        size_t i = scanFrom;
+        for (; i < n; ++i) {
             if (buffer[i] != u'\r' && buffer[i] != u'\n') continue;
-            // A CR that is the last character received ends the line now: waiting to see
-            // whether an LF follows could block on a child that has nothing more to say.
+            // A CR that is the last character received ends its line at once when nothing
+            // more has arrived: waiting for a possible LF could block on a quiet child. When
+            // more is already waiting (the read merely stopped at the buffer's end), the next
+            // character is looked at instead, so a CR LF written together stays one break.
+            if (buffer[i] == u'\r' && i + 1 == n && !outputEnded &&
+                PipeBytesWaiting(record->outputRead) + (record->hasOddByte ? 1 : 0) >= 2)
+                break;
             const size_t breakLength = buffer[i] == u'\r' && i + 1 < n && buffer[i + 1] == u'\n' ? 2 : 1;
             const size_t rest = i + breakLength;
             if (rest < n) {
@@ -95,13 +102,17 @@ std::u16string ReadChildLine(ChildRecord* record) {
             }
             return std::u16string(buffer.data(), i);
         }
-        scanFrom = n;
+        if (outputEnded) return std::u16string(buffer.data(), n);
+        scanFrom = i;  // n, or the CR whose follower is still to be read
         if (freeChars < MIN_FREE_CHARS) {
             buffer.resize(n + LINE_BLOCK_CHARS);
             freeChars = LINE_BLOCK_CHARS;
         }
         const size_t got = ReadCodeUnits(record, buffer.data() + n, freeChars);
-        if (got == 0) return std::u16string(buffer.data(), n);
+        if (got == 0) {
+            outputEnded = true;  // one more scan settles a CR left at the end
+            continue;
+        }
         n += got;
         freeChars -= got;
     }

@@ -52,14 +52,15 @@ int32_t ChildOutputAvailable(ChildRecord* record);
 
 // The next line of the child's output without its line break (CR LF, CR or LF). Blocks
 // until a break arrives or the output ends; at the end it gives what was gathered, which may
-// be empty. A CR that is the last character received ends its line at once, so a CR LF
-// split between two reads gives an extra empty line.
+// be empty. A CR whose follower has not arrived yet ends its line at once, so a CR LF whose
+// halves arrive apart gives an extra empty line.
 std::u16string ReadChildLine(ChildRecord* record);
 
 // The child's exit code: CHILD_STILL_ACTIVE while it runs, 128 + the signal number when a
 // signal ended it, CHILD_EXIT_UNKNOWN when its status is lost. Never blocks.
 int32_t ChildExitCode(ChildRecord* record);
 
-// Gives a record back: closes our pipe ends, unlinks and frees it. A child that still runs
+// Gives a record back (once, and only one that StartChild made): closes our pipe ends,
+// unlinks and frees it. A child that still runs
 // is left to run and is reaped by a later call into the runner. A null record is ignored.
 void ReleaseChild(ChildRecord* record);
