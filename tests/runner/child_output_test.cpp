@@ -1,0 +1,127 @@
+// How ReadChildLine cuts a child's UTF-16LE output into lines, whatever the reads bring.
+#include "runner_test_support.h"
+
+#include <csignal>
+
+using namespace runner_test;
+
+namespace {
+
+using Lines = std::vector<std::u16string>;
+
+TEST(ReadChildLine, LinesOfOneReadAfterTheFirstComeFromWhatWasKept) {
+    // The child stays alive after writing, so a second read of the pipe would block until it
+    // is killed and then give an empty line instead of 20.
+    ChildRecord* record = StartWriter(u"t:10\\r\\n20\\r\\n sleep:5000");
+    ASSERT_NE(record, nullptr);
+    ASSERT_EQ(WaitForOutput(record, 16), 16);
+
+    EXPECT_EQ(ReadChildLine(record), u"10");
+    EXPECT_EQ(ChildOutputAvailable(record), 8);  // "20" CR LF kept, the pipe empty
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReadChildLine(record), u"20");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+    EXPECT_EQ(ChildOutputAvailable(record), 0);
+    EXPECT_EQ(ChildRunning(record), 1);
+
+    kill(static_cast<pid_t>(record->processId), SIGKILL);
+    EXPECT_EQ(DrainLines(record), Lines{});
+    ReleaseChild(record);
+}
+
+TEST(ReadChildLine, LoneCrAndLoneLfEachEndALine) {
+    // LF CR is two breaks: c, then an empty line.
+    ChildRecord* record = StartWriter(u"t:a\\rb\\nc\\n\\rd\\r\\n");
+    EXPECT_EQ(DrainLines(record), (Lines{u"a", u"b", u"c", u"", u"d"}));
+    ReleaseChild(record);
+}
+
+TEST(ReadChildLine, CrLfSplitBetweenReadsGivesAnEmptyLine) {
+    ChildRecord* record = StartWriter(u"t:x\\r sleep:600 t:\\ny\\r\\n");
+    EXPECT_EQ(DrainLines(record), (Lines{u"x", u"", u"y"}));
+    ReleaseChild(record);
+}
+
+TEST(ReadChildLine, LastLineWithoutBreakArrivesOnceTheOutputEnds) {
+    const int descriptors = CountOpenDescriptors();
+    ChildRecord* record = StartWriter(u"t:5\\r\\n sleep:200 t:99");
+    EXPECT_EQ(DrainLines(record), (Lines{u"5", u"99"}));
+    // The shell keeps its records; a drained pipe must not stay open for the tool's life.
+    EXPECT_EQ(CountOpenDescriptors(), descriptors);
+    EXPECT_EQ(ChildRunning(record), 0);
+    EXPECT_EQ(ChildExitCode(record), 0);
+    EXPECT_EQ(ReadChildLine(record), u"");  // nothing more, and no blocking
+    ReleaseChild(record);
+
+    // A child that writes its last lines and exits at once must not lose them.
+    for (int i = 0; i < 20; ++i) {
+        record = StartWriter(u"t:7\\r\\n8 exit:0");
+        ASSERT_EQ(DrainLines(record), (Lines{u"7", u"8"})) << "run " << i;
+        ReleaseChild(record);
+    }
+}
+
+TEST(ReadChildLine, LinesLongerThanTheBufferComeWhole) {
+    ChildRecord* record = StartWriter(
+        u"rep:3000:A sleep:100 rep:3000:B sleep:100 rep:3000:C t:\\r\\nnext\\r\\n");
+    const std::u16string joined =
+        std::u16string(3000, u'A') + std::u16string(3000, u'B') + std::u16string(3000, u'C');
+    EXPECT_EQ(DrainLines(record), (Lines{joined, u"next"}));
+    ReleaseChild(record);
+
+    // Exactly one buffer's worth, then more than the pipe holds at once.
+    record = StartWriter(u"rep:4096:Q t:\\r\\nz\\r\\n rep:70000:W t:\\n rep:4095:E t:\\r\\n");
+    EXPECT_EQ(DrainLines(record), (Lines{std::u16string(4096, u'Q'), u"z",
+                                         std::u16string(70000, u'W'), std::u16string(4095, u'E')}));
+    ReleaseChild(record);
+}
+
+TEST(ReadChildLine, CrLfCutByTheBufferEndStaysOneBreak) {
+    // 4095 characters and the CR fill the first read; the LF waits in the pipe.
+    ChildRecord* record = StartWriter(u"rep:4095:E t:\\r\\n sleep:300");
+    ASSERT_EQ(WaitForOutput(record, 8194), 8194);
+    EXPECT_EQ(DrainLines(record), Lines{std::u16string(4095, u'E')});
+    ReleaseChild(record);
+}
+
+TEST(ReadChildLine, ManyLinesInFlightKeepTheirOrder) {
+    std::u16string actions = u"t:";
+    Lines expected;
+    for (int i = 0; i < 2000; ++i) {
+        actions += IntToUtf16(i) + u"\\r\\n";
+        expected.push_back(IntToUtf16(i));
+    }
+    ChildRecord* record = StartWriter(actions);
+    EXPECT_EQ(DrainLines(record), expected);
+    ReleaseChild(record);
+}
+
+TEST(ReadChildLine, WritesOfOddByteCountsDoNotShiftTheText) {
+    // "12" CR LF with a write boundary inside the '2'.
+    ChildRecord* record = StartWriter(u"b:310032 sleep:200 b:000D000A00");
+    EXPECT_EQ(DrainLines(record), Lines{u"12"});
+    ReleaseChild(record);
+
+    // A line ends inside the first write and its last byte starts the next character.
+    record = StartWriter(u"b:31000D000A0032 sleep:200 b:000D000A00");
+    EXPECT_EQ(DrainLines(record), (Lines{u"1", u"2"}));
+    ReleaseChild(record);
+}
+
+TEST(ReadChildLine, TextBeyondAsciiIsTakenAsUtf16) {
+    ChildRecord* record = StartWriter(u"t:\u00e9\u20ac\U0001F600\\r\\n");
+    EXPECT_EQ(DrainLines(record), Lines{u"\u00e9\u20ac\U0001F600"});
+    ReleaseChild(record);
+}
+
+TEST(ReadChildLine, ChildWithoutOutputPipeGivesEmptyLinesAtOnce) {
+    ChildRecord* record = StartWriter(u"sleep:100", u"", CHILD_OPEN);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(ChildOutputAvailable(record), 0);
+    EXPECT_EQ(ReadChildLine(record), u"");
+    EXPECT_EQ(DrainLines(record), Lines{});
+    EXPECT_EQ(ChildExitCode(record), 0);
+    ReleaseChild(record);
+}
+
+}  // namespace
