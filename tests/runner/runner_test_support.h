@@ -67,8 +67,8 @@ inline int CountOpenDescriptors() {
     return count - 1;  // the directory's own descriptor
 }
 
-// Children of this process that have ended but were never reaped.
-inline int CountZombieChildren() {
+// Children of this process: all of them, or only those that have ended but were never reaped.
+inline int CountChildren(bool zombiesOnly) {
     int zombies = 0;
     DIR* proc = opendir("/proc");
     if (proc == nullptr) return -1;
@@ -82,11 +82,13 @@ inline int CountZombieChildren() {
         if (close == std::string::npos || close + 4 > line.size()) continue;
         const char state = line[close + 2];
         const long parent = std::strtol(line.c_str() + close + 4, nullptr, 10);
-        if (state == 'Z' && parent == getpid()) ++zombies;
+        if ((state == 'Z' || !zombiesOnly) && parent == getpid()) ++zombies;
     }
     closedir(proc);
     return zombies;
 }
+
+inline int CountZombieChildren() { return CountChildren(true); }
 
 // A fresh directory under /tmp, removed with its contents afterwards.
 class ScratchDirectory {
