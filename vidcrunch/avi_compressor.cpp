@@ -1,5 +1,6 @@
 #include "vidcrunch/avi_compressor.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -366,6 +367,13 @@ int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
   }
   if (NameSameFile(input, output)) {
     *error = "the output file names the input file; choose another output name";
+    return 0;
+  }
+  // Only an ordinary file may be replaced: a failure removes what was written, and removing a
+  // device or a folder's entry that was never ours would be a loss of its own.
+  struct stat existing;
+  if (stat(options.outputPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    *error = "the output \"" + options.outputPath + "\" exists and is not an ordinary file";
     return 0;
   }
   if (AVIFileOpenW(&job->input, input.c_str(), OF_READ, nullptr) != AVIERR_OK) {

@@ -43,8 +43,10 @@ void ReportProgress(ProgressReporter* reporter, int64_t done, int64_t total) {
   int percent = 0;
   if (total > 0 && done > 0) {
     int64_t clamped = std::min(done, total);
-    // Computed in steps that can't overflow for any count of frames or chunks.
-    percent = static_cast<int>(clamped / total * 100 + (clamped % total) * 100 / total);
+    // In long double, which holds every 64-bit count exactly and can't overflow at * 100; the
+    // quotient lies in 0..100, so the truncation is defined.
+    long double share = static_cast<long double>(clamped) * 100.0L / static_cast<long double>(total);
+    percent = static_cast<int>(share);
   }
   Emit(reporter, std::min(percent, 99));
 }
