@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
   xvfb xauth xdotool openbox x11-utils imagemagick
   ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-good
+  time
 )
 
 missing=()
