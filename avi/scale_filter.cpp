@@ -230,24 +230,39 @@ void BuildNearestChunks(const std::vector<int32_t>& map, int32_t source, Nearest
     c.sourceSize = source;
     c.destinationSize = destination;
     c.usable = false;
+    c.wide = false;
     const int64_t sourceBytes = 3 * static_cast<int64_t>(source);
     const int64_t count = 3 * static_cast<int64_t>(destination) / 16;
-    c.offset.assign(count, 0);
-    c.shuffle.assign(16 * count, 0);
-    if (sourceBytes < 16) return;
+    auto from = [&](int64_t b) { return 3 * static_cast<int64_t>(map[b / 3]) + b % 3; };
+    int64_t widest = 0;
     for (int64_t i = 0; i < count; ++i) {
-        auto from = [&](int64_t b) { return 3 * static_cast<int64_t>(map[b / 3]) + b % 3; };
         int64_t lowest = from(16 * i), highest = lowest;
         for (int64_t b = 16 * i; b < 16 * i + 16; ++b) {
             lowest = std::min(lowest, from(b));
             highest = std::max(highest, from(b));
         }
-        if (highest - lowest >= 16) return;
-        // Near the row's end the window slides back so that the read stays inside the row.
-        const int64_t offset = std::min(lowest, sourceBytes - 16);
+        widest = std::max(widest, highest - lowest + 1);
+    }
+    c.wide = widest > 16;
+    const int64_t window = c.wide ? 32 : 16;
+    if (widest > 32 || sourceBytes < window) return;
+    const int64_t masks = c.wide ? 32 : 16;
+    c.offset.assign(count, 0);
+    c.shuffle.assign(masks * count, 0);
+    for (int64_t i = 0; i < count; ++i) {
+        int64_t lowest = from(16 * i);
+        for (int64_t b = 16 * i; b < 16 * i + 16; ++b) lowest = std::min(lowest, from(b));
+        // Near the row's end the window slides back so that the reads stay inside the row.
+        const int64_t offset = std::min(lowest, sourceBytes - window);
         c.offset[i] = static_cast<int32_t>(offset);
-        for (int64_t b = 16 * i; b < 16 * i + 16; ++b) {
-            c.shuffle[b] = static_cast<int8_t>(from(b) - offset);
+        for (int64_t b = 0; b < 16; ++b) {
+            const int64_t at = from(16 * i + b) - offset;
+            if (c.wide) {
+                c.shuffle[32 * i + b] = static_cast<int8_t>(at < 16 ? at : -128);
+                c.shuffle[32 * i + 16 + b] = static_cast<int8_t>(at >= 16 ? at - 16 : -128);
+            } else {
+                c.shuffle[16 * i + b] = static_cast<int8_t>(at);
+            }
         }
     }
     c.usable = true;

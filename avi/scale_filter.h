@@ -145,14 +145,18 @@ struct ExactRowFilter {
 
 void BuildExactRowFilter(int32_t source, int32_t destination, ExactRowFilter& filter);
 
-// Nearest-pixel rows made 16 bytes at a time: output bytes [16i, 16i + 16) are one byte
-// shuffle (shuffle[16i..]) of the 16 source bytes at offset[i]. That works whenever each 16
-// output bytes come from within 16 source bytes, as they always do when enlarging. The tables
-// cover the row's whole 16-byte chunks; `usable` is false when some chunk needs a wider window.
+// Nearest-pixel rows made 16 bytes at a time: output bytes [16i, 16i + 16) are byte shuffles
+// of the source bytes at offset[i]. When each 16 output bytes come from within 16 source bytes,
+// as they always do when enlarging, one shuffle (shuffle[16i..]) of one window does; when they
+// come from within 32, as when shrinking to half or more (`wide`), shuffle[32i..] picks from
+// the first 16 bytes and shuffle[32i + 16..] from the next 16, each zeroing the other's bytes.
+// The tables cover the row's whole 16-byte chunks; `usable` is false when some chunk needs
+// more than 32 source bytes.
 struct NearestChunks {
     int32_t sourceSize = 0;
     int32_t destinationSize = 0;
     bool usable = false;
+    bool wide = false;
     std::vector<int32_t> offset;
     std::vector<int8_t> shuffle;
 };

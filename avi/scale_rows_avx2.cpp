@@ -57,19 +57,36 @@ REFRAME_AVX2 void ScaleRowNearest_AVX2(const uint8_t* source, uint8_t* destinati
 
 namespace {
 
+REFRAME_AVX2 inline __m128i Load16(const void* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
 REFRAME_AVX2 inline void NearestChunk(const uint8_t* source, uint8_t* destination,
                                       const NearestChunks& c, int32_t i) {
-    const __m128i bytes = _mm_shuffle_epi8(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + c.offset[i])),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.shuffle.data() + 16 * i)));
+    const uint8_t* in = source + c.offset[i];
+    __m128i bytes;
+    if (c.wide) {
+        const int8_t* masks = c.shuffle.data() + 32 * i;
+        bytes = _mm_or_si128(_mm_shuffle_epi8(Load16(in), Load16(masks)),
+                             _mm_shuffle_epi8(Load16(in + 16), Load16(masks + 16)));
+    } else {
+        bytes = _mm_shuffle_epi8(Load16(in), Load16(c.shuffle.data() + 16 * i));
+    }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 16 * i), bytes);
+}
+
+// Shuffle masks of two chunks for one register: `half` 0 or 1 picks a wide chunk's half.
+REFRAME_AVX2 inline __m256i Masks(const int8_t* shuffles, int32_t i, int stride, int half) {
+    return LoadTwo(reinterpret_cast<const uint8_t*>(shuffles + stride * i + 16 * half),
+                   reinterpret_cast<const uint8_t*>(shuffles + stride * (i + 1) + 16 * half));
 }
 
 }  // namespace
 
-// Two chunks per register: both windows loaded, one shuffle, one 32-byte store. A row that
-// starts half way into 32 bytes begins with one chunk alone, so that no store straddles two
-// cache lines: the frame is written at the pace of the caches, and split stores cost twice.
+// Two chunks per register: both windows loaded, one shuffle (two and an OR for wide chunks),
+// one 32-byte store. A row that starts half way into 32 bytes begins with one chunk alone, so
+// that no store straddles two cache lines: the frame is written at the pace of the caches, and
+// split stores cost twice.
 REFRAME_AVX2 void ScaleRowNearestChunks_AVX2(const uint8_t* source, uint8_t* destination,
                                              const NearestChunks& c, const int32_t* map) {
     const int32_t* offsets = c.offset.data();
@@ -80,11 +97,22 @@ REFRAME_AVX2 void ScaleRowNearestChunks_AVX2(const uint8_t* source, uint8_t* des
         NearestChunk(source, destination, c, 0);
         i = 1;
     }
-    for (; i + 2 <= count; i += 2) {
-        const __m256i bytes = _mm256_shuffle_epi8(
-            LoadTwo(source + offsets[i], source + offsets[i + 1]),
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shuffles + 16 * i)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 16 * i), bytes);
+    if (c.wide) {
+        for (; i + 2 <= count; i += 2) {
+            const uint8_t* first = source + offsets[i];
+            const uint8_t* second = source + offsets[i + 1];
+            const __m256i bytes = _mm256_or_si256(
+                _mm256_shuffle_epi8(LoadTwo(first, second), Masks(shuffles, i, 32, 0)),
+                _mm256_shuffle_epi8(LoadTwo(first + 16, second + 16), Masks(shuffles, i, 32, 1)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 16 * i), bytes);
+        }
+    } else {
+        for (; i + 2 <= count; i += 2) {
+            const __m256i bytes = _mm256_shuffle_epi8(
+                LoadTwo(source + offsets[i], source + offsets[i + 1]),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shuffles + 16 * i)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 16 * i), bytes);
+        }
     }
     if (i < count) NearestChunk(source, destination, c, i);
     // The pixel that the last chunk cut through is written again, whole.

@@ -323,10 +323,11 @@ TEST(ScaleFrameKernels, HalvingTwoThirdsAndDoublingAreExact) {
 }
 
 TEST(ScaleFrameKernels, NearestRowsComeOutTheSameAtAnyOutputAlignment) {
-    // The enlarging kernel lines its stores up with the output buffer, which may start
+    // The shuffling kernels line their stores up with the output buffer, which may start
     // anywhere: every start must give the reference's bytes and write nothing around them.
     ScaleKernelsGuard guard;
-    const Shape shapes[] = {{160, 4, 321, 9}, {64, 3, 128, 7}, {7, 2, 30, 3}};
+    const Shape shapes[] = {{160, 4, 321, 9}, {64, 3, 128, 7}, {7, 2, 30, 3}, {321, 5, 160, 4},
+                            {90, 3, 60, 2}, {12, 2, 6, 2}};
     for (const Shape& s : shapes) {
         const Frame source = RandomFrame(s.sw, s.sh, 77);
         SetScaleKernels(SCALE_KERNELS_REFERENCE);
