@@ -67,13 +67,13 @@ void ScaleNearest(const ScaleJob& job, const Kernels& kernels) {
         const int32_t row = sourceRow(y);
         uint8_t* out = job.destination + y * job.destinationStride;
         const uint8_t* in = job.source + row * job.sourceStride;
-        if (!byChunks && y > 0 && sourceRow(y - 1) == row) {
-            // A repeated source row comes out the same: copy the row just made. The chunk
-            // kernel is not worth skipping: its aligned stores outpace a copy, which has to
-            // read the row back as well (measured on 640x480 -> 1280x960).
-            std::memcpy(out, out - job.destinationStride, rowBytes);
-        } else if (byChunks) {
+        if (byChunks) {
+            // Even a repeated row is made again: the kernel's aligned stores outpace a copy,
+            // which has to read the row back as well (measured on 640x480 -> 1280x960).
             ScaleRowNearestChunks_AVX2(in, out, chunks, columns.data());
+        } else if (y > 0 && sourceRow(y - 1) == row) {
+            // A repeated source row comes out the same: copy the row just made.
+            std::memcpy(out, out - job.destinationStride, rowBytes);
         } else {
             kernels.nearest(in, out, columns.data(), job.destinationWidth, job.sourceWidth);
         }
