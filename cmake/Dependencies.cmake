@@ -9,3 +9,6 @@ endif()
 if(REFRAME_BUILD_BENCH)
   find_package(benchmark REQUIRED)
 endif()
+# Qt's lower-case keyword macros (slots, signals, emit) would clash with our own names, such as
+# the stream slots of an AVI file record.
+add_compile_definitions(QT_NO_KEYWORDS)
