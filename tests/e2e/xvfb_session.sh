@@ -1,0 +1,121 @@
+# Shared by the end-to-end scripts: a virtual display with a window manager, and one job
+# driven through the real window with the mouse and keyboard. Source it after setting
+# "work" to a temporary folder and defining "fail".
+
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# libxkbcommon, which Qt uses on X11, hands strndup() buffers that are not NUL-terminated
+# (legal: strndup stops at the length). AddressSanitizer's strict string checks read past
+# the length and would stop the program before its window opens.
+if [ -n "${ASAN_OPTIONS:-}" ]; then export ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"; fi
+
+# Retries a command for up to about 10 seconds.
+eventually() {
+  for _ in $(seq 100); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+  return 1
+}
+
+start_display() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  pids+=($!)
+  eventually test -s "$work/display" || fail "Xvfb did not start"
+  export DISPLAY=":$(head -n1 "$work/display")"
+  unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+  export XDG_RUNTIME_DIR="$work/runtime"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+  # openbox can lose the race with a display that is not yet taking connections.
+  eventually xdpyinfo || fail "the display does not answer"
+  local wm
+  for _ in 1 2 3; do
+    openbox >>"$work/openbox.log" 2>&1 &
+    wm=$!
+    if eventually sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'"; then
+      pids+=($wm)
+      return 0
+    fi
+    kill "$wm" 2>/dev/null || true
+  done
+  fail "openbox did not start"
+}
+
+# Waits for a top-level window titled exactly $1, prints its id.
+wait_window() {
+  local id
+  id=$(timeout "${2:-60}" xdotool search --sync --onlyvisible --name "^$1\$" | head -n1) || true
+  [ -n "$id" ] || fail "no window '$1' appeared"
+  echo "$id"
+}
+
+# Clicks into a field at client coordinates $2,$3 of window $1 and replaces its text with $4.
+type_into() {
+  xdotool mousemove --window "$1" "$2" "$3" click 1
+  sleep 0.2
+  xdotool key --clearmodifiers ctrl+a
+  xdotool type --delay 40 "$4"
+}
+
+# Answers the message box titled $1 with its OK button (Space presses the focused button)
+# and waits until it has gone. The key is sent again while the box is still there, since a
+# box that has only just been mapped may not take keys yet.
+answer_box() {
+  local box
+  box=$(wait_window "$1" "${2:-120}")
+  for _ in $(seq 20); do
+    xdotool windowactivate --sync "$box" >/dev/null 2>&1 || true
+    xdotool key --clearmodifiers space 2>/dev/null || true
+    for _ in $(seq 10); do
+      xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+      sleep 0.1
+    done
+  done
+  fail "the '$1' box did not close"
+}
+
+# One job: PROGRAM SOURCE DESTINATION WIDTH HEIGHT [BOX...]. Starts the program with the two
+# paths, scales to WIDTH x HEIGHT with Start, answers each named box in order (the last is
+# always "Information"), closes the window and requires exit code 0.
+run_job() {
+  local program=$1 source=$2 destination=$3 width=$4 height=$5
+  shift 5
+  "$program" "$source" "$destination" >>"$work/reframe.log" 2>&1 &
+  local app=$!
+  pids+=($app)
+  local window
+  window=$(wait_window 'Reframe [0-9.]*' 20)
+  eventually sh -c "xprop -id $window _NET_FRAME_EXTENTS | grep -q '='" || fail "no frame extents"
+  sleep 0.3
+  xdotool windowactivate --sync "$window"
+  type_into "$window" 165 99 "$width"
+  type_into "$window" 165 129 "$height"
+  xdotool mousemove --window "$window" 55 215 click 1
+  local box
+  for box in "$@" Information; do answer_box "$box"; done
+  xdotool windowactivate --sync "$window"
+  xdotool key --clearmodifiers alt+F4
+  timeout 20 tail --pid="$app" -f /dev/null || fail "alt+F4 did not end the program"
+  local status=0
+  wait "$app" || status=$?
+  [ "$status" = 0 ] || fail "exit code $status after the job on $destination"
+}
+
+# The stream's property $3 (codec_name, width...) of stream $2 (v:0, a:0) in file $1.
+probe() {
+  ffprobe -v error -select_streams "$2" -show_entries "stream=$3" -of csv=p=0 "$1" 2>/dev/null |
+    head -n1
+}
+# Frames actually decoded from the first video stream.
+frame_count() {
+  ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
+    -of csv=p=0 "$1" 2>/dev/null | head -n1
+}
+
+make_source() {
+  ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=25 -f lavfi -i sine=frequency=440 \
+    -t 2 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "$1" || fail "ffmpeg could not make $1"
+}
