@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the end-to-end scripts: a virtual display with a window manager, and one job
 # driven through the real window with the mouse and keyboard. Source it after setting
 # "work" to a temporary folder and defining "fail".
