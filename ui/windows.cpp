@@ -64,6 +64,9 @@ int32_t WindowNumberOf(const QWidget* widget) {
   for (; widget != nullptr; widget = widget->parentWidget()) {
     const QVariant mark = widget->property(WINDOW_NUMBER_PROPERTY);
     if (mark.isValid()) return mark.toInt();
+    // A dialog is a window of its own even when one of ours is its parent: its keys (Return
+    // on OK, Tab between its fields) must keep the dialog's own rules.
+    if (widget->isWindow()) return -1;
   }
   return -1;
 }

@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include "toolkit_test_support.h"
 #include "ui/requester_test_seam.h"
 #include "ui/requesters.h"
+#include "ui/window_toolkit.h"
 
 namespace {
 
@@ -119,6 +121,32 @@ TEST_F(Requesters, MessageBoxHasTitleTextOneOkButtonAndNoIcon) {
   EXPECT_EQ(text, QStringLiteral("Not a valid avi file!"));
   EXPECT_EQ(icon, QMessageBox::NoIcon);
   EXPECT_EQ(buttons, 1);
+}
+
+TEST_F(Requesters, ReturnClosesAMessageBoxOverTheToolkitWindow) {
+  // The toolkit's own rule that Return presses no button holds in its windows, not in dialogs.
+  auto* owner = static_cast<QWidget*>(NewWindow(0, 5, 5, 400, 250, u"owner", 0xCA0000));
+  ASSERT_NE(owner, nullptr);
+  QApplication::setActiveWindow(owner);
+  bool closedByReturn = false;
+  bool ownedByTheWindow = false;
+  WhenDialogOpens([&](QWidget* widget) {
+    auto* box = qobject_cast<QMessageBox*>(widget);
+    ASSERT_NE(box, nullptr);
+    ownedByTheWindow = box->parentWidget() == owner;
+    QAbstractButton* ok = box->button(QMessageBox::Ok);
+    ok->setFocus();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QApplication::sendEvent(ok, &press);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QApplication::sendEvent(ok, &release);
+    closedByReturn = !box->isVisible() || box->result() != 0;
+    if (!closedByReturn) ok->click();  // don't leave the test hanging in the box
+  });
+  EXPECT_EQ(ShowMessage(u"Information", u"Finished."), IDOK);
+  EXPECT_TRUE(ownedByTheWindow);
+  EXPECT_TRUE(closedByReturn);
+  DisposeWindow(0);
 }
 
 FileRequest lastRequest;
