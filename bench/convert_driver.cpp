@@ -1,7 +1,8 @@
 // Headless conversion for measurements: runs the real engine (open, create, convert, close) on
 // one file, with no window and no progress display, so that its time and memory can be set
-// beside other tools'. With --phases it also replays the video stream's work step by step and
-// prints how long decoding, scaling and writing took.
+// beside other tools'. With --phases it instead replays the first video stream's work step by
+// step, with one decoding thread so that the phases don't overlap, and prints how long
+// decoding, scaling and writing took.
 //
 //   convert_driver SOURCE DESTINATION WIDTH HEIGHT OPTIONS [--phases]
 #include <chrono>
@@ -27,6 +28,7 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 // video-only DESTINATION with the same calls the converter makes, timing each kind of call.
 int TimePhases(const std::u16string& sourcePath, const std::u16string& destinationPath,
                int32_t width, int32_t height, uint32_t options) {
+    AVIStreamGetFrameSetThreads(1);
     AviFileRecord source;
     AviFileRecord destination;
     if (OpenSourceAvi(sourcePath, source) != 1 ||
