@@ -215,10 +215,18 @@ xdotool windowactivate --sync "$message"
 xdotool key --clearmodifiers space
 eventually sh -c "! xdotool search --onlyvisible --name '^Information\$'" ||
   fail "the message did not close"
-# A press of Start that had slipped through would start a second job and show more messages.
-sleep 1.5
-! xdotool search --onlyvisible --name '^(Information|ERROR)$' >/dev/null 2>&1 ||
-  fail "another message appeared after \"Finished.\""
+# A press of Start that had slipped through would have run a second job inside the first:
+# its end would have shown the messages above while the outer job still moves the bar and
+# has its own messages to come.
+grab 110 220 280 20 "$work/bar-end-1.png"
+for _ in $(seq 15); do
+  ! xdotool search --onlyvisible --name '^(Information|ERROR)$' >/dev/null 2>&1 ||
+    fail "another message appeared after \"Finished.\""
+  sleep 0.1
+done
+grab 110 220 280 20 "$work/bar-end-2.png"
+[ "$(differing_pixels "$work/bar-end-1.png" "$work/bar-end-2.png")" = 0 ] ||
+  fail "the progress bar still moves after \"Finished.\": a second job ran"
 kill -0 "$app" 2>/dev/null || fail "the program ended with the job"
 echo "[$SECONDS s] messages answered"
 
@@ -235,6 +243,9 @@ if [ "$compressor_present" = 0 ]; then
 else
   expected="$(cut -d, -f1 <<<"$video"),352,264,$source_frames"
   [[ $video != rawvideo,* ]] || fail "the compressor left the destination uncompressed"
+  files=$(ls "$work" | grep -i '\.avi' | tr '\n' '|')
+  [ "$files" = "in put.avi|out put.avi|sample.avi|" ] ||
+    fail "the compressor's files are not as expected: $files"
 fi
 [ "$video" = "$expected" ] || fail "destination video is '$video', expected $expected"
 audio=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels \
@@ -262,7 +273,11 @@ warnings=$(ffprobe -v warning "$destination_path" 2>&1) || true
 # --- closing: the close box now ends the program with code 0 ----------------------------
 xdotool windowactivate --sync "$window"
 click_close_box
-timeout 10 tail --pid="$app" -f /dev/null || fail "the close box did not end the program"
+if ! timeout 10 tail --pid="$app" -f /dev/null; then
+  ! xdotool search --onlyvisible --name '^(Information|ERROR)$' >/dev/null 2>&1 ||
+    fail "the close box did not end the program: a message is showing"
+  fail "the close box did not end the program"
+fi
 status=0
 wait "$app" || status=$?
 [ "$status" = 0 ] || fail "exit code $status after the close box"
