@@ -11,6 +11,7 @@ packages=(
   xvfb xauth xdotool openbox x11-utils imagemagick
   ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-good
   time
+  fonts-urw-base35 fonts-dejavu-core
 )
 
 missing=()
