@@ -9,13 +9,8 @@ probe=$2
 screenshot=${3:-}
 
 work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# The virtual display, window manager and clean-up shared by the window tests.
+source "$(dirname "$0")/../xvfb_session.sh"
 
 fail() {
   echo "FAIL: $*" >&2
@@ -23,39 +18,7 @@ fail() {
   exit 1
 }
 
-# libxkbcommon, which Qt uses on X11, hands strndup() buffers that are not NUL-terminated
-# (legal: strndup stops at the length). AddressSanitizer's strict string checks read past
-# the length and would stop the program before its window opens.
-if [ -n "${ASAN_OPTIONS:-}" ]; then export ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"; fi
-# Retries a command for up to about 10 seconds.
-eventually() {
-  for _ in $(seq 100); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
-  return 1
-}
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-eventually test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-
-# The display must take connections before the window manager can start on it; on a busy
-# machine openbox may still lose that race, so it gets a few tries.
-eventually xdpyinfo || fail "the display does not answer"
-wm_running=0
-for _ in 1 2 3; do
-  openbox >>"$work/openbox.log" 2>&1 &
-  wm=$!
-  if eventually sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'"; then
-    pids+=($wm)
-    wm_running=1
-    break
-  fi
-  kill "$wm" 2>/dev/null || true
-done
-[ "$wm_running" = 1 ] || fail "openbox did not start"
+start_display
 
 mkdir "$work/a b"
 source_path="$work/a b/in.avi"

@@ -16,7 +16,7 @@ fail() {
   done
   exit 1
 }
-source "$(dirname "$0")/xvfb_session.sh"
+source "$(dirname "$0")/../xvfb_session.sh"
 
 start_display
 source_avi="$work/src.avi"

@@ -1,7 +1,7 @@
 # shellcheck shell=bash
-# Shared by the end-to-end scripts: a virtual display with a window manager, and one job
-# driven through the real window with the mouse and keyboard. Source it after setting
-# "work" to a temporary folder and defining "fail".
+# Shared by the window tests: a virtual display with a window manager, clean-up of what the
+# test started, and helpers for driving the real window with the mouse and keyboard. Source
+# it after setting "work" to a temporary folder; define "fail" before calling anything here.
 
 pids=()
 cleanup() {
