@@ -1,16 +1,19 @@
 #include "app/browse_actions.h"
 
 #include "app/shell_state.h"
+#include "support/file_helpers.h"
 #include "support/text_helpers.h"
 #include "ui/requesters.h"
 #include "ui/window_toolkit.h"
 
-void BrowseSource() {
-    Shell.SourcePath = AskOpenFile(u"Source", GetControlText(SourceField), FileTypePattern, 0);
-    if (TextEquals(Shell.SourcePath, u"")) return;  // cancelled: the field keeps its text
-    SetControlText(SourceField, Shell.SourcePath);
-    // A file that isn't an AVI file stays in the field without a word; the job will say so.
-    if (OpenSourceAvi(Shell.SourcePath, Shell.SourceRecord) == 0) return;
+namespace {
+
+constexpr int MAX_SUGGESTION_TRIES = 1000;
+
+// Fills the width and height fields with the frame size of `path` when it opens as AVI;
+// a file that isn't an AVI file leaves them without a word (the job will say so).
+void FillSizesFrom(const std::u16string& path) {
+    if (OpenSourceAvi(path, Shell.SourceRecord) == 0) return;
     SetControlText(WidthField,
                    IntToText(static_cast<int32_t>(Shell.SourceRecord.fileInfo.dwWidth)));
     SetControlText(HeightField,
@@ -18,8 +21,58 @@ void BrowseSource() {
     CloseAvi(Shell.SourceRecord);
 }
 
+// The file name without its last extension.
+std::u16string StemOf(const std::u16string& path) {
+    std::u16string name = FilePart(path);
+    const size_t dot = name.rfind(u'.');
+    if (dot != std::u16string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+}  // namespace
+
+void BrowseSource() {
+    Shell.SourcePath = AskOpenFile(u"Source", GetControlText(SourceField), FileTypePattern, 0);
+    if (TextEquals(Shell.SourcePath, u"")) return;  // cancelled: the field keeps its text
+    SetControlText(SourceField, Shell.SourcePath);
+    FillSizesFrom(Shell.SourcePath);
+}
+
 void BrowseDestination() {
     Shell.DestinationPath =
         AskSaveFile(u"Destination", GetControlText(DestinationField), FileTypePattern, 0);
     if (!TextEquals(Shell.DestinationPath, u"")) SetControlText(DestinationField, Shell.DestinationPath);
+}
+
+std::u16string SuggestedDestination(const std::u16string& source) {
+    const std::u16string base = DirectoryPart(source) + StemOf(source) + u"-resized";
+    // An existing file would be overwritten by Start without a question, so only a free
+    // name is offered.
+    for (int n = 0; n < MAX_SUGGESTION_TRIES; ++n) {
+        std::u16string candidate = base + (n == 0 ? u"" : u"-" + IntToText(n)) + u".avi";
+        if (PathExists(candidate) == 0) return candidate;
+    }
+    return u"";
+}
+
+void TakeDroppedFile() {
+    const std::u16string file = DroppedFile();
+    if (TextEquals(file, u"")) return;
+    if (DroppedOnControl() == DestinationField) {
+        Shell.DestinationPath = file;
+        SetControlText(DestinationField, file);
+        return;
+    }
+    Shell.SourcePath = file;
+    SetControlText(SourceField, file);
+    if (TextEquals(GetControlText(DestinationField), u"")) {
+        const std::u16string suggestion = SuggestedDestination(file);
+        if (!TextEquals(suggestion, u"")) SetControlText(DestinationField, suggestion);
+    }
+    FillSizesFrom(file);
+}
+
+void FillSizesFromCommandLineSource() {
+    const std::u16string source = GetControlText(SourceField);
+    if (!TextEquals(source, u"")) FillSizesFrom(source);
 }

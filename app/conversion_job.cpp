@@ -21,6 +21,15 @@ bool PathsAreValid() {
     return NameSameFile(Shell.SourcePath, Shell.DestinationPath) == 0;
 }
 
+// Whether the job would decode any video stream of the open source into frames.
+bool ConvertsVideo(const AviFileRecord& source, uint32_t options) {
+    if (options & OPTION_NO_VIDEO) return false;
+    const DWORD streams = source.fileInfo.dwStreams;
+    for (DWORD i = 0; i < streams && i < static_cast<DWORD>(STREAM_SLOT_COUNT); ++i)
+        if (source.slots[i].streamInfo.fccType == streamtypeVIDEO) return true;
+    return false;
+}
+
 uint32_t OptionsFromBoxes() {
     uint32_t options = 0;
     if (GetControlState(NoVideoStreamsBox) != 0) options += OPTION_NO_VIDEO;
@@ -43,17 +52,26 @@ void RunConversionJob() {
         ShowMessage(u"ERROR", u"Not a valid avi file!");
         return;
     }
+    // Only the low 32 bits of what the fields hold are kept; the converter checks the sizes.
+    const auto width =
+        static_cast<DWORD>(static_cast<uint64_t>(TextToInt(GetControlText(WidthField))));
+    const auto height =
+        static_cast<DWORD>(static_cast<uint64_t>(TextToInt(GetControlText(HeightField))));
+    Shell.JobOptions = OptionsFromBoxes();
+    // A frame size of 0 would write video streams of empty frames: refused before the
+    // destination is created, so an existing file of that name stays as it is.
+    if ((width == 0 || height == 0) && ConvertsVideo(Shell.SourceRecord, Shell.JobOptions)) {
+        CloseAvi(Shell.SourceRecord);
+        ShowMessage(u"ERROR", u"Enter the width and height of the new frames.");
+        return;
+    }
+
     if (CreateDestinationAvi(Shell.DestinationPath, Shell.DestinationRecord) == 0) {
         CloseAvi(Shell.SourceRecord);
         return;
     }
-
-    // Only the low 32 bits of what the fields hold are kept; the converter checks the sizes.
-    Shell.DestinationRecord.fileInfo.dwWidth =
-        static_cast<DWORD>(static_cast<uint64_t>(TextToInt(GetControlText(WidthField))));
-    Shell.DestinationRecord.fileInfo.dwHeight =
-        static_cast<DWORD>(static_cast<uint64_t>(TextToInt(GetControlText(HeightField))));
-    Shell.JobOptions = OptionsFromBoxes();
+    Shell.DestinationRecord.fileInfo.dwWidth = width;
+    Shell.DestinationRecord.fileInfo.dwHeight = height;
 
     ConvertStreams(Shell.SourceRecord, Shell.DestinationRecord, Shell.JobOptions, OnProgress);
 

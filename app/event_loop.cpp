@@ -19,6 +19,8 @@ void RunEventLoop() {
         case StartButton: RunConversionJob(); break;
         default: break;
       }
+    } else if (Shell.LastEvent == EVENT_DROP_FILES) {
+      TakeDroppedFile();
     }
   }
 }

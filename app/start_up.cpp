@@ -1,5 +1,6 @@
 #include "app/start_up.h"
 
+#include "app/browse_actions.h"
 #include "app/event_loop.h"
 #include "app/main_window.h"
 #include "app/shell_state.h"
@@ -27,7 +28,10 @@ void ShutDownShell() {
 
 int32_t RunShell() {
   StartUpShell();
-  if (BuildMainWindow() != nullptr) RunEventLoop();
+  if (BuildMainWindow() != nullptr) {
+    FillSizesFromCommandLineSource();
+    RunEventLoop();
+  }
   ShutDownShell();
   return 0;
 }

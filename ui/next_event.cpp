@@ -3,6 +3,8 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 
+#include <utility>
+
 #include "ui/toolkit_state.h"
 #include "ui/window_toolkit.h"
 
@@ -22,6 +24,10 @@ int32_t TakeQueuedEvent(EventState& events) {
   QueuedEvent taken;
   if (TakeEvent(events.queue, taken) == 0) return EVENT_NONE;
   events.eventWindow = taken.window;
+  if (taken.code == EVENT_DROP_FILES && !events.pendingDrops.empty()) {
+    events.lastDrop = std::move(events.pendingDrops.front());
+    events.pendingDrops.pop_front();
+  }
   return taken.code;
 }
 
@@ -70,6 +76,13 @@ void RaiseControlReport(int32_t control, int32_t notification) {
   reports.push_back(ControlReport{control, notification});
 }
 
+void RaiseFileDrop(int32_t window, FileDrop drop) {
+  EventState& events = Toolkit().events;
+  events.pendingDrops.push_back(std::move(drop));
+  // Each drop names its own file, so unlike repaints two drops in a row stay two events.
+  events.queue.entries.push_back(QueuedEvent{EVENT_DROP_FILES, window});
+}
+
 int32_t WaitEvent() { return NextEvent(true); }
 
 int32_t PollEvent() { return NextEvent(false); }
@@ -79,3 +92,7 @@ int32_t EventControl() { return Toolkit().events.lastControl; }
 int32_t EventNotification() { return Toolkit().events.notification; }
 
 int32_t EventWindow() { return Toolkit().events.eventWindow; }
+
+std::u16string DroppedFile() { return Toolkit().events.lastDrop.file; }
+
+int32_t DroppedOnControl() { return Toolkit().events.lastDrop.control; }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <vector>
 
 #include "ui/event_queue.h"
@@ -45,12 +46,20 @@ struct ControlReport {
   int32_t notification;
 };
 
+// A drop of files on a toolkit window, waiting for its EVENT_DROP_FILES to be taken.
+struct FileDrop {
+  std::u16string file;
+  int32_t control = -1;
+};
+
 struct EventState {
   int32_t lastControl = 0;
   int32_t eventWindow = -1;
   int32_t notification = -1;
   std::deque<ControlReport> pendingReports;
   EventQueue queue;
+  std::deque<FileDrop> pendingDrops;          // one per EVENT_DROP_FILES in the queue
+  FileDrop lastDrop;
 };
 
 constexpr size_t INITIAL_WINDOW_SLOTS = 16;
@@ -82,6 +91,9 @@ ToolkitWindow* FindWindow(int32_t number);
 
 void RaiseWindowEvent(int32_t code, int32_t window);
 void RaiseControlReport(int32_t control, int32_t notification);
+void RaiseFileDrop(int32_t window, FileDrop drop);
+// Lets files be dropped on the toolkit's windows and their controls.
+void InstallDropRules();
 
 // Moves the keyboard focus to the next (or previous) tab-stop control of `window`.
 void FocusNextControl(int32_t window, bool forward);

@@ -9,6 +9,8 @@
 ToolkitWindow::ToolkitWindow(int32_t number, Qt::WindowFlags flags)
     : QWidget(nullptr, flags), number_(number) {
   setProperty(WINDOW_NUMBER_PROPERTY, number);
+  // Files dropped on the background, a label or a button land on the window itself.
+  setAcceptDrops(true);
 }
 
 bool ToolkitWindow::event(QEvent* event) {

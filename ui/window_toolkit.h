@@ -22,6 +22,8 @@ constexpr int32_t EVENT_ACTIVATE_WINDOW = 13104;
 constexpr int32_t EVENT_MINIMIZE_WINDOW = 13107;
 constexpr int32_t EVENT_MAXIMIZE_WINDOW = 13108;
 constexpr int32_t EVENT_RESTORE_WINDOW = 13109;
+// Files were dropped on a window: DroppedFile and DroppedOnControl tell what and where.
+constexpr int32_t EVENT_DROP_FILES = 563;
 // Window-system activity was handled but raised none of the events above.
 constexpr int32_t EVENT_SYSTEM_ACTIVITY = 13199;
 
@@ -94,3 +96,9 @@ int32_t EventControl();
 int32_t EventNotification();
 // Number of the window of the last event, -1 when it belonged to none.
 int32_t EventWindow();
+
+// Of the last EVENT_DROP_FILES: the first dropped local file (several files dropped: the
+// first is taken), and the control it was dropped on, -1 for the window itself. Other event
+// calls leave them as they are.
+std::u16string DroppedFile();
+int32_t DroppedOnControl();

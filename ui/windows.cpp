@@ -53,6 +53,7 @@ void InitWindows() {
     // The windows stay open until the caller disposes of them, whatever the user does.
     QApplication::setQuitOnLastWindowClosed(false);
     InstallKeyboardRules();
+    InstallDropRules();
   }
   ToolkitState& state = Toolkit();
   state.windows.assign(INITIAL_WINDOW_SLOTS, WindowRecord{});
