@@ -42,19 +42,31 @@ class DropRules : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     const QEvent::Type type = event->type();
+    if (type == QEvent::DragLeave) seenFile_.clear();
     if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget == nullptr) return false;
     const int32_t window = WindowNumberOf(widget);
     if (window < 0) return false;  // dialogs keep their own drop rules
     auto* drop = static_cast<QDropEvent*>(event);
-    const QString file = FirstLocalFile(drop->mimeData());
+    QString file = FirstLocalFile(drop->mimeData());
+    // From another program the data is fetched anew at each step, and at the drop some
+    // sources no longer hand it over; what this drag carried on its way in still stands.
+    if (file.isEmpty() && type == QEvent::Drop) file = seenFile_;
+    if (type == QEvent::DragEnter) seenFile_ = file;
     if (file.isEmpty()) return false;
+    seenFile_ = file;
     drop->setDropAction(Qt::CopyAction);
     drop->accept();
-    if (type == QEvent::Drop) RaiseFileDrop(window, FileDrop{file.toStdU16String(), ControlUnder(widget)});
+    if (type == QEvent::Drop) {
+      RaiseFileDrop(window, FileDrop{file.toStdU16String(), ControlUnder(widget)});
+      seenFile_.clear();
+    }
     return true;
   }
+
+ private:
+  QString seenFile_;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "app/browse_actions.h"
 #include "app/event_loop.h"
 #include "app/main_window.h"
 #include "app/start_up.h"
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
   SetProgramArguments(argc, argv);
   StartUpShell();
   if (BuildMainWindow() == nullptr) return 2;
+  FillSizesFromCommandLineSource();
   const char* reportPath = std::getenv("REFRAME_PROBE_REPORT");
   QTimer timer;
   if (reportPath != nullptr) {
