@@ -14,6 +14,7 @@ ShellState Shell;
 void StartUpShell() {
   Shell = ShellState{};
   InitWindows();
+  SetProgramIdentity(u"" REFRAME_APP_ID, u":/reframe/icons");
   InitControls();
   InitProcessServices();
   InitRequesters();

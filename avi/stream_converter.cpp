@@ -224,6 +224,9 @@ int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t o
         frame.bottom = ScaleFrameEdge(frame.bottom, vertical);
 
         const DWORD type = from.streamInfo.fccType;
+        if ((type == streamtypeVIDEO && (options & OPTION_DROP_VIDEO)) ||
+            (type == streamtypeAUDIO && (options & OPTION_DROP_AUDIO)))
+            continue;
         if (type == streamtypeVIDEO && !(options & OPTION_NO_VIDEO)) {
             ConvertVideoStream(from, to, destination.fileHandle, i, start, length, antiAlias,
                                callback);

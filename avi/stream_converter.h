@@ -17,6 +17,10 @@ constexpr uint32_t OPTION_NO_VIDEO = 1;     // video streams are handled as othe
 constexpr uint32_t OPTION_NO_AUDIO = 2;     // audio streams are handled as other streams
 constexpr uint32_t OPTION_NO_OTHER = 4;     // other streams are dropped
 constexpr uint32_t OPTION_ANTI_ALIAS = 8;   // averaging stretch instead of whole pixels
+// Left out altogether, whatever the bits above say (the command-line converter's --drop; the
+// window never sets them).
+constexpr uint32_t OPTION_DROP_VIDEO = 16;
+constexpr uint32_t OPTION_DROP_AUDIO = 32;
 
 // Converts `source` (opened by OpenSourceAvi) into `destination` (created by
 // CreateDestinationAvi, with the target frame size in its fileInfo's dwWidth and dwHeight).

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang
+  desktop-file-utils appstream parallel
   qt6-base-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev
   libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev

@@ -51,6 +51,11 @@ constexpr uint32_t WS_CAPTION = 0xC00000;         // title bar
 void InitWindows();
 void InitControls();
 
+// Names the program to the desktop (its application id, which matches the desktop file)
+// and gives every window the icon made of the PNG files in `iconFolder`, a folder of the
+// program's own resources. Call after InitWindows.
+void SetProgramIdentity(const std::u16string& applicationId, const std::u16string& iconFolder);
+
 // 1 when a window system can be reached at all (a display is named); 0 otherwise. Lets the
 // program say so plainly instead of letting the window system abort the process.
 int32_t WindowSystemAvailable();

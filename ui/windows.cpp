@@ -1,5 +1,7 @@
 // Start-up of the window system and the numbered top-level windows.
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
 
 #include <cstdlib>
 
@@ -59,6 +61,15 @@ void InitWindows() {
   state.windows.assign(INITIAL_WINDOW_SLOTS, WindowRecord{});
   state.events = EventState{};
   state.controlParent = -1;
+}
+
+void SetProgramIdentity(const std::u16string& applicationId, const std::u16string& iconFolder) {
+  QGuiApplication::setDesktopFileName(QString::fromStdU16String(applicationId));
+  QIcon icon;
+  const QDir folder(QString::fromStdU16String(iconFolder));
+  for (const QString& name : folder.entryList({QStringLiteral("*.png")}, QDir::Files))
+    icon.addFile(folder.filePath(name));
+  if (!icon.isNull()) QApplication::setWindowIcon(icon);
 }
 
 int32_t WindowNumberOf(const QWidget* widget) {

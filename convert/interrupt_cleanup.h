@@ -1,0 +1,16 @@
+// What Ctrl+C (or a SIGTERM / SIGHUP) leaves behind: the files being written are removed
+// and a running compressor is stopped before the process ends by the signal. The paths are
+// kept in fixed buffers, since a signal handler may neither allocate nor lock.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+constexpr int INTERRUPT_SLOTS = 2;
+
+void InstallInterruptCleanup();
+// Removes `path` if a signal ends the process while the slot holds it.
+void RemoveOnInterrupt(int slot, const std::string& path);
+void ForgetOnInterrupt(int slot);
+// A child to stop on interrupt; 0 for none.
+void StopOnInterrupt(pid_t child);
