@@ -1,5 +1,9 @@
 // reframe-convert: the window's conversion engine without a window, for scripts and batches.
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdio>
 #include <set>
@@ -35,6 +39,12 @@ int main(int argc, char** argv) {
 
   ProgressStyle style = options.progress;
   if (style == ProgressStyle::Auto) style = isatty(STDERR_FILENO) ? ProgressStyle::Bar : ProgressStyle::None;
+
+  if (!options.outputFolder.empty() && mkdir(options.outputFolder.c_str(), 0777) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "reframe-convert: can't make the folder %s: %s\n", options.outputFolder.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
 
   // Pairs of source and destination; two sources that would land on one name are refused.
   std::vector<std::pair<std::string, std::string>> files;
