@@ -47,6 +47,10 @@ echo "client ${width}x${height} at $x,$y; frame extents $left $right $top $botto
 [ "$width" = 400 ] && [ "$height" = 250 ] || fail "client area is ${width}x${height}, not 400x250"
 [ $((x - left)) = 5 ] && [ $((y - top)) = 5 ] || fail "outer corner at $((x - left)),$((y - top)), not 5,5"
 
+# The window carries the program's icon, at several sizes.
+icons=$(xprop -id "$window" _NET_WM_ICON 2>/dev/null | grep -o 'Icon ([0-9]* x [0-9]*)' | tr '\n' ' ')
+grep -q "Icon (16 x 16)" <<<"$icons" && grep -q "Icon (128 x 128)" <<<"$icons" || fail "the window's icons: $icons"
+
 actions=$(xprop -id "$window" _NET_WM_ALLOWED_ACTIONS)
 grep -q MINIMIZE <<<"$actions" || fail "no minimise: $actions"
 ! grep -qE 'MAXIMIZE|RESIZE' <<<"$actions" || fail "the window can be resized or maximised: $actions"

@@ -15,9 +15,23 @@ source "$(dirname "$0")/../xvfb_session.sh"
 
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || fail "cmake --install failed"
-for program in reframe vidcrunch.exe; do
+for program in reframe vidcrunch.exe reframe-convert; do
   [ -x "$prefix/bin/$program" ] || fail "$prefix/bin/$program was not installed"
+  [ -s "$prefix/share/man/man1/$program.1" ] || fail "no manual page for $program"
+  man -l "$prefix/share/man/man1/$program.1" >/dev/null 2>&1 || fail "the manual page of $program does not format"
 done
+id=$(sed -n 's/^Icon=//p' "$prefix"/share/applications/*.desktop)
+[ -n "$id" ] || fail "no desktop file in share/applications"
+[ -f "$prefix/share/applications/$id.desktop" ] || fail "the desktop file is not named after the id $id"
+[ -f "$prefix/share/metainfo/$id.metainfo.xml" ] || fail "no metainfo for $id"
+[ -f "$prefix/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "no scalable icon"
+for size in 16 32 48 64 128 256; do
+  icon=$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png
+  [ "$(identify -format '%wx%h' "$icon" 2>/dev/null)" = "${size}x${size}" ] || fail "icon $icon is not ${size}x${size}"
+done
+desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "installed desktop file"
+appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null ||
+  fail "installed metainfo"
 
 start_display
 make_source "$work/src.avi"
@@ -28,4 +42,8 @@ run_job "$prefix/bin/reframe" "$work/src.avi" "$work/out.avi" 80 60
 codec=$(probe "$work/out.avi" v:0 codec_name)
 [ "$codec" = h264 ] || fail "the installed tool left '$codec' video, not h264"
 [ ! -e "$work/out2.avi" ] || fail "the compressor's copy was left behind"
+# The installed command-line converter finds the installed compressor the same way.
+"$prefix/bin/reframe-convert" --size 40x30 --compress "$work/src.avi" "$work/cli.avi" 2>"$work/cli.log" ||
+  fail "installed reframe-convert failed"
+[ "$(probe "$work/cli.avi" v:0 codec_name)" = h264 ] || fail "installed reframe-convert did not compress"
 echo "PASS"
