@@ -22,7 +22,7 @@ if [ $# = 0 ]; then
   fi
   set -- "$sample" "$PWD/build/sample/sample-small.avi"
   [ "$have_display" = 0 ] ||
-    echo "Type a width and height (for example 160 and 120), then press Start; the result goes to $2"
+    echo "The width and height start at the clip's own size; type smaller ones (say 160 and 120) and press Start; the result goes to $2"
 fi
 
 if [ "$have_display" = 1 ]; then
