@@ -44,7 +44,7 @@ drag_onto() {
   shift 3
   "$drag_source" 600 400 "$@" >"$work/drag.log" 2>&1 &
   local drag=$!
-  pids+=($drag)
+  pids+=("$drag")
   local from
   from=$(wait_window "drag source" 20)
   sleep 0.3
@@ -64,7 +64,7 @@ drag_onto() {
 
 "$probe" >"$work/probe.log" 2>&1 &
 app=$!
-pids+=($app)
+pids+=("$app")
 window=$(wait_window 'Reframe [0-9.]*' 20)
 eventually test -s "$REFRAME_PROBE_REPORT" || fail "no report from the probe"
 sleep 0.3
@@ -93,7 +93,7 @@ timeout 10 tail --pid="$app" -f /dev/null || fail "the close box did not end the
 rm -f "$REFRAME_PROBE_REPORT"
 "$probe" "$work/clips/clip one.avi" "$work/out.avi" >"$work/probe2.log" 2>&1 &
 app=$!
-pids+=($app)
+pids+=("$app")
 wait_window 'Reframe [0-9.]*' 20 >/dev/null
 expect_report "text 7" "7 $sample_width"
 expect_report "text 6" "6 $sample_height"

@@ -6,7 +6,8 @@
 # usage: convert_cli_test.sh REFRAME_CONVERT VIDCRUNCH
 set -euo pipefail
 convert=$1
-vidcrunch=$2
+vidcrunch=$2  # the converter finds it beside itself; named here so a missing one fails early
+[ -x "$vidcrunch" ] || { echo "FAIL: no compressor at $vidcrunch" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -28,7 +29,7 @@ only_files() {
   local want got
   want=$(printf '%s\n' "$@" | sort)
   got=$(find . -maxdepth 1 -type f -printf '%P\n' | grep -v -e '^err.txt$' -e '^out.txt$' | sort)
-  [ "$got" = "$want" ] || fail "files here: $(echo $got), expected: $(echo $want)"
+  [ "$got" = "$want" ] || fail "files here: ${got//$'\n'/ }, expected: ${want//$'\n'/ }"
 }
 
 ffmpeg -v error -f lavfi -i testsrc2=size=320x180:rate=25 -f lavfi -i sine=frequency=300 -t 2 \
@@ -82,6 +83,7 @@ expect 0 --size 64x36 --compress=mjpeg --quality 5 src.avi cm.avi
 
 # A compressor that fails: the uncompressed result stays, the file counts as failed.
 mkdir broken && cp "$convert" broken/reframe-convert
+# shellcheck disable=SC2016  # $2 is the stand-in's own argument
 printf '#!/bin/sh\necho half > "$2"\nexit 3\n' >broken/vidcrunch.exe && chmod +x broken/vidcrunch.exe
 rm -f err.txt
 mkdir cb && cd cb
@@ -208,7 +210,7 @@ status=0; wait "$pid" || status=$?
 # --- the batch recipe: GNU parallel with one ssh login, this machine ---------------------------
 if command -v parallel >/dev/null; then
   mkdir par
-  parallel --will-cite --sshlogin : --jobs 2 "$convert" --size 60x44 {} par/{/.}.avi ::: many/clip1.avi many/clip2.avi ||
+  parallel --will-cite --sshlogin : --jobs 2 "$convert" --size 60x44 '{}' 'par/{/.}.avi' ::: many/clip1.avi many/clip2.avi ||
     fail "parallel failed"
   cmp -s par/clip1.avi out1/clip1.avi || fail "parallel's clip1 differs"
 fi
