@@ -6,6 +6,8 @@
 
 #include "decoder_size_sweep.h"
 
+void PrintTo(const SweepCodec* codec, std::ostream* out) { *out << codec->name; }
+
 namespace {
 
 class DecoderSizeSweep : public testing::TestWithParam<const SweepCodec*> {};
