@@ -1,6 +1,8 @@
 #include "vidcrunch/video_encoder.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "avifile/avi_types.h"
 
@@ -19,8 +21,13 @@ struct VideoEncoder {
   AVFrame* frame = nullptr;
   AVPacket* packet = nullptr;
   SwsContext* scaler = nullptr;
-  int width = 0;
+  int width = 0;   // the frames' exact size
   int height = 0;
+  // The size coded, when larger (see CodedSize), and the picture at the exact size that is
+  // padded out to it.
+  int codedWidth = 0;
+  int codedHeight = 0;
+  AVFrame* exact = nullptr;
   int64_t nextPts = 0;
   bool ended = false;
 };
@@ -43,13 +50,12 @@ const char* EncoderName(VideoCodec codec) {
   return "";
 }
 
-// x264 in 4:2:0 needs even sizes; an odd-sized frame keeps its exact size in 4:4:4 instead of
-// being padded or cropped. MJPEG uses the full-range JPEG flavour of 4:2:0, FFV1 keeps RGB so
+// H.264 stays 4:2:0 at every size (High profile, which players and hardware decoders take;
+// 4:4:4 they often refuse). MJPEG uses the full-range JPEG flavour of 4:2:0, FFV1 keeps RGB so
 // it stays lossless.
-AVPixelFormat EncoderPixelFormat(VideoCodec codec, int width, int height) {
+AVPixelFormat EncoderPixelFormat(VideoCodec codec) {
   switch (codec) {
-    case VideoCodec::H264:
-      return (width % 2 != 0 || height % 2 != 0) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+    case VideoCodec::H264: return AV_PIX_FMT_YUV420P;
     case VideoCodec::Mpeg4: return AV_PIX_FMT_YUV420P;
     case VideoCodec::Mjpeg: return AV_PIX_FMT_YUVJ420P;
     case VideoCodec::Ffv1: return AV_PIX_FMT_BGR0;
@@ -57,9 +63,43 @@ AVPixelFormat EncoderPixelFormat(VideoCodec codec, int width, int height) {
   return AV_PIX_FMT_YUV420P;
 }
 
+// 4:2:0 H.264 has whole chroma samples only, and its frame cropping counts in them too, so an
+// odd width or height can't be coded, nor cropped to in the bitstream. Such a frame is coded at
+// the next even size; the exact size goes in the AVI headers, and libavcodec-based players crop
+// to it (the container's size is honoured when it lies within the coded macroblocks). Players
+// that ignore it show one more column or row, a repeat of the edge.
+void CodedSize(VideoCodec codec, int width, int height, int* codedWidth, int* codedHeight) {
+  bool even = codec == VideoCodec::H264;
+  *codedWidth = even ? width + width % 2 : width;
+  *codedHeight = even ? height + height % 2 : height;
+}
+
+// Fills the coded frame from the picture at the exact size. The colour conversion runs at the
+// exact size, so the chroma samples are what libswscale makes of an odd-sized 4:2:0 picture and
+// what it expects when it shows the cropped picture again; the chroma planes already cover the
+// coded size (half of it, rounded up). The luma gains a last column and a bottom row repeating
+// the edge, so the padding neither bleeds into the edge's colour nor shows as a dark line where
+// a player ignores the crop.
+void PadToCodedSize(const AVFrame* exact, AVFrame* coded) {
+  for (int y = 0; y < coded->height; ++y) {
+    const uint8_t* from = exact->data[0] + ptrdiff_t{exact->linesize[0]} * std::min(y, exact->height - 1);
+    uint8_t* to = coded->data[0] + ptrdiff_t{coded->linesize[0]} * y;
+    std::memcpy(to, from, static_cast<size_t>(exact->width));
+    std::memset(to + exact->width, from[exact->width - 1],
+                static_cast<size_t>(coded->width - exact->width));
+  }
+  int chromaWidth = (exact->width + 1) / 2, chromaHeight = (exact->height + 1) / 2;
+  for (int plane = 1; plane < 3; ++plane)
+    for (int y = 0; y < chromaHeight; ++y)
+      std::memcpy(coded->data[plane] + ptrdiff_t{coded->linesize[plane]} * y,
+                  exact->data[plane] + ptrdiff_t{exact->linesize[plane]} * y,
+                  static_cast<size_t>(chromaWidth));
+}
+
 void FreeParts(VideoEncoder* e) {
   avcodec_free_context(&e->context);
   av_frame_free(&e->frame);
+  av_frame_free(&e->exact);
   av_packet_free(&e->packet);
   sws_freeContext(e->scaler);
   e->scaler = nullptr;
@@ -96,9 +136,10 @@ VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string
     return nullptr;
   }
   AVCodecContext* c = e->context;
-  c->width = settings.width;
-  c->height = settings.height;
-  c->pix_fmt = EncoderPixelFormat(settings.codec, settings.width, settings.height);
+  CodedSize(settings.codec, settings.width, settings.height, &e->codedWidth, &e->codedHeight);
+  c->width = e->codedWidth;
+  c->height = e->codedHeight;
+  c->pix_fmt = EncoderPixelFormat(settings.codec);
   // One tick per frame. MPEG-4 Part 2 can't carry a time base denominator above 65535, so
   // there the rate is approximated (it only affects the stream's own timing fields; the AVI
   // header keeps the exact rate).
@@ -153,8 +194,24 @@ VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string
     CloseVideoEncoder(e);
     return nullptr;
   }
+  if (e->codedWidth != e->width || e->codedHeight != e->height) {
+    e->exact = av_frame_alloc();
+    if (!e->exact) {
+      *error = "out of memory";
+      CloseVideoEncoder(e);
+      return nullptr;
+    }
+    e->exact->format = c->pix_fmt;
+    e->exact->width = e->width;
+    e->exact->height = e->height;
+    if ((r = av_frame_get_buffer(e->exact, 0)) < 0) {
+      *error = "out of memory: " + AvError(r);
+      CloseVideoEncoder(e);
+      return nullptr;
+    }
+  }
   // Bicubic is what ffmpeg's command line uses for this conversion, so file sizes compare.
-  e->scaler = sws_getContext(c->width, c->height, AV_PIX_FMT_BGR24, c->width, c->height, c->pix_fmt,
+  e->scaler = sws_getContext(e->width, e->height, AV_PIX_FMT_BGR24, e->width, e->height, c->pix_fmt,
                              SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!e->scaler) {
     *error = "no colour conversion to the encoder's pixel format";
@@ -199,7 +256,9 @@ int SendVideoFrame(VideoEncoder* e, const uint8_t* rows, ptrdiff_t stride, std::
     // Bottom-up rows read top-down: start at the last row and step backwards.
     const uint8_t* top[1] = {rows + static_cast<ptrdiff_t>(e->height - 1) * stride};
     const int topStride[1] = {static_cast<int>(-stride)};
-    sws_scale(e->scaler, top, topStride, 0, e->height, e->frame->data, e->frame->linesize);
+    AVFrame* converted = e->exact ? e->exact : e->frame;
+    sws_scale(e->scaler, top, topStride, 0, e->height, converted->data, converted->linesize);
+    if (e->exact) PadToCodedSize(e->exact, e->frame);
     e->frame->pts = e->nextPts++;
     r = avcodec_send_frame(e->context, e->frame);
   }

@@ -24,11 +24,15 @@ struct PictureConverter {
   // What the context's colour details were last set for.
   int colorSpace = -1;
   int colorRange = -1;
+  // Where libswscale writes before the rows are copied out (see ConvertPicture).
+  uint8_t* staging = nullptr;
+  size_t stagingSize = 0;
 };
 
 // Writes `picture` as `width` x `height` BGR pixels: the top row at `topRow`, each next row
-// `rowStep` bytes further (negative to lay the rows out bottom-up). Returns 1, or 0 when the
-// picture's format or size can't be converted.
+// `rowStep` bytes further (negative to lay the rows out bottom-up). Exactly `width` * 3 bytes of
+// each row are written, so the pad bytes between rows are left as they are. Returns 1, or 0 when
+// the picture's format or size can't be converted.
 int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t* topRow,
                    ptrdiff_t rowStep, int width, int height);
 

@@ -212,10 +212,112 @@ TEST_P(OtherCodec, GivesAFileBothFfmpegAndOurDecoderRead) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codecs, OtherCodec,
-    ::testing::Values(CodecCase{"H264In444", "", "h264", mmioFOURCC('H', '2', '6', '4')},
+    ::testing::Values(CodecCase{"H264", "", "h264", mmioFOURCC('H', '2', '6', '4')},
                       CodecCase{"Mpeg4", "/codec:mpeg4", "mpeg4", mmioFOURCC('F', 'M', 'P', '4')},
                       CodecCase{"Mjpeg", "/codec:mjpeg", "mjpeg", mmioFOURCC('M', 'J', 'P', 'G')},
                       CodecCase{"Ffv1", "/codec:ffv1", "ffv1", mmioFOURCC('F', 'F', 'V', '1')}),
     [](const ::testing::TestParamInfo<CodecCase>& info) { return std::string(info.param.name); });
+
+// An odd-sized source through the default H.264: 4:2:0 High profile, which players and hardware
+// decoders take, at the exact size as players show it.
+struct OddSize {
+  int width;
+  int height;
+};
+
+void PrintTo(const OddSize& size, std::ostream* out) { *out << size.width << "x" << size.height; }
+
+class OddSizedH264 : public ::testing::TestWithParam<OddSize> {};
+
+// The width and height a file's AVI headers give: the stream header's frame rectangle and the
+// BITMAPINFOHEADER.
+void HeaderSizes(const std::string& path, RECT* frame, BITMAPINFOHEADER* format) {
+  PAVIFILE file = nullptr;
+  ASSERT_EQ(AVIFileOpenW(&file, FromUtf8(path).c_str(), OF_READ, nullptr), AVIERR_OK);
+  PAVISTREAM stream = nullptr;
+  ASSERT_EQ(AVIFileGetStream(file, &stream, streamtypeVIDEO, 0), AVIERR_OK);
+  AVISTREAMINFOW info{};
+  AVIStreamInfoW(stream, &info, sizeof info);
+  *frame = info.rcFrame;
+  std::vector<uint8_t> bytes(4096);
+  LONG size = static_cast<LONG>(bytes.size());
+  EXPECT_EQ(AVIStreamReadFormat(stream, 0, bytes.data(), &size), AVIERR_OK);
+  std::memcpy(format, bytes.data(), sizeof *format);
+  AVIStreamRelease(stream);
+  AVIFileRelease(file);
+}
+
+TEST_P(OddSizedH264, Is420HighProfileShownAtTheExactSize) {
+  const OddSize size = GetParam();
+  const std::string w = std::to_string(size.width), h = std::to_string(size.height);
+  const int codedWidth = size.width + size.width % 2, codedHeight = size.height + size.height % 2;
+  std::string dir = MakeTempDir();
+  std::string input = dir + "/odd.avi", output = dir + "/odd.h264.avi";
+  ASSERT_TRUE(MakeRawAvi(input, size.width, size.height, 1));
+  ProgramRun run = RunVidcrunch({input, output});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+
+  EXPECT_EQ(ProbeStream(output, "v:0", "codec_name"), "h264");
+  EXPECT_EQ(ProbeStream(output, "v:0", "profile"), "High");
+  EXPECT_EQ(ProbeStream(output, "v:0", "pix_fmt"), "yuv420p");
+  EXPECT_EQ(ProbeStream(output, "v:0", "width"), w);
+  EXPECT_EQ(ProbeStream(output, "v:0", "height"), h);
+  RECT frame{};
+  BITMAPINFOHEADER format{};
+  HeaderSizes(output, &frame, &format);
+  EXPECT_EQ(frame.right - frame.left, size.width);
+  EXPECT_EQ(frame.bottom - frame.top, size.height);
+  EXPECT_EQ(format.biWidth, size.width);
+  EXPECT_EQ(format.biHeight, size.height);
+
+  // ffmpeg decodes every frame at the exact size, close to the source.
+  std::string frames = RunShell("ffmpeg -nostdin -v error -i '" + output + "' -f rawvideo -pix_fmt bgr24 -");
+  EXPECT_EQ(frames.size(), size_t(25) * size.width * size.height * 3);
+  EXPECT_GE(VideoPsnr(output, input), 38.0);
+
+  // The bitstream alone, without the AVI headers, holds the next even size; its extra column
+  // and row repeat the edge rather than showing black.
+  std::string bare = dir + "/bare.h264";
+  int code = -1;
+  RunShell("ffmpeg -nostdin -v error -i '" + output + "' -c:v copy -f h264 '" + bare + "'", &code);
+  ASSERT_EQ(code, 0);
+  EXPECT_EQ(ProbeStream(bare, "v:0", "width"), std::to_string(codedWidth));
+  EXPECT_EQ(ProbeStream(bare, "v:0", "height"), std::to_string(codedHeight));
+  std::string luma = RunShell("ffmpeg -nostdin -v error -i '" + bare + "' -frames:v 1 -f rawvideo -pix_fmt gray -");
+  ASSERT_EQ(luma.size(), size_t(codedWidth) * codedHeight);
+  auto at = [&](int x, int y) { return int(uint8_t(luma[size_t(y) * codedWidth + x])); };
+  // Lossy coding moves single pixels at sharp details; on average the padding is the edge.
+  if (codedWidth != size.width) {
+    double difference = 0;
+    for (int y = 0; y < size.height; ++y) difference += std::abs(at(codedWidth - 1, y) - at(size.width - 1, y));
+    EXPECT_LT(difference / size.height, 4.0) << "the padding column against the last one";
+  }
+  if (codedHeight != size.height) {
+    double difference = 0;
+    for (int x = 0; x < size.width; ++x) difference += std::abs(at(x, codedHeight - 1) - at(x, size.height - 1));
+    EXPECT_LT(difference / size.width, 4.0) << "the padding row against the bottom one";
+  }
+
+  // Our own decoder gives the exact size, frame for frame like the source.
+  std::vector<std::vector<uint8_t>> compressed = DecodeAllFrames(output, nullptr);
+  std::vector<std::vector<uint8_t>> source = DecodeAllFrames(input, nullptr);
+  ASSERT_EQ(compressed.size(), 25u);
+  ASSERT_EQ(source.size(), 25u);
+  for (size_t i = 0; i < compressed.size(); ++i) {
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, compressed[i].data(), sizeof header);
+    EXPECT_EQ(header.biWidth, size.width);
+    EXPECT_EQ(header.biHeight, size.height);
+    EXPECT_GE(LumaPsnr(compressed[i], source[i]), 32.0) << "frame " << i;
+  }
+  RemoveTree(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, OddSizedH264,
+                         ::testing::Values(OddSize{63, 47}, OddSize{63, 48}, OddSize{64, 47},
+                                           OddSize{321, 241}, OddSize{1, 1}),
+                         [](const ::testing::TestParamInfo<OddSize>& info) {
+                           return std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
+                         });
 
 }  // namespace
