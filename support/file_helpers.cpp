@@ -123,3 +123,9 @@ int PathExists(const std::u16string& path) {
     struct stat info {};
     return ::lstat(ToUtf8(path).c_str(), &info) == 0 ? 1 : 0;
 }
+
+int IsFolder(const std::u16string& path) {
+    if (path.empty()) return 0;
+    struct stat info {};
+    return ::stat(ToUtf8(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? 1 : 0;
+}

@@ -28,3 +28,6 @@ int NameSameFile(const std::u16string& first, const std::u16string& second);
 // 1 when a file (or anything else) exists at path, else 0. Links are not followed, so a
 // dangling link counts as existing: its name is taken.
 int PathExists(const std::u16string& path);
+
+// 1 when path names a folder (following links), else 0.
+int IsFolder(const std::u16string& path);

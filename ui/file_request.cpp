@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "support/file_helpers.h"
+
 namespace {
 
 std::u16string Trimmed(const std::u16string& text) {
@@ -52,6 +54,16 @@ int32_t IsValidFileName(const std::u16string& text) {
   if (text.empty()) return 0;
   const bool bad = std::any_of(text.begin(), text.end(), [](char16_t c) { return c < 0x20 || c == u'/'; });
   return bad ? 0 : 1;
+}
+
+std::u16string FolderOfChosenName(const std::u16string& path) {
+  const size_t slash = path.rfind(u'/');
+  if (slash == std::u16string::npos) return std::u16string();
+  return slash == 0 ? std::u16string(u"/") : path.substr(0, slash);
+}
+
+int32_t ChosenNameHasFolder(const std::u16string& path) {
+  return IsFolder(FolderOfChosenName(path));
 }
 
 void SplitDefaultPath(const std::u16string& defaultPath, std::u16string& folder,

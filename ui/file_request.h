@@ -33,6 +33,13 @@ void SplitDefaultPath(const std::u16string& defaultPath, std::u16string& folder,
 void ConvertPatternText(const std::u16string& pattern, int32_t position,
                         std::vector<std::u16string>& nameFilters, int32_t& selectedFilter);
 
+// The folder a chosen name lies in: everything before its last '/', or "/" for a name at the
+// top. A name without a slash lies in no named folder and gives empty text.
+std::u16string FolderOfChosenName(const std::u16string& path);
+
+// 1 when the folder of `path` exists and is a folder: both dialogs accept only such names.
+int32_t ChosenNameHasFolder(const std::u16string& path);
+
 FileRequest PrepareFileRequest(int32_t save, const std::u16string& title,
                                const std::u16string& defaultPath, const std::u16string& pattern,
                                int32_t position);

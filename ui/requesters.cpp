@@ -39,10 +39,22 @@ std::u16string AskFile(int32_t save, const std::u16string& title, const std::u16
     dialog.selectNameFilter(filters.at(request.selectedFilter));
   }
   if (!request.fileName.empty()) dialog.selectFile(ToQt(request.fileName));
-  if (dialog.exec() != QDialog::Accepted) return std::u16string();
-  const QStringList chosen = dialog.selectedFiles();
-  if (chosen.isEmpty()) return std::u16string();
-  return chosen.first().toStdU16String();
+  // Both dialogs take only names in folders that exist. Qt's own dialog accepts a name typed
+  // into a missing folder, so the name is checked here and the dialog shown again until the
+  // user picks a name that can be used, or cancels.
+  for (;;) {
+    if (dialog.exec() != QDialog::Accepted) return std::u16string();
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) return std::u16string();
+    const std::u16string path = chosen.first().toStdU16String();
+    if (ChosenNameHasFolder(path) != 0) return path;
+    QMessageBox box(QMessageBox::Warning, ToQt(request.title),
+                    QStringLiteral("The folder %1 doesn't exist.\nChoose a name in a folder that exists.")
+                        .arg(ToQt(FolderOfChosenName(path))),
+                    QMessageBox::Ok, &dialog);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+  }
 }
 
 }  // namespace

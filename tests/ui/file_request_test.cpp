@@ -1,6 +1,9 @@
 #include "ui/file_request.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -94,6 +97,31 @@ TEST(PrepareFileRequest, CombinesTheRules) {
   EXPECT_EQ(request.fileName, u"clip.avi");
   EXPECT_EQ(request.nameFilters.size(), 2u);
   EXPECT_EQ(request.selectedFilter, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ChosenName, FolderIsWhatStandsBeforeTheLastSlash) {
+  EXPECT_EQ(FolderOfChosenName(u"/home/ann/clip.avi"), u"/home/ann");
+  EXPECT_EQ(FolderOfChosenName(u"/clip.avi"), u"/");
+  EXPECT_EQ(FolderOfChosenName(u"/a b/c d/"), u"/a b/c d");
+  EXPECT_EQ(FolderOfChosenName(u"clip.avi"), u"");
+}
+
+TEST(ChosenName, OnlyANameInAnExistingFolderIsAccepted) {
+  char pattern[] = "/tmp/reframe-chosen-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string folder = pattern;
+  const std::u16string folder16(folder.begin(), folder.end());
+  ASSERT_EQ(std::system(("touch " + folder + "/file.avi").c_str()), 0);
+  EXPECT_EQ(ChosenNameHasFolder(folder16 + u"/new.avi"), 1);
+  EXPECT_EQ(ChosenNameHasFolder(u"/new.avi"), 1);
+  EXPECT_EQ(ChosenNameHasFolder(folder16 + u"/missing/new.avi"), 0);
+  EXPECT_EQ(ChosenNameHasFolder(folder16 + u"/file.avi/new.avi"), 0) << "a file is no folder";
+  EXPECT_EQ(ChosenNameHasFolder(u"new.avi"), 0);
+  std::system(("rm -r " + folder).c_str());
 }
 
 }  // namespace

@@ -1,15 +1,20 @@
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "toolkit_test_support.h"
 #include "ui/requester_test_seam.h"
@@ -31,6 +36,43 @@ void WhenDialogOpens(std::function<void(QWidget*)> answer) {
     answer(dialog);
   });
   poll->start(20);
+}
+
+// Answers the dialogs that come up one after another, one step each. The same dialog shown
+// again after it was closed counts as a new one.
+void AnswerInTurn(std::vector<std::function<void(QWidget*)>> steps) {
+  auto* poll = new QTimer();
+  auto next = std::make_shared<size_t>(0);
+  auto answered = std::make_shared<QPointer<QWidget>>();
+  QObject::connect(poll, &QTimer::timeout, [poll, steps, next, answered] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (dialog == nullptr || !dialog->isVisible()) {
+      *answered = nullptr;  // closed: if it opens again, that is the next dialog
+      return;
+    }
+    if (dialog == answered->data()) return;
+    *answered = dialog;
+    if (*next + 1 == steps.size()) {
+      poll->stop();
+      poll->deleteLater();
+    }
+    steps[(*next)++](dialog);
+  });
+  poll->start(20);
+}
+
+// The dialog lists its folder in the background and then selects the file it was opened
+// with; a user types only once the list is there, or that late selection would win over the
+// typed name.
+void WaitForListing(QFileDialog* dialog, int entries) {
+  auto* list = dialog->findChild<QListView*>(QStringLiteral("listView"));
+  ASSERT_NE(list, nullptr);
+  QElapsedTimer clock;
+  clock.start();
+  while (list->model()->rowCount(list->rootIndex()) < entries && clock.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  ASSERT_GE(list->model()->rowCount(list->rootIndex()), entries);
+  QCoreApplication::processEvents();
 }
 
 // What the user does when typing a name into the dialog's name field.
@@ -89,11 +131,57 @@ TEST_F(Requesters, SaveDialogReturnsAnExistingFileWithoutAskingAndAddsNoExtensio
   WhenDialogOpens([](QWidget* widget) {
     auto* dialog = qobject_cast<QFileDialog*>(widget);
     ASSERT_NE(dialog, nullptr);
+    WaitForListing(dialog, 1);
     TypeFileName(dialog, QStringLiteral("plain"));
     static_cast<QDialog*>(dialog)->accept();
   });
   EXPECT_EQ(QString::fromStdU16String(AskSaveFile(u"Destination", defaultPath, u"AVI|*.avi|All Files|*.*", 0)),
             folder.path() + QStringLiteral("/plain"));
+}
+
+TEST_F(Requesters, NamesInFoldersThatDoNotExistAreRefusedUntilAGoodOneIsChosen) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  QFile file(folder.path() + QStringLiteral("/file.avi"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  const std::u16string defaultPath = (folder.path() + QStringLiteral("/clip.avi")).toStdU16String();
+  for (const bool save : {false, true}) {
+    QStringList warnings;
+    const auto type = [](const QString& name) {
+      return [name](QWidget* widget) {
+        auto* dialog = qobject_cast<QFileDialog*>(widget);
+        ASSERT_NE(dialog, nullptr);
+        WaitForListing(dialog, 1);
+        TypeFileName(dialog, name);
+        static_cast<QDialog*>(dialog)->accept();
+      };
+    };
+    const auto dismiss = [&warnings](QWidget* widget) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      ASSERT_NE(box, nullptr);
+      warnings << box->text();
+      box->button(QMessageBox::Ok)->click();
+    };
+    AnswerInTurn({type(QStringLiteral("missing/new.avi")), dismiss,
+                  type(QStringLiteral("file.avi/new.avi")), dismiss, type(QStringLiteral("new.avi"))});
+    const std::u16string chosen = save ? AskSaveFile(u"Destination", defaultPath, u"AVI|*.avi", 0)
+                                       : AskOpenFile(u"Source", defaultPath, u"AVI|*.avi", 0);
+    EXPECT_EQ(QString::fromStdU16String(chosen), folder.path() + QStringLiteral("/new.avi")) << save;
+    ASSERT_EQ(warnings.size(), 2) << save;
+    EXPECT_TRUE(warnings[0].contains(folder.path() + QStringLiteral("/missing"))) << warnings[0].toStdString();
+    EXPECT_TRUE(warnings[1].contains(QStringLiteral("file.avi"))) << warnings[1].toStdString();
+  }
+  // Cancel after a refused name gives nothing, as a plain cancel does.
+  AnswerInTurn({[](QWidget* widget) {
+                  auto* dialog = qobject_cast<QFileDialog*>(widget);
+                  ASSERT_NE(dialog, nullptr);
+                  TypeFileName(dialog, QStringLiteral("missing/new.avi"));
+                  static_cast<QDialog*>(dialog)->accept();
+                },
+                [](QWidget* widget) { qobject_cast<QMessageBox*>(widget)->button(QMessageBox::Ok)->click(); },
+                [](QWidget* widget) { static_cast<QDialog*>(widget)->reject(); }});
+  EXPECT_EQ(AskSaveFile(u"Destination", defaultPath, u"AVI|*.avi", 0), u"");
 }
 
 TEST_F(Requesters, CancelGivesEmptyText) {
