@@ -1,5 +1,6 @@
 #include "avi/stream_converter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -38,9 +39,11 @@ PositionRange PositionsOf(int32_t start, int32_t length) {
     return {start, static_cast<int64_t>(start) + (length > 0 ? length : 0)};
 }
 
-void ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PAVIFILE file,
-                        int32_t index, int32_t start, int32_t length, int32_t antiAlias,
-                        ProgressCallback callback) {
+// Gives the number of frames the decoder delivered, or -1 when the target size makes no frame
+// (then the decoder is not asked at all).
+int64_t ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PAVIFILE file,
+                           int32_t index, int32_t start, int32_t length, int32_t antiAlias,
+                           ProgressCallback callback) {
     Report(callback, source, index, 0, length);
     AVIFileCreateStreamW(file, &destination.streamHandle, &destination.streamInfo);
 
@@ -50,15 +53,18 @@ void ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PAVIF
     BITMAPINFOHEADER destinationHeader = FrameHeaderFor(destination.streamInfo.rcFrame, true);
     AVIStreamSetFormat(destination.streamHandle, 0, &destinationHeader, sizeof destinationHeader);
 
+    int64_t delivered = -1;
     if (Block frame = TakeBlock(destinationHeader.biSizeImage)) {
+        delivered = 0;
         const PositionRange positions = PositionsOf(start, length);
         for (int64_t j = positions.first; j < positions.end; ++j) {
             const auto position = static_cast<LONG>(j);
-            const auto* delivered =
+            const auto* picture =
                 static_cast<const uint8_t*>(AVIStreamGetFrame(decoder, position));
-            if (delivered == nullptr) continue;
+            if (picture == nullptr) continue;
+            ++delivered;
             Report(callback, source, index, static_cast<int32_t>(j - start), length);
-            ScaleFrame(delivered + sizeof(BITMAPINFOHEADER), frame.get(), &sourceHeader,
+            ScaleFrame(picture + sizeof(BITMAPINFOHEADER), frame.get(), &sourceHeader,
                        &destinationHeader, antiAlias);
             AVIStreamWrite(destination.streamHandle, position, 1, frame.get(),
                            static_cast<LONG>(destinationHeader.biSizeImage), 0, nullptr,
@@ -67,6 +73,7 @@ void ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PAVIF
     }
     if (decoder != nullptr) AVIStreamGetFrameClose(decoder);
     Report(callback, source, index, length, length);
+    return delivered;
 }
 
 // Copies a stream that holds one sample per chunk sample by sample, so that every sample keeps
@@ -99,25 +106,63 @@ void CopySampleBySample(const StreamSlot& source, StreamSlot& destination, int32
     }
 }
 
-// Copies the stored samples of a stream. Fixed-size samples (PCM and the like) go in one read
-// and one write; streams of one sample per chunk are copied sample by sample.
+// The most bytes one piece of a fixed-size stream may take while it is copied.
+int64_t copyPieceLimit = DEFAULT_COPY_PIECE_BYTES;
+
+// Samples per piece of a fixed-size stream: about a second of it, within the byte limit.
+// With the default limit a piece is exactly one chunk as the writer cuts them, so the copy
+// has the layout one write of the whole stream would give.
+int64_t SamplesPerPiece(const AVISTREAMINFOW& info) {
+    const int64_t perSecond = info.dwScale != 0 ? info.dwRate / info.dwScale : 0;
+    const int64_t cap = std::max<int64_t>(1, copyPieceLimit / info.dwSampleSize);
+    return perSecond == 0 ? cap : std::clamp<int64_t>(perSecond, 1, cap);
+}
+
+// Copies a stream of fixed-size samples (PCM and the like) a piece at a time, so that memory
+// stays bounded and a stream of more than 2 GiB arrives whole: one read of it all would have
+// to fit its byte count into a LONG.
+void CopyInPieces(const StreamSlot& source, StreamSlot& destination, int32_t start,
+                  int32_t length) {
+    const int64_t piece = SamplesPerPiece(source.streamInfo);
+    Block data;
+    LONG capacity = 0;
+    const PositionRange positions = PositionsOf(start, length);
+    for (int64_t at = positions.first; at < positions.end;) {
+        const auto position = static_cast<LONG>(at);
+        const auto count = static_cast<LONG>(std::min(piece, positions.end - at));
+        // Asked first, the reader gives the bytes it holds for the piece: never more than the
+        // file stores, whatever sample size a damaged header claims.
+        LONG bytes = 0;
+        if (AVIStreamRead(source.streamHandle, position, count, nullptr, 0, &bytes, nullptr) !=
+                AVIERR_OK ||
+            bytes <= 0)
+            return;  // the stream stores no more than this
+        if (bytes > capacity) {
+            data = TakeBlock(bytes);
+            capacity = data ? bytes : 0;
+            if (!data) return;
+        }
+        LONG read = 0, samples = 0;
+        if (AVIStreamRead(source.streamHandle, position, count, data.get(), capacity, &read,
+                          &samples) != AVIERR_OK ||
+            samples <= 0)
+            return;
+        if (AVIStreamWrite(destination.streamHandle, position, samples, data.get(), read,
+                           AVIIF_KEYFRAME, nullptr, nullptr) != AVIERR_OK)
+            return;
+        at += samples;
+    }
+}
+
+// Copies the stored samples of a stream: fixed-size samples in pieces, streams of one sample
+// per chunk sample by sample.
 void CopyRawSamples(const StreamSlot& source, StreamSlot& destination, int32_t start,
                     int32_t length) {
     if (source.streamInfo.dwSampleSize == 0) {
         CopySampleBySample(source, destination, start, length);
         return;
     }
-    LONG bytes = 0;
-    if (AVIStreamRead(source.streamHandle, 0, length, nullptr, 0, &bytes, nullptr) != AVIERR_OK)
-        return;
-    Block data = TakeBlock(bytes);
-    if (!data) return;
-    LONG read = 0;
-    if (AVIStreamRead(source.streamHandle, 0, length, data.get(), bytes, &read, nullptr) !=
-        AVIERR_OK)
-        return;
-    AVIStreamWrite(destination.streamHandle, 0, length, data.get(), read, AVIIF_KEYFRAME, nullptr,
-                   nullptr);
+    CopyInPieces(source, destination, start, length);
 }
 
 // A copied stream keeps its format when it has one: without it a copied video or audio stream
@@ -166,6 +211,10 @@ double ScaleFactor(DWORD target, DWORD original) {
 
 }  // namespace
 
+void SetCopyPieceBytesForTests(int64_t bytes) {
+    copyPieceLimit = bytes > 0 ? bytes : DEFAULT_COPY_PIECE_BYTES;
+}
+
 int32_t ScaleFrameEdge(int32_t edge, double factor) {
     // nearbyint rounds in the current mode, which is to nearest with ties to even.
     const double rounded = std::nearbyint(static_cast<double>(edge) * factor);
@@ -207,6 +256,7 @@ int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t o
     const double horizontal = ScaleFactor(destination.fileInfo.dwWidth, source.fileInfo.dwWidth);
     const double vertical = ScaleFactor(destination.fileInfo.dwHeight, source.fileInfo.dwHeight);
 
+    int undecodable = 0;
     auto streams = static_cast<int32_t>(source.fileInfo.dwStreams);
     if (streams > STREAM_SLOT_COUNT) streams = STREAM_SLOT_COUNT;  // OpenSourceAvi refuses more
     for (int32_t i = 0; i < streams; ++i) {
@@ -228,8 +278,10 @@ int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t o
             (type == streamtypeAUDIO && (options & OPTION_DROP_AUDIO)))
             continue;
         if (type == streamtypeVIDEO && !(options & OPTION_NO_VIDEO)) {
-            ConvertVideoStream(from, to, destination.fileHandle, i, start, length, antiAlias,
-                               callback);
+            if (ConvertVideoStream(from, to, destination.fileHandle, i, start, length, antiAlias,
+                                   callback) == 0 &&
+                length > 0)
+                ++undecodable;
         } else if (type == streamtypeAUDIO && !(options & OPTION_NO_AUDIO)) {
             ConvertAudioStream(from, to, destination.fileHandle, i, start, length, callback);
         } else {
@@ -237,5 +289,5 @@ int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t o
                                callback);
         }
     }
-    return 0;
+    return undecodable;
 }

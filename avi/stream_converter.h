@@ -24,9 +24,18 @@ constexpr uint32_t OPTION_DROP_AUDIO = 32;
 
 // Converts `source` (opened by OpenSourceAvi) into `destination` (created by
 // CreateDestinationAvi, with the target frame size in its fileInfo's dwWidth and dwHeight).
-// `callback` may be null. Returns 0 always.
+// `callback` may be null. Returns the number of video streams with frames of which the decoder
+// delivered none (no decoder for the format, or every frame failed): such a stream is written
+// without frames, and the caller should not pass the file off as converted. Frames that fail
+// one by one are skipped. A target size that makes no frame (0, negative, too large) gives a
+// stream without frames too, but is not counted: the decoder was never asked.
 int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t options,
                    ProgressCallback callback);
+
+// Fixed-size streams (PCM audio and the like) are copied in pieces of about a second, and of
+// at most this many bytes; tests set a smaller limit to see a stream cut into many pieces.
+constexpr int64_t DEFAULT_COPY_PIECE_BYTES = 1 << 20;
+void SetCopyPieceBytesForTests(int64_t bytes);  // 0 or less restores the default
 
 // One edge of a frame rectangle multiplied by a scale factor and rounded to the nearest
 // integer, ties to even; a product that is not a number or does not fit gives INT32_MIN.

@@ -80,7 +80,7 @@ bool WriteVideo(PAVIFILE file, int32_t index, const TestStream& s) {
     format.biHeight = s.height;
     format.biPlanes = 1;
     format.biBitCount = 24;
-    format.biCompression = BI_RGB;
+    format.biCompression = s.compression;
     format.biSizeImage = static_cast<DWORD>((s.width * 3 + 3) / 4 * 4 * s.height);
     bool ok = AVIStreamSetFormat(stream, 0, &format, sizeof format) == AVIERR_OK;
     for (int32_t p = 0; p < s.frames && ok; ++p) {

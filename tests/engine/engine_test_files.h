@@ -28,6 +28,8 @@ struct TestStream {
     std::vector<int32_t> emptyFrames;  // video positions (from start) stored as drop frames
     std::vector<int32_t> shortFrames;  // video positions (from start) stored cut short
     uint16_t audioExtraBytes = 0;      // audio: cbSize bytes after the WAVEFORMATEX
+    DWORD compression = BI_RGB;        // video: another FourCC stores the pattern bytes as
+                                       // they are, which no decoder makes a picture of
 };
 
 TestStream Video(int32_t frames = 3, int32_t width = 16, int32_t height = 8);

@@ -2,8 +2,11 @@
 // the exact progress reports, frame positions and sizes, and raw copies that keep every sample.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <tuple>
 
@@ -69,6 +72,11 @@ struct Opened {
         return data;
     }
 };
+
+std::vector<char> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // Converts `sourcePath` into `destinationPath` at the given target size.
 void Convert(const std::string& sourcePath, const std::string& destinationPath, int32_t width,
@@ -176,6 +184,77 @@ TEST(ConvertStreams, FrameThatCannotBeDeliveredIsSkippedWithoutReport) {
     EXPECT_EQ(out.Sample(0, 0), TestFramePixels(0, 0, 16, 8));
     EXPECT_TRUE(out.Sample(0, 1).empty());
     EXPECT_EQ(out.Sample(0, 2), TestFramePixels(0, 2, 16, 8));
+}
+
+// Converts without checking the result, which the caller wants to see.
+int ConvertCounting(const std::string& sourcePath, const std::string& destinationPath) {
+    AviFileRecord source;
+    AviFileRecord destination;
+    if (OpenSourceAvi(FromUtf8(sourcePath), source) != 1) return -100;
+    if (CreateDestinationAvi(FromUtf8(destinationPath), destination) != 1) return -100;
+    destination.fileInfo.dwWidth = 8;
+    destination.fileInfo.dwHeight = 4;
+    const int result = ConvertStreams(source, destination, 0, nullptr);
+    CloseAvi(destination);
+    CloseAvi(source);
+    return result;
+}
+
+TEST(ConvertStreams, CountsTheVideoStreamsOfWhichNoFrameCouldBeDecoded) {
+    ScratchDir dir;
+    TestStream unknown = Video(3, 16, 8);
+    unknown.compression = mmioFOURCC('Z', 'Z', 'Z', 'Z');  // no decoder for it
+    TestStream broken = Video(3, 16, 8);
+    broken.compression = mmioFOURCC('M', 'J', 'P', 'G');  // a decoder, but no frame decodes
+    TestStream nothing = unknown;
+    nothing.frames = 0;  // no frame to decode is no failure
+    TestStream partly = Video(3, 16, 8);
+    partly.shortFrames = {0, 2};  // some frames fail: those are skipped, as ever
+    ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {unknown, Video(2, 16, 8), broken, nothing, partly, Audio(100)}));
+    EXPECT_EQ(ConvertCounting(dir.Path("in.avi"), dir.Path("out.avi")), 2);
+    Opened out(dir.Path("out.avi"));
+    ASSERT_EQ(out.streams.size(), 6u);
+    EXPECT_EQ(AVIStreamLength(out.streams[0]), 0);
+    EXPECT_EQ(AVIStreamLength(out.streams[1]), 2);
+    EXPECT_EQ(AVIStreamLength(out.streams[4]), 2);  // positions 0 and 1, the first one empty
+
+    ASSERT_TRUE(WriteTestAvi(dir.Path("good.avi"), {Video(2, 16, 8), partly, nothing}));
+    EXPECT_EQ(ConvertCounting(dir.Path("good.avi"), dir.Path("good-out.avi")), 0);
+}
+
+TEST(ConvertStreams, FixedSizeStreamsArriveWholeInPiecesOfAnySize) {
+    ScratchDir dir;
+    TestStream audio = Audio(20011);  // 2.5 s at 8 kHz, not a whole number of pieces
+    audio.start = 3;
+    ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {audio}));
+    Opened in(dir.Path("in.avi"));
+    const std::vector<uint8_t> samples = in.All(0);
+    ASSERT_EQ(samples.size(), 20011u * 4);
+    // One sample a piece, a limit that is no multiple of the sample size, a few KiB.
+    for (const int64_t limit : {int64_t{1}, int64_t{1001}, int64_t{4096}}) {
+        SetCopyPieceBytesForTests(limit);
+        Convert(dir.Path("in.avi"), dir.Path("out.avi"), 8, 4, 0);
+        Opened out(dir.Path("out.avi"));
+        ASSERT_EQ(out.streams.size(), 1u);
+        EXPECT_EQ(AVIStreamStart(out.streams[0]), 3) << limit;
+        EXPECT_EQ(AVIStreamLength(out.streams[0]), 20011) << limit;
+        EXPECT_TRUE(out.All(0) == samples) << limit;
+    }
+    SetCopyPieceBytesForTests(0);
+    // With the default, pieces of a second are the writer's own chunks: the copy of a file of
+    // one stream is the file itself.
+    Convert(dir.Path("in.avi"), dir.Path("same.avi"), 8, 4, 0);
+    // Only the stream's frame rectangle differs: an audio-only file has no frame size, and
+    // scaling by it gives the smallest edge.
+    std::vector<char> copy = ReadWholeFile(dir.Path("same.avi"));
+    std::vector<char> original = ReadWholeFile(dir.Path("in.avi"));
+    ASSERT_EQ(copy.size(), original.size());
+    const std::string strh = "strh";
+    const auto at = std::search(original.begin(), original.end(), strh.begin(), strh.end());
+    ASSERT_NE(at, original.end());
+    const auto rect = (at - original.begin()) + 8 + 48;
+    std::copy(copy.begin() + rect, copy.begin() + rect + 8, original.begin() + rect);
+    EXPECT_TRUE(copy == original);
 }
 
 TEST(ConvertStreams, StreamStartingAtFiveKeepsItsPositions) {
