@@ -1,7 +1,7 @@
 #include "app/compressor_handoff.h"
 
 #include "app/shell_state.h"
-#include "avifile/avi_file.h"
+#include "avi/avi_file_record.h"
 #include "support/child_runner.h"
 #include "support/file_helpers.h"
 #include "support/program_parameters.h"
@@ -34,15 +34,8 @@ std::u16string CopyCandidate(const std::u16string& destination, int n) {
     return folder + name;
 }
 
-// A file that opens as an AVI file with at least one stream: what a successful compressor
-// must leave before the only other copy of the video is deleted.
-bool IsReadableAvi(const std::u16string& path) {
-    PAVIFILE file = nullptr;
-    if (AVIFileOpenW(&file, path.c_str(), OF_READ, nullptr) != AVIERR_OK) return false;
-    AVIFILEINFOW info{};
-    const bool ok = AVIFileInfoW(file, &info, sizeof info) == AVIERR_OK && info.dwStreams > 0;
-    AVIFileRelease(file);
-    return ok;
+void ReportCompressingFailed() {
+    ShowMessage(u"ERROR", u"Compressing failed; the uncompressed file was kept.");
 }
 
 }  // namespace
@@ -67,10 +60,13 @@ void RunCompressor() {
     const std::u16string program = CompressorProgramPath();
     const std::u16string copy = CompressedCopyPath(Shell.DestinationPath);
     // The parameter text has no escapes: a quotation mark inside a path would split it into
-    // other arguments. Such a destination stays uncompressed.
+    // other arguments. Such a destination stays uncompressed, as one without a free name for
+    // the copy does.
     if (copy.empty() || Shell.DestinationPath.find(u'"') != std::u16string::npos ||
-        copy.find(u'"') != std::u16string::npos)
+        copy.find(u'"') != std::u16string::npos) {
+        ReportCompressingFailed();
         return;
+    }
     const std::u16string parameters =
         u"\"" + Shell.DestinationPath + u"\" \"" + copy + u"\" /console";
 
@@ -95,13 +91,19 @@ void RunCompressor() {
         Pause(POLL_INTERVAL_MS);
     }
     SetControlText(StatusLine, u"Finished.");
+    const int32_t exitCode = ChildExitCode(child);
+    // Its pipe is closed here, not only at the end of its output: a last line whose break
+    // was never read would keep the descriptor open for the rest of the run.
+    ReleaseChild(child);
+    Shell.CompressorChild = nullptr;
 
     // The copy's name was free before the start, so whatever stands there now is the
     // compressor's. The uncompressed destination goes only when a readable copy can replace it.
-    if (ChildExitCode(child) == 0 && IsReadableAvi(copy)) {
+    if (exitCode == 0 && IsReadableAvi(copy) != 0) {
         RemoveFile(Shell.DestinationPath);
         RenameFileTo(copy, Shell.DestinationPath);
     } else {
         RemoveFile(copy);
+        ReportCompressingFailed();
     }
 }

@@ -1,5 +1,7 @@
 #include "app/conversion_job.h"
 
+#include <cstdint>
+
 #include "app/compressor_handoff.h"
 #include "app/progress_display.h"
 #include "app/shell_state.h"
@@ -30,6 +32,16 @@ bool ConvertsVideo(const AviFileRecord& source, uint32_t options) {
     return false;
 }
 
+// Whether frames of this size can be stored: both sides positive as the converter reads them
+// (signed), and one 24-bit frame within what a sample can hold.
+bool MakesAFrame(DWORD width, DWORD height) {
+    const auto w = static_cast<int32_t>(width);
+    const auto h = static_cast<int32_t>(height);
+    if (w <= 0 || h <= 0) return false;
+    const int64_t rowBytes = (static_cast<int64_t>(w) * 3 + 3) / 4 * 4;
+    return h <= INT32_MAX / rowBytes;
+}
+
 uint32_t OptionsFromBoxes() {
     uint32_t options = 0;
     if (GetControlState(NoVideoStreamsBox) != 0) options += OPTION_NO_VIDEO;
@@ -58,22 +70,26 @@ void RunConversionJob() {
     const auto height =
         static_cast<DWORD>(static_cast<uint64_t>(TextToInt(GetControlText(HeightField))));
     Shell.JobOptions = OptionsFromBoxes();
-    // A frame size of 0 would write video streams of empty frames: refused before the
-    // destination is created, so an existing file of that name stays as it is.
-    if ((width == 0 || height == 0) && ConvertsVideo(Shell.SourceRecord, Shell.JobOptions)) {
+    // A frame size of 0 (or one that is negative or too large for a frame, as pasted digits
+    // can give) would write video streams without frames: refused before the destination is
+    // created, so an existing file of that name stays as it is.
+    if (!MakesAFrame(width, height) && ConvertsVideo(Shell.SourceRecord, Shell.JobOptions)) {
         CloseAvi(Shell.SourceRecord);
         ShowMessage(u"ERROR", u"Enter the width and height of the new frames.");
         return;
     }
 
     if (CreateDestinationAvi(Shell.DestinationPath, Shell.DestinationRecord) == 0) {
+        // A missing or read-only folder, or a name that is a folder: nothing was written.
         CloseAvi(Shell.SourceRecord);
+        ShowMessage(u"ERROR", u"Couldn't create the destination file!");
         return;
     }
     Shell.DestinationRecord.fileInfo.dwWidth = width;
     Shell.DestinationRecord.fileInfo.dwHeight = height;
 
-    ConvertStreams(Shell.SourceRecord, Shell.DestinationRecord, Shell.JobOptions, OnProgress);
+    const int undecodable =
+        ConvertStreams(Shell.SourceRecord, Shell.DestinationRecord, Shell.JobOptions, OnProgress);
 
     // A destination that could not be written whole (a full disk, an I/O error) must not be
     // passed off as finished: it is removed and the user told.
@@ -82,6 +98,14 @@ void RunConversionJob() {
     if (failed || AVIFileLastCloseResult() != AVIERR_OK) {
         RemoveFile(Shell.DestinationPath);
         ShowMessage(u"ERROR", u"Couldn't write the destination file!");
+        CloseAvi(Shell.SourceRecord);
+        return;
+    }
+    // A video stream of which not one frame could be decoded came out empty: the file is no
+    // conversion of the source, so it is neither kept nor compressed.
+    if (undecodable > 0) {
+        RemoveFile(Shell.DestinationPath);
+        ShowMessage(u"ERROR", u"Couldn't decode the video of the source file!");
         CloseAvi(Shell.SourceRecord);
         return;
     }

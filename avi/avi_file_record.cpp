@@ -66,3 +66,12 @@ int CloseAvi(AviFileRecord& record) {
     record.fileHandle = nullptr;
     return 0;
 }
+
+int IsReadableAvi(const std::u16string& path) {
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenW(&file, path.c_str(), OF_READ, nullptr) != AVIERR_OK) return 0;
+    AVIFILEINFOW info{};
+    const bool ok = AVIFileInfoW(file, &info, sizeof info) == AVIERR_OK && info.dwStreams > 0;
+    AVIFileRelease(file);
+    return ok ? 1 : 0;
+}

@@ -28,3 +28,7 @@ int OpenSourceAvi(const std::u16string& path, AviFileRecord& record);
 int CreateDestinationAvi(const std::u16string& path, AviFileRecord& record);
 // Gives back every stream and the file. A destination is complete only after this. Always 0.
 int CloseAvi(AviFileRecord& record);
+
+// 1 when `path` opens as an AVI file with at least one stream: what a compressor must have
+// left before the only other copy of the video may be deleted. Else 0.
+int IsReadableAvi(const std::u16string& path);

@@ -72,16 +72,6 @@ uint32_t EngineOptions(const ConvertOptions& options) {
   return word;
 }
 
-bool ReadableAvi(const std::string& path) {
-  PAVIFILE file = nullptr;
-  const std::u16string name = FromUtf8(path);
-  if (AVIFileOpenW(&file, name.c_str(), OF_READ, nullptr) != AVIERR_OK) return false;
-  AVIFILEINFOW info{};
-  const bool ok = AVIFileInfoW(file, &info, sizeof info) == AVIERR_OK && info.dwStreams > 0;
-  AVIFileRelease(file);
-  return ok;
-}
-
 // Runs the compressor from our own folder on `input`, writing `output` (both in `folder`).
 bool Compress(const ConvertOptions& options, const std::string& folder, const std::string& input,
               const std::string& output, ProgressReport& report, std::string* reason) {
@@ -115,7 +105,7 @@ bool Compress(const ConvertOptions& options, const std::string& folder, const st
     *reason = "the compressor failed (exit code " + std::to_string(code) + ")";
     return false;
   }
-  if (!ReadableAvi(output)) {
+  if (IsReadableAvi(FromUtf8(output)) == 0) {
     *reason = "the compressor's copy does not open as an AVI file";
     return false;
   }
@@ -249,12 +239,17 @@ class Conversion {
     destinationRecord_.fileInfo.dwWidth = static_cast<DWORD>(width_);
     destinationRecord_.fileInfo.dwHeight = static_cast<DWORD>(height_);
     activeReport = &report_;
-    ConvertStreams(sourceRecord_, destinationRecord_, EngineOptions(options_), ReportProgress);
+    const int undecodable =
+        ConvertStreams(sourceRecord_, destinationRecord_, EngineOptions(options_), ReportProgress);
     activeReport = nullptr;
     const bool failed = AVIFileHasFailed(destinationRecord_.fileHandle) != 0;
     CloseAvi(destinationRecord_);
     if (failed || AVIFileLastCloseResult() != AVIERR_OK) {
       *reason = "couldn't write the destination (disk full or an I/O error); nothing was left behind";
+      return false;
+    }
+    if (undecodable > 0) {
+      *reason = "couldn't decode the video of the source file (no frame of it could be read)";
       return false;
     }
     return true;

@@ -38,6 +38,12 @@ const std::pair<std::u16string, std::u16string> ZERO_SIZE{
     u"ERROR", u"Enter the width and height of the new frames."};
 const std::pair<std::u16string, std::u16string> NO_COMPRESSOR{
     u"ERROR", u"Couldn't find 'vidcrunch.exe'!"};
+const std::pair<std::u16string, std::u16string> CREATE_FAILED{
+    u"ERROR", u"Couldn't create the destination file!"};
+const std::pair<std::u16string, std::u16string> UNDECODABLE{
+    u"ERROR", u"Couldn't decode the video of the source file!"};
+const std::pair<std::u16string, std::u16string> COMPRESS_FAILED{
+    u"ERROR", u"Compressing failed; the uncompressed file was kept."};
 
 // Stand-in compressors: shell scripts that print UTF-16LE percentage lines, write (or don't)
 // the output file and end with a chosen exit code. $1 is the input, $2 the output.
@@ -143,10 +149,44 @@ TEST_F(ConversionJob, SourceThatIsNoAviFileLeavesTheDestinationAlone) {
     EXPECT_EQ(std::filesystem::file_size(dir.Path("keep.avi")), 8u);
 }
 
-TEST_F(ConversionJob, DestinationInAMissingFolderEndsSilently) {
-    Job(dir.Path("in.avi"), dir.Path("no/such/folder/out.avi"));
-    EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
+TEST_F(ConversionJob, DestinationThatCannotBeCreatedIsReported) {
+    std::filesystem::create_directory(dir.Path("folder.avi"));
+    // A missing folder, a name that is a folder, a place where no one may create a file.
+    for (const std::string destination : {dir.Path("no/such/folder/out.avi"), dir.Path("folder.avi"),
+                                          std::string("/proc/reframe-out.avi")}) {
+        messages.clear();
+        Job(dir.Path("in.avi"), destination);
+        EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{CREATE_FAILED}))
+            << destination;
+        EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dir.Path("folder.avi")));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("no")));
+}
+
+TEST_F(ConversionJob, VideoThatCannotBeDecodedAtAllIsReportedAndNotKept) {
+    TestStream unknown = Video(3, 16, 8);
+    unknown.compression = mmioFOURCC('Z', 'Z', 'Z', 'Z');  // no decoder for it
+    TestStream broken = Video(3, 16, 8);
+    broken.compression = mmioFOURCC('M', 'J', 'P', 'G');  // a decoder that fails every frame
+    ASSERT_TRUE(WriteTestAvi(dir.Path("unknown.avi"), {unknown, Audio(800)}));
+    ASSERT_TRUE(WriteTestAvi(dir.Path("broken.avi"), {Video(3, 16, 8), broken}));
+    for (const char* source : {"unknown.avi", "broken.avi"}) {
+        messages.clear();
+        std::ofstream(dir.Path("out.avi")) << "an older file";
+        Job(dir.Path(source), dir.Path("out.avi"));
+        EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{UNDECODABLE}))
+            << source;
+        EXPECT_FALSE(std::filesystem::exists(dir.Path("out.avi"))) << source;
+        EXPECT_FALSE(std::filesystem::exists(dir.Path("out2.avi.args"))) << "the compressor ran";
+        EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
+        EXPECT_EQ(Shell.DestinationRecord.fileHandle, nullptr);
+    }
+    // Copied as it is stored, the same stream is no failure.
+    messages.clear();
+    SetControlState(NoVideoStreamsBox, 1);
+    Job(dir.Path("unknown.avi"), dir.Path("out.avi"));
+    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED}));
 }
 
 TEST_F(ConversionJob, StatusAfterTheConversionStaysWhenNoCompressorRuns) {
@@ -166,13 +206,18 @@ TEST_F(ConversionJob, DestinationThatCannotBeWrittenIsRemovedAndReported) {
     EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
 }
 
-TEST_F(ConversionJob, PastedHugeOrNegativeSizesNeverCrash) {
-    for (const std::u16string size : {u"99999999999999999999", u"-5", u"$7FFFFFFF", u"2147483648"}) {
+TEST_F(ConversionJob, PastedNegativeOrHugeSizesAreRefusedLikeZero) {
+    std::ofstream(dir.Path("keep.avi")) << "precious";
+    // Negative as the converter reads them, or frames beyond what one sample holds.
+    for (const auto& [width, height] : std::vector<std::pair<std::u16string, std::u16string>>{
+             {u"99999999999999999999", u"4"}, {u"-5", u"4"}, {u"8", u"2147483648"},
+             {u"$7FFFFFFF", u"$7FFFFFFF"}, {u"100000", u"100000"}, {u"715827882", u"1"}}) {
         messages.clear();
-        Job(dir.Path("in.avi"), dir.Path("out.avi"), size, size);
-        EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED}))
-            << ToUtf8(size);
+        Job(dir.Path("in.avi"), dir.Path("keep.avi"), width, height);
+        EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{ZERO_SIZE}))
+            << ToUtf8(width) << " x " << ToUtf8(height);
     }
+    EXPECT_EQ(std::filesystem::file_size(dir.Path("keep.avi")), 8u);
 }
 
 TEST_F(ConversionJob, ZeroSizeIsRefusedBeforeTheDestinationIsTouched) {
@@ -219,7 +264,7 @@ TEST_F(ConversionJob, SuccessfulCompressorReplacesTheDestinationWithItsCopy) {
 TEST_F(ConversionJob, FailingCompressorLeavesTheUncompressedFileAndRemovesItsCopy) {
     UseCompressor(StandIn("echo partial > \"$2\"; exit 1"));
     Job(dir.Path("in.avi"), dir.Path("out.avi"));
-    EXPECT_EQ(messages, Messages{FINISHED});
+    EXPECT_EQ(messages, (Messages{COMPRESS_FAILED, FINISHED}));
     EXPECT_FALSE(std::filesystem::exists(dir.Path("out2.avi")));
     AviFileRecord out;
     ASSERT_EQ(OpenSourceAvi(dir.Path16("out.avi"), out), 1);  // still the converted file
@@ -228,9 +273,11 @@ TEST_F(ConversionJob, FailingCompressorLeavesTheUncompressedFileAndRemovesItsCop
 }
 
 TEST_F(ConversionJob, SuccessWithoutAReadableCopyKeepsTheDestination) {
-    for (const char* body : {"exit 0", "echo garbage > \"$2\"; exit 0"}) {
+    for (const char* body : {"exit 0", "echo garbage > \"$2\"; exit 0", "kill -9 $$"}) {
         UseCompressor(StandIn(body));
+        messages.clear();
         Job(dir.Path("in.avi"), dir.Path("out.avi"));
+        EXPECT_EQ(messages, (Messages{COMPRESS_FAILED, FINISHED})) << body;
         EXPECT_TRUE(std::filesystem::exists(dir.Path("out.avi"))) << body;
         EXPECT_FALSE(std::filesystem::exists(dir.Path("out2.avi"))) << body;
         AviFileRecord out;
@@ -265,10 +312,40 @@ TEST_F(ConversionJob, CopyNeverTakesTheNameOfAnotherFile) {
     EXPECT_EQ(CompressedCopyPath(u"/no/such/dir/a.b.avi"), u"/no/such/dir/a2.b2.avi");
 }
 
+TEST_F(ConversionJob, NoFreeNameForTheCopyIsReportedAndTheFileKept) {
+    std::ofstream(dir.Path("out2.avi")) << "taken";
+    for (int n = 1; n < 1000; ++n) std::ofstream(dir.Path("out2-" + std::to_string(n) + ".avi")) << "taken";
+    Job(dir.Path("in.avi"), dir.Path("out.avi"));
+    EXPECT_EQ(messages, (Messages{COMPRESS_FAILED, FINISHED}));
+    AviFileRecord out;
+    EXPECT_EQ(OpenSourceAvi(dir.Path16("out.avi"), out), 1);
+    CloseAvi(out);
+    EXPECT_EQ(std::filesystem::file_size(dir.Path("out2-999.avi")), 5u);
+}
+
+size_t OpenDescriptors() {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                             std::filesystem::directory_iterator()));
+}
+
+TEST_F(ConversionJob, CompressorRunsLeaveNoDescriptorOpen) {
+    Job(dir.Path("in.avi"), dir.Path("out.avi"));
+    // Its last line ends in CR LF, and it fails, so that every run leaves the file as it was.
+    UseCompressor(StandIn("exit 3"));
+    messages.clear();
+    RunCompressor();
+    const size_t before = OpenDescriptors();
+    for (int run = 0; run < 1000; ++run) RunCompressor();
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(Shell.CompressorChild, nullptr);
+    EXPECT_EQ(messages.size(), 1001u);
+    EXPECT_EQ(messages.back(), COMPRESS_FAILED);
+}
+
 TEST_F(ConversionJob, QuoteInThePathNeverReachesTheCompressorAsExtraArguments) {
     UseCompressor(StandIn("echo \"$#\" > " + dir.Path("argc") + "; cp \"$1\" \"$2\""));
     Job(dir.Path("in.avi"), dir.Path("a\" \"b.avi"));
-    EXPECT_EQ(messages, Messages{FINISHED});
+    EXPECT_EQ(messages, (Messages{COMPRESS_FAILED, FINISHED}));
     EXPECT_FALSE(std::filesystem::exists(dir.Path("argc")));
     EXPECT_TRUE(std::filesystem::exists(dir.Path("a\" \"b.avi")));
 }

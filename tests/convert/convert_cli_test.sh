@@ -123,6 +123,12 @@ rm link.avi
 expect 1 missing.avi out.avi; says "missing.avi: no such file"
 echo "just text" >notes.avi
 expect 1 notes.avi out.avi; says "notes.avi: not a valid AVI file"
+# Video in a format no decoder knows: no file of empty frames is passed off as converted.
+ffmpeg -v error -f lavfi -i testsrc2=size=32x16:rate=5 -t 1 -c:v mjpeg unknown.avi
+perl -0777 -pi -e 's/MJPG/ZZZZ/g' unknown.avi
+expect 1 unknown.avi out.avi; says "unknown.avi: couldn't decode the video of the source file"
+expect 0 --drop video unknown.avi out.avi
+rm unknown.avi out.avi
 # Permissions bind root too little to test them as root, so those cases run as nobody.
 as_user=()
 if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
