@@ -152,7 +152,7 @@ TEST_F(ConversionJob, SourceThatIsNoAviFileLeavesTheDestinationAlone) {
 TEST_F(ConversionJob, DestinationThatCannotBeCreatedIsReported) {
     std::filesystem::create_directory(dir.Path("folder.avi"));
     // A missing folder, a name that is a folder, a place where no one may create a file.
-    for (const std::string destination : {dir.Path("no/such/folder/out.avi"), dir.Path("folder.avi"),
+    for (const std::string& destination : {dir.Path("no/such/folder/out.avi"), dir.Path("folder.avi"),
                                           std::string("/proc/reframe-out.avi")}) {
         messages.clear();
         Job(dir.Path("in.avi"), destination);

@@ -70,7 +70,7 @@ run_job "$work/real/reframe" "$source_avi" "$work/real/clip.avi" 80 60
 expect_compressed "$work/real/clip.avi"
 expect_only "$work/real" clip.avi
 
-# --- a compressor that fails: its partial copy goes, the uncompressed file stays --------
+# --- a compressor that fails: told so, its partial copy goes, the uncompressed file stays
 echo "case: failing compressor"
 install_case failing
 cat >"$work/failing/vidcrunch.exe" <<'SCRIPT'
@@ -81,7 +81,7 @@ for p in 10 40 70; do printf '%s\r\n' "$p" | iconv -f UTF-8 -t UTF-16LE; sleep 0
 exit 1
 SCRIPT
 chmod +x "$work/failing/vidcrunch.exe"
-run_job "$work/failing/reframe" "$source_avi" "$work/failing/clip.avi" 80 60
+run_job "$work/failing/reframe" "$source_avi" "$work/failing/clip.avi" 80 60 ERROR
 printf '%s\n' "$work/failing/clip.avi" "$work/failing/clip2.avi" /console >"$work/expected-arguments"
 cmp -s "$work/expected-arguments" "$work/failing/arguments.log" ||
   fail "the compressor got: $(cat "$work/failing/arguments.log" 2>/dev/null)"
@@ -98,7 +98,7 @@ printf '100\r\n' | iconv -f UTF-8 -t UTF-16LE
 exit 0
 SCRIPT
 chmod +x "$work/lying/vidcrunch.exe"
-run_job "$work/lying/reframe" "$source_avi" "$work/lying/clip.avi" 80 60
+run_job "$work/lying/reframe" "$source_avi" "$work/lying/clip.avi" 80 60 ERROR
 expect_uncompressed "$work/lying/clip.avi"
 expect_only "$work/lying" clip.avi
 
