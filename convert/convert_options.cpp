@@ -100,9 +100,15 @@ int ResolveFrameSize(int32_t width, int32_t height, int32_t sourceWidth, int32_t
                                     : static_cast<double>(width) / sourceWidth;
   const double other = (widthFollows ? sourceWidth : sourceHeight) * ratio;
   const int32_t mode = widthFollows ? width : height;
-  int32_t side = mode == SIZE_KEEP_ASPECT_EVEN ? RoundEven(other)
-                                               : std::max(1, static_cast<int32_t>(std::nearbyint(other)));
-  if (other > SIZE_LARGEST || side > SIZE_LARGEST) {
+  // Checked before the conversion to an integer, which is undefined for values beyond its range
+  // (a damaged header can claim a source of 2^31 pixels a side).
+  if (!(other <= SIZE_LARGEST)) {
+    *error = "keeping the aspect ratio gives a side above " + std::to_string(SIZE_LARGEST);
+    return 0;
+  }
+  const int32_t side = mode == SIZE_KEEP_ASPECT_EVEN ? RoundEven(other)
+                                                     : std::max(1, static_cast<int32_t>(std::nearbyint(other)));
+  if (side > SIZE_LARGEST) {
     *error = "keeping the aspect ratio gives a side above " + std::to_string(SIZE_LARGEST);
     return 0;
   }

@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
-# Builds the AVI reader fuzzer with clang (libFuzzer, ASan, UBSan) and runs a campaign:
-#   fuzz/run_campaign.sh [SECONDS] [BUILD_DIR]
-# New inputs go to a scratch corpus (BUILD_DIR/avifile-corpus), seeded from the committed one;
-# crashes are written to BUILD_DIR/avifile-crashes. Copy a crash into fuzz/corpus/avifile once
-# it is fixed, so the normal test run replays it.
+# Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) and runs one campaign:
+#   fuzz/run_campaign.sh TARGET [EXECUTIONS] [BUILD_DIR]
+# TARGET is avifile, decoder, converter, compressor, child_line or number_text. The scratch
+# corpus (BUILD_DIR/corpus-TARGET) starts from the committed seeds and regressions; crashes go
+# to BUILD_DIR/crashes-TARGET. Once a crash is mended, copy it into fuzz/regressions/TARGET so
+# the test command replays it. The last line sums up the run for fuzz/README.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-300}
-build=${2:-build-fuzz}
+target=${1:?usage: fuzz/run_campaign.sh TARGET [EXECUTIONS] [BUILD_DIR]}
+runs=${2:-2000000}
+build=${3:-build-fuzz}
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREFRAME_BUILD_FUZZ=ON -DREFRAME_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target avifile_fuzzer
-mkdir -p "$build/avifile-corpus" "$build/avifile-crashes"
-cp -n fuzz/corpus/avifile/* "$build/avifile-corpus/" 2>/dev/null || true
+cmake --build "$build" --target "${target}_fuzzer" >/dev/null
+corpus=$build/corpus-$target
+crashes=$build/crashes-$target
+mkdir -p "$corpus" "$crashes"
+for seeds in "fuzz/corpus/$target" "fuzz/regressions/$target"; do
+  [ -d "$seeds" ] && cp -n "$seeds"/* "$corpus/" 2>/dev/null || true
+done
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-"$build/bin/avifile_fuzzer" "$build/avifile-corpus" -max_total_time="$seconds" -max_len=65536 \
-  -rss_limit_mb=2048 -timeout=10 -artifact_prefix="$build/avifile-crashes/" -print_final_stats=1
+log=$build/campaign-$target.log
+start=$(date +%s)
+status=0
+"$build/bin/${target}_fuzzer" "$corpus" -runs="$runs" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
+  -artifact_prefix="$crashes/" -print_final_stats=1 >"$log" 2>&1 || status=$?
+seconds=$(($(date +%s) - start))
+executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+peak=$(sed -n 's/^stat::peak_rss_mb: *//p' "$log")
+echo "$target: ${executions:-?} executions in ${seconds} s, corpus $(ls "$corpus" | wc -l) files," \
+  "peak RSS ${peak:-?} MB, exit $status, crashes $(ls "$crashes" | wc -l)"
+exit "$status"

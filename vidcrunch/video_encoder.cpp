@@ -34,6 +34,8 @@ struct VideoEncoder {
 
 namespace {
 
+int encoderThreads = 0;
+
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(code, text, sizeof text);
@@ -107,6 +109,8 @@ void FreeParts(VideoEncoder* e) {
 
 }  // namespace
 
+void SetEncoderThreads(int threads) { encoderThreads = threads > 0 ? threads : 0; }
+
 VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string* error) {
   if (settings.width <= 0 || settings.height <= 0 || settings.width > 16384 ||
       settings.height > 16384) {
@@ -149,7 +153,7 @@ VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string
   c->time_base = AVRational{num, den};
   c->framerate = AVRational{den, num};
   c->sample_aspect_ratio = AVRational{1, 1};
-  c->thread_count = 0;  // as many as the codec finds useful for the processor count
+  c->thread_count = encoderThreads;  // 0: as many as the codec finds useful
   // AVI has no time stamps: each chunk is the next frame in display order, so frames must come
   // out in the order they went in. Without B-frames every codec here does that.
   c->max_b_frames = 0;

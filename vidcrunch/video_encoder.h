@@ -21,6 +21,10 @@ struct VideoEncoderSettings {
 
 struct VideoEncoder;
 
+// Threads each encoder opened afterwards may use; 0 (the default) lets the codec choose for
+// the processor count. Tests, benchmarks and fuzzing pin it.
+void SetEncoderThreads(int threads);
+
 // One encoded frame. Valid until the next call on the same encoder.
 struct EncodedPacket {
   const uint8_t* data = nullptr;

@@ -63,6 +63,10 @@ TEST(FrameSize, AspectKeepingSidesFollowTheSourceShape) {
   EXPECT_EQ(ResolveFrameSize(64, SIZE_KEEP_ASPECT, 0, 0, &w, &h, &error), 0);
   EXPECT_EQ(ResolveFrameSize(32767, SIZE_KEEP_ASPECT, 10, 1000, &w, &h, &error), 0);
   EXPECT_NE(error.find("above"), std::string::npos);
+  // A damaged header's source size makes a side far beyond any integer: refused, not converted.
+  EXPECT_EQ(ResolveFrameSize(32767, SIZE_KEEP_ASPECT_EVEN, 1, INT32_MAX, &w, &h, &error), 0);
+  EXPECT_EQ(ResolveFrameSize(SIZE_KEEP_ASPECT, 32767, 1, 1, &w, &h, &error), 1);
+  EXPECT_EQ(w, 32767);
 }
 
 TEST(Arguments, OneSourceAndDestinationOrAnOutputFolder) {
