@@ -14,6 +14,8 @@ namespace {
 constexpr uint32_t COMPRESSOR_FLAGS = CHILD_HIDE | CHILD_OPEN | CHILD_READ_OUTPUT;
 constexpr int32_t POLL_INTERVAL_MS = 10;
 constexpr int MAX_NAME_TRIES = 1000;
+// Lines taken between two looks at the window, so that a flood of output can't hold it up.
+constexpr int MAX_LINES_PER_POLL = 1000;
 
 std::u16string programForTests;
 
@@ -79,23 +81,38 @@ void RunCompressor() {
         return;
     }
     SetControlText(StatusLine, u"Compressing...");
+    bool stopped = false;
     while (ChildRunning(child) != 0) {
         Shell.PendingOutput = ChildOutputAvailable(child);
-        if (Shell.PendingOutput > 0) {
-            Shell.CompressorLine = TrimSpaces(ReadChildLine(child));
+        // Every whole line that has arrived, but never a wait for one: a compressor that
+        // writes no line break must not freeze the window. The bar shows the last number.
+        std::u16string line;
+        for (int lines = 0; lines < MAX_LINES_PER_POLL && TakeChildLine(child, &line) != 0; ++lines) {
+            Shell.CompressorLine = TrimSpaces(line);
             if (!TextEquals(Shell.CompressorLine, u""))
                 SetControlState(ProgressBar,
                                 TruncateToInt(static_cast<double>(TextToInt(Shell.CompressorLine))));
         }
-        PollEvent();  // the job ignores what the window did meanwhile
+        // The job ignores what the window did meanwhile, except a request to close it: a
+        // compressor that never ends must not keep the user from quitting.
+        if (PollEvent() == EVENT_CLOSE_WINDOW) {
+            StopChild(child);
+            stopped = true;
+            Shell.QuitRequested = 1;
+            break;
+        }
         Pause(POLL_INTERVAL_MS);
     }
-    SetControlText(StatusLine, u"Finished.");
+    if (!stopped) SetControlText(StatusLine, u"Finished.");
     const int32_t exitCode = ChildExitCode(child);
     // Its pipe is closed here, not only at the end of its output: a last line whose break
     // was never read would keep the descriptor open for the rest of the run.
     ReleaseChild(child);
     Shell.CompressorChild = nullptr;
+    if (stopped) {
+        RemoveFile(copy);  // what it wrote is unfinished; the uncompressed file stays
+        return;
+    }
 
     // The copy's name was free before the start, so whatever stands there now is the
     // compressor's. The uncompressed destination goes only when a readable copy can replace it.

@@ -111,6 +111,7 @@ void RunConversionJob() {
     }
 
     RunCompressor();
-    ShowMessage(u"Information", u"Finished.");
+    // Closed while compressing: the user wants to quit, not to read that the job is over.
+    if (Shell.QuitRequested == 0) ShowMessage(u"Information", u"Finished.");
     CloseAvi(Shell.SourceRecord);
 }

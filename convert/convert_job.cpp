@@ -91,8 +91,10 @@ bool Compress(const ConvertOptions& options, const std::string& folder, const st
   }
   StopOnInterrupt(static_cast<pid_t>(child->processId));
   while (ChildRunning(child) != 0) {
-    if (ChildOutputAvailable(child) > 0) {
-      const std::u16string line = TrimSpaces(ReadChildLine(child));
+    // Only whole lines: a compressor that writes no line break must not stop the progress.
+    std::u16string line;
+    if (TakeChildLine(child, &line) != 0) {
+      line = TrimSpaces(line);
       if (!line.empty()) report.Compressing(TruncateToInt(static_cast<double>(TextToInt(line))));
     } else {
       Pause(POLL_INTERVAL_MS);

@@ -117,3 +117,42 @@ std::u16string ReadChildLine(ChildRecord* record) {
         freeChars -= got;
     }
 }
+
+int TakeChildLine(ChildRecord* record, std::u16string* line) {
+    line->clear();
+    if (record == nullptr) return 0;
+    std::u16string& text = record->pending;
+    // More from the pipe only while what is kept holds no break and is short, and only what
+    // waits there now (a read of at least two waiting bytes returns at once): the kept text
+    // stays below twice the limit however much a child writes.
+    const int32_t waiting = PipeBytesWaiting(record->outputRead);
+    const size_t firstBreak = text.find_first_of(u"\r\n");
+    const bool wholeLineKept = firstBreak != std::u16string::npos &&
+                               (firstBreak + 1 < text.size() || text[firstBreak] == u'\n');
+    if (!wholeLineKept && text.size() < CHILD_LINE_LIMIT && waiting + (record->hasOddByte ? 1 : 0) >= 2) {
+        std::vector<char16_t> units(std::min<size_t>(static_cast<size_t>(waiting) / 2 + 1, CHILD_LINE_LIMIT));
+        const size_t got = ReadCodeUnits(record, units.data(), units.size());
+        text.append(units.data(), got);
+    }
+    const bool ended = CollectChildEnd(record, false) && PipeBytesWaiting(record->outputRead) == 0;
+    const size_t end = text.find_first_of(u"\r\n");
+    // A CR at the very end may be half of a CR LF still on its way; while the child runs,
+    // the LF is waited for, so that the pair stays one break.
+    const bool lineEnded = end != std::u16string::npos && end <= CHILD_LINE_LIMIT &&
+                           (end + 1 < text.size() || text[end] == u'\n' || ended);
+    size_t take = 0, skip = 0;
+    if (lineEnded) {
+        take = end;
+        skip = text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n' ? 2 : 1;
+    } else if (text.size() >= CHILD_LINE_LIMIT) {
+        take = CHILD_LINE_LIMIT;
+    } else if (ended && !text.empty()) {
+        take = text.size();
+    }
+    if (take + skip > 0) {
+        line->assign(text, 0, take);
+        text.erase(0, take + skip);
+    }
+    record->pendingBytes = static_cast<int32_t>(std::min<size_t>(text.size() * 2, INT32_MAX));
+    return take + skip > 0 ? 1 : 0;
+}

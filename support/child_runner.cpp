@@ -300,6 +300,12 @@ int32_t ChildExitCode(ChildRecord* record) {
     return record->exitCode;
 }
 
+void StopChild(ChildRecord* record) {
+    if (record == nullptr || CollectChildEnd(record, false)) return;
+    kill(record->process, SIGKILL);
+    CollectChildEnd(record, true);
+}
+
 void ReleaseChild(ChildRecord* record) {
     if (record == nullptr) return;
     {

@@ -56,6 +56,17 @@ int32_t ChildOutputAvailable(ChildRecord* record);
 // halves arrive apart gives an extra empty line.
 std::u16string ReadChildLine(ChildRecord* record);
 
+// Like ReadChildLine, but never blocks: gives 1 and the next line when a whole one has arrived,
+// when the output has ended (the last text, which may be empty), or when CHILD_LINE_LIMIT
+// characters came without a break (they are given as one line, so a child that never ends a
+// line cannot make the text pile up). Else 0, keeping what arrived for the next call.
+constexpr size_t CHILD_LINE_LIMIT = 4096;
+int TakeChildLine(ChildRecord* record, std::u16string* line);
+
+// Ends a child that still runs (SIGKILL) and waits for its end; its exit code is then 128 + 9.
+// The record stays valid. Nothing happens to a child that has ended.
+void StopChild(ChildRecord* record);
+
 // The child's exit code: CHILD_STILL_ACTIVE while it runs, 128 + the signal number when a
 // signal ended it, CHILD_EXIT_UNKNOWN when its status is lost. Never blocks.
 int32_t ChildExitCode(ChildRecord* record);

@@ -3,7 +3,13 @@
 // what the user sees at the end, and the files left on disk.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <QTimer>
+#include <QWidget>
+
+#include <chrono>
 
 #include <filesystem>
 #include <fstream>
@@ -321,6 +327,51 @@ TEST_F(ConversionJob, NoFreeNameForTheCopyIsReportedAndTheFileKept) {
     EXPECT_EQ(OpenSourceAvi(dir.Path16("out.avi"), out), 1);
     CloseAvi(out);
     EXPECT_EQ(std::filesystem::file_size(dir.Path("out2-999.avi")), 5u);
+}
+
+TEST_F(ConversionJob, CompressorThatNeverEndsIsStoppedByClosingTheWindow) {
+    // It writes part of its copy and a number without a line break, then waits for ever.
+    UseCompressor(StandIn("echo $$ > \"" + dir.Path("pid") + "\"; echo partial > \"$2\"; "
+                          "printf '7\\0'; exec sleep 1000"));
+    auto* window = static_cast<QWidget*>(WindowHandle(MAIN_WINDOW));
+    ASSERT_NE(window, nullptr);
+    // The window is closed while the job waits: only a loop that keeps looking at the window
+    // (and never at a line break that doesn't come) sees it.
+    QTimer::singleShot(700, window, [window] { window->close(); });
+    const auto before = std::chrono::steady_clock::now();
+    Job(dir.Path("in.avi"), dir.Path("out.avi"));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(30));
+    EXPECT_TRUE(messages.empty()) << "the user closed the window: no box after that";
+    EXPECT_EQ(Shell.QuitRequested, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("out2.avi"))) << "the unfinished copy stayed";
+    AviFileRecord out;
+    EXPECT_EQ(OpenSourceAvi(dir.Path16("out.avi"), out), 1);  // the uncompressed file
+    CloseAvi(out);
+    std::string pid;
+    std::getline(std::ifstream(dir.Path("pid")), pid);
+    ASSERT_FALSE(pid.empty());
+    EXPECT_NE(kill(std::stoi(pid), 0), 0) << "the compressor still runs";
+    Shell.QuitRequested = 0;
+}
+
+TEST_F(ConversionJob, GarbageOrEndlessOutputNeitherHangsTheWindowNorMovesTheBarOutOfRange) {
+    for (const std::string& body : {std::string("head -c 3000000 /dev/urandom; exit 1"),
+                                   std::string("head -c 4000000 /dev/zero | tr '\\0' 7; cp \"$1\" \"$2\""),
+                                   std::string("yes '9\0\r\0\n\0' | head -c 3000000; cp \"$1\" \"$2\""),
+                                   std::string("printf -- '-5\\0\\r\\0\\n\\0999\\0\\r\\0\\n\\0'; exit 0")}) {
+        UseCompressor(StandIn(body));
+        messages.clear();
+        const auto before = std::chrono::steady_clock::now();
+        Job(dir.Path("in.avi"), dir.Path("out.avi"));
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(60)) << body;
+        EXPECT_EQ(messages.back(), FINISHED) << body;
+        EXPECT_GE(GetControlState(ProgressBar), 0) << body;
+        EXPECT_LE(GetControlState(ProgressBar), 100) << body;
+        AviFileRecord out;
+        EXPECT_EQ(OpenSourceAvi(dir.Path16("out.avi"), out), 1) << body;
+        CloseAvi(out);
+        EXPECT_FALSE(std::filesystem::exists(dir.Path("out2.avi"))) << body;
+    }
 }
 
 size_t OpenDescriptors() {

@@ -125,3 +125,66 @@ TEST(ReadChildLine, ChildWithoutOutputPipeGivesEmptyLinesAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// The window's loop with TakeChildLine: never blocks, so it can give up at a deadline.
+std::vector<std::u16string> TakeLines(ChildRecord* record, int timeoutMs = 20000) {
+    std::vector<std::u16string> lines;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (ChildRunning(record) != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::u16string line;
+        if (TakeChildLine(record, &line) != 0)
+            lines.push_back(line);
+        else
+            Pause(1);
+    }
+    return lines;
+}
+
+TEST(TakeChildLine, GivesTheSameLinesAsReadChildLine) {
+    for (const std::u16string actions : {u"t:a\\rb\\nc\\n\\rd\\r\\n", u"t:5\\r\\n sleep:200 t:99",
+                                         u"b:3100 b:0d000a00", u"t:1\\r\\n2\\r\\n3 exit:0"}) {
+        ChildRecord* record = StartWriter(actions);
+        ChildRecord* again = StartWriter(actions);
+        EXPECT_EQ(TakeLines(record), DrainLines(again)) << ToUtf8(actions);
+        ReleaseChild(record);
+        ReleaseChild(again);
+    }
+    // Except that a CR LF whose halves arrive apart stays one break: the LF is waited for.
+    ChildRecord* record = StartWriter(u"t:x\\r sleep:300 t:\\ny\\r\\n");
+    EXPECT_EQ(TakeLines(record), (Lines{u"x", u"y"}));
+    ReleaseChild(record);
+}
+
+TEST(TakeChildLine, NeverWaitsForABreakAndCutsEndlessText) {
+    // Text without a break, then a long silence: nothing is given, at once.
+    ChildRecord* record = StartWriter(u"t:42 sleep:5000");
+    ASSERT_EQ(WaitForOutput(record, 4), 4);
+    const auto before = std::chrono::steady_clock::now();
+    std::u16string line = u"unchanged";
+    EXPECT_EQ(TakeChildLine(record, &line), 0);
+    EXPECT_TRUE(line.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
+    EXPECT_EQ(ChildOutputAvailable(record), 4);  // kept for later
+    StopChild(record);
+    EXPECT_EQ(ChildExitCode(record), 128 + SIGKILL);
+    EXPECT_EQ(TakeLines(record), (Lines{u"42"}));
+    ReleaseChild(record);
+
+    // Megabytes without a break come in pieces of the limit, and the last piece at the end.
+    record = StartWriter(u"rep:1000000:x t:\\r\\n7\\r\\n");
+    const Lines lines = TakeLines(record);
+    ASSERT_GE(lines.size(), 2u);
+    size_t total = 0;
+    for (size_t i = 0; i + 1 < lines.size(); ++i) {
+        EXPECT_LE(lines[i].size(), CHILD_LINE_LIMIT);
+        total += lines[i].size();
+    }
+    EXPECT_EQ(total, 1000000u);
+    EXPECT_EQ(lines.back(), u"7");
+    EXPECT_LT(record->pending.capacity(), 4 * CHILD_LINE_LIMIT) << "the kept text grew with the output";
+    ReleaseChild(record);
+}
+
+}  // namespace
