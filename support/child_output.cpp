@@ -129,12 +129,16 @@ int TakeChildLine(ChildRecord* record, std::u16string* line) {
     const size_t firstBreak = text.find_first_of(u"\r\n");
     const bool wholeLineKept = firstBreak != std::u16string::npos &&
                                (firstBreak + 1 < text.size() || text[firstBreak] == u'\n');
-    if (!wholeLineKept && text.size() < CHILD_LINE_LIMIT && waiting + (record->hasOddByte ? 1 : 0) >= 2) {
+    // Once the child has ended, a lone last byte is read too (the read then finds the end of
+    // the output), or the loop that waits for the output to drain would never end.
+    const bool childEnded = CollectChildEnd(record, false);
+    if (!wholeLineKept && text.size() < CHILD_LINE_LIMIT &&
+        (waiting + (record->hasOddByte ? 1 : 0) >= 2 || (childEnded && waiting > 0))) {
         std::vector<char16_t> units(std::min<size_t>(static_cast<size_t>(waiting) / 2 + 1, CHILD_LINE_LIMIT));
         const size_t got = ReadCodeUnits(record, units.data(), units.size());
         text.append(units.data(), got);
     }
-    const bool ended = CollectChildEnd(record, false) && PipeBytesWaiting(record->outputRead) == 0;
+    const bool ended = childEnded && PipeBytesWaiting(record->outputRead) == 0;
     const size_t end = text.find_first_of(u"\r\n");
     // A CR at the very end may be half of a CR LF still on its way; while the child runs,
     // the LF is waited for, so that the pair stays one break.

@@ -144,7 +144,8 @@ std::vector<std::u16string> TakeLines(ChildRecord* record, int timeoutMs = 20000
 
 TEST(TakeChildLine, GivesTheSameLinesAsReadChildLine) {
     for (const std::u16string actions : {u"t:a\\rb\\nc\\n\\rd\\r\\n", u"t:5\\r\\n sleep:200 t:99",
-                                         u"b:3100 b:0d000a00", u"t:1\\r\\n2\\r\\n3 exit:0"}) {
+                                         u"b:3100 b:0d000a00", u"t:1\\r\\n2\\r\\n3 exit:0",
+                                         u"t:4\\r\\n b:35"}) {  // an odd byte last
         ChildRecord* record = StartWriter(actions);
         ChildRecord* again = StartWriter(actions);
         EXPECT_EQ(TakeLines(record), DrainLines(again)) << ToUtf8(actions);
