@@ -60,6 +60,7 @@ void RunConversionJob() {
         ShowMessage(u"ERROR", u"Enter a valid filename for the source and destination files.");
         return;
     }
+    const FileStamp sourceBefore = StampOf(Shell.SourcePath);
     if (OpenSourceAvi(Shell.SourcePath, Shell.SourceRecord) == 0) {
         ShowMessage(u"ERROR", u"Not a valid avi file!");
         return;
@@ -98,6 +99,14 @@ void RunConversionJob() {
     if (failed || AVIFileLastCloseResult() != AVIERR_OK) {
         RemoveFile(Shell.DestinationPath);
         ShowMessage(u"ERROR", u"Couldn't write the destination file!");
+        CloseAvi(Shell.SourceRecord);
+        return;
+    }
+    // A source cut short or rewritten while it was read gives a file of mixed or missing
+    // frames that nothing would point out: it is not kept.
+    if (!(StampOf(Shell.SourcePath) == sourceBefore)) {
+        RemoveFile(Shell.DestinationPath);
+        ShowMessage(u"ERROR", u"The source file changed during the conversion!");
         CloseAvi(Shell.SourceRecord);
         return;
     }

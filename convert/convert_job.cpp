@@ -199,6 +199,7 @@ class Conversion {
         return false;
       }
     }
+    sourceStamp_ = StampOf(FromUtf8(source_));
     if (OpenSourceAvi(FromUtf8(source_), sourceRecord_) == 0) {
       *reason = "not a valid AVI file";
       return false;
@@ -250,6 +251,10 @@ class Conversion {
       *reason = "couldn't write the destination (disk full or an I/O error); nothing was left behind";
       return false;
     }
+    if (!(StampOf(FromUtf8(source_)) == sourceStamp_)) {
+      *reason = "the source changed while it was converted; nothing was left behind";
+      return false;
+    }
     if (undecodable > 0) {
       *reason = "couldn't decode the video of the source file (no frame of it could be read)";
       return false;
@@ -264,6 +269,7 @@ class Conversion {
   AviFileRecord sourceRecord_, destinationRecord_;
   std::string folder_, converted_, compressed_, compressFailed_;
   int32_t width_ = 0, height_ = 0;
+  FileStamp sourceStamp_;
 };
 
 }  // namespace

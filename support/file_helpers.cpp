@@ -124,6 +124,18 @@ int PathExists(const std::u16string& path) {
     return ::lstat(ToUtf8(path).c_str(), &info) == 0 ? 1 : 0;
 }
 
+FileStamp StampOf(const std::u16string& path) {
+    struct stat info {};
+    if (path.empty() || ::stat(ToUtf8(path).c_str(), &info) != 0) return {};
+    FileStamp stamp;
+    stamp.device = static_cast<uint64_t>(info.st_dev);
+    stamp.inode = static_cast<uint64_t>(info.st_ino);
+    stamp.size = static_cast<uint64_t>(info.st_size);
+    stamp.changedSeconds = static_cast<int64_t>(info.st_mtim.tv_sec);
+    stamp.changedNanoseconds = static_cast<int64_t>(info.st_mtim.tv_nsec);
+    return stamp;
+}
+
 int IsFolder(const std::u16string& path) {
     if (path.empty()) return 0;
     struct stat info {};

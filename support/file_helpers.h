@@ -31,3 +31,12 @@ int PathExists(const std::u16string& path);
 
 // 1 when path names a folder (following links), else 0.
 int IsFolder(const std::u16string& path);
+
+// What tells whether a file's contents were changed or replaced: its identity, size and last
+// change. Two stamps of one unchanged file are equal; a missing file gives the zero stamp.
+struct FileStamp {
+    uint64_t device = 0, inode = 0, size = 0;
+    int64_t changedSeconds = 0, changedNanoseconds = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampOf(const std::u16string& path);

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <functional>
 
 #include <filesystem>
 #include <fstream>
@@ -371,6 +372,30 @@ TEST_F(ConversionJob, GarbageOrEndlessOutputNeitherHangsTheWindowNorMovesTheBarO
         EXPECT_EQ(OpenSourceAvi(dir.Path16("out.avi"), out), 1) << body;
         CloseAvi(out);
         EXPECT_FALSE(std::filesystem::exists(dir.Path("out2.avi"))) << body;
+    }
+}
+
+TEST_F(ConversionJob, SourceCutShortOrRewrittenWhileConvertedIsReportedAndNothingKept) {
+    ASSERT_TRUE(WriteTestAvi(dir.Path("long.avi"), {Video(200, 160, 120), Audio(8000)}));
+    const auto size = std::filesystem::file_size(dir.Path("long.avi"));
+    // Done from inside the job: its progress reports let the window's timers run.
+    const std::vector<std::pair<const char*, std::function<void()>>> changes{
+        {"cut short", [&] { std::filesystem::resize_file(dir.Path("long.avi"), size / 2); }},
+        {"rewritten", [&] {
+             std::fstream file(dir.Path("long.avi"), std::ios::in | std::ios::out | std::ios::binary);
+             file.seekp(static_cast<std::streamoff>(size / 2));
+             file << std::string(100000, 'x');
+         }}};
+    for (const auto& [what, change] : changes) {
+        ASSERT_TRUE(WriteTestAvi(dir.Path("long.avi"), {Video(200, 160, 120), Audio(8000)}));
+        messages.clear();
+        QTimer::singleShot(0, change);
+        Job(dir.Path("long.avi"), dir.Path("out.avi"), u"160", u"120");
+        EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{
+                                {u"ERROR", u"The source file changed during the conversion!"}}))
+            << what;
+        EXPECT_FALSE(std::filesystem::exists(dir.Path("out.avi"))) << what;
+        EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
     }
 }
 
