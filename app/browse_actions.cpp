@@ -1,7 +1,10 @@
 #include "app/browse_actions.h"
 
+#include <utility>
+
 #include "app/shell_state.h"
 #include "support/file_helpers.h"
+#include "support/program_parameters.h"
 #include "support/text_helpers.h"
 #include "ui/requesters.h"
 #include "ui/window_toolkit.h"
@@ -75,4 +78,16 @@ void TakeDroppedFile() {
 void FillSizesFromCommandLineSource() {
     const std::u16string source = GetControlText(SourceField);
     if (!TextEquals(source, u"")) FillSizesFrom(source);
+}
+
+void RefuseCommandLineNamesThatAreNotText() {
+    bool refused = false;
+    // The window takes the first parameter as the source and the second as the destination.
+    for (const auto& [index, field] : {std::pair{0, SourceField}, std::pair{1, DestinationField}}) {
+        if (ParameterIsText(index) != 0) continue;
+        SetControlText(field, u"");
+        refused = true;
+    }
+    if (refused)
+        ShowMessage(u"ERROR", u"A file name on the command line is not UTF-8 text; rename the file to open it.");
 }

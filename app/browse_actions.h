@@ -21,3 +21,7 @@ void FillSizesFromCommandLineSource();
 // A free name for the converted copy of `source`: NAME-resized.avi in the source's folder,
 // numbered (NAME-resized-1.avi, ...) when that is taken; empty when none is free.
 std::u16string SuggestedDestination(const std::u16string& source);
+
+// A path field filled from a command-line parameter that was not UTF-8 text names another
+// file than the one meant: such a field is emptied and the user told, before anything opens.
+void RefuseCommandLineNamesThatAreNotText();

@@ -30,6 +30,7 @@ void ShutDownShell() {
 int32_t RunShell() {
   StartUpShell();
   if (BuildMainWindow() != nullptr) {
+    RefuseCommandLineNamesThatAreNotText();
     FillSizesFromCommandLineSource();
     RunEventLoop();
   }

@@ -13,13 +13,28 @@ std::vector<std::u16string>& ProgramArguments() {
     return arguments;
 }
 
+std::vector<bool>& ArgumentsAreText() {
+    static std::vector<bool> text;
+    return text;
+}
+
 }  // namespace
 
 void SetProgramArguments(int argc, char** argv) {
     std::vector<std::u16string>& arguments = ProgramArguments();
     arguments.clear();
+    ArgumentsAreText().clear();
     if (argv == nullptr) return;
-    for (int i = 1; i < argc && argv[i] != nullptr; ++i) arguments.push_back(FromUtf8(argv[i]));
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+        arguments.push_back(FromUtf8(argv[i]));
+        ArgumentsAreText().push_back(ToUtf8(arguments.back()) == argv[i]);
+    }
+}
+
+int32_t ParameterIsText(int32_t index) {
+    const std::vector<bool>& text = ArgumentsAreText();
+    if (index < 0 || static_cast<size_t>(index) >= text.size()) return 1;
+    return text[static_cast<size_t>(index)] ? 1 : 0;
 }
 
 std::u16string NextParameter() {

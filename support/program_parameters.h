@@ -13,6 +13,10 @@ extern int32_t parametersTaken;
 // NextParameter. main() calls it once before anything asks for a parameter.
 void SetProgramArguments(int argc, char** argv);
 
+// 1 when the index-th parameter (from 0) arrived as UTF-8 text, so that its UTF-16 form names
+// the same file; 0 when it held other bytes (they became U+FFFD). 1 beyond the last.
+int32_t ParameterIsText(int32_t index);
+
 // The next parameter, or an empty text once all have been taken. An empty argument counts
 // as a parameter of its own.
 std::u16string NextParameter();

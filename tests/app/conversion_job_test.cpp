@@ -399,6 +399,29 @@ TEST_F(ConversionJob, SourceCutShortOrRewrittenWhileConvertedIsReportedAndNothin
     }
 }
 
+TEST_F(ConversionJob, OddFileNamesWorkAndTouchOnlyTheirOwnFiles) {
+    // Each name as source and, with "-out" after it, as destination; the compressor copies.
+    for (const std::string name : {"with space", "-leading dash", "new\nline", "Größe ✓ 名前", "tab\there",
+                                   "semi;colon & $HOME `x`", "it's"}) {
+        messages.clear();
+        std::filesystem::copy_file(dir.Path("in.avi"), dir.Path(name + ".avi"));
+        std::ofstream(dir.Path("bystander.avi")) << "untouched";
+        Job(dir.Path(name + ".avi"), dir.Path(name + "-out.avi"));
+        EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED})) << name;
+        AviFileRecord out;
+        EXPECT_EQ(OpenSourceAvi(FromUtf8(dir.Path(name + "-out.avi")), out), 1) << name;
+        CloseAvi(out);
+        // The compressor got exactly the two names.
+        std::string args;
+        std::getline(std::ifstream(dir.Path(name + "-out2.avi.args")), args, '\0');
+        EXPECT_EQ(args, dir.Path(name + "-out.avi") + " " + dir.Path(name + "-out2.avi") + " /console\n") << name;
+        EXPECT_EQ(std::filesystem::file_size(dir.Path(name + ".avi")), std::filesystem::file_size(dir.Path("in.avi")));
+        std::string bystander;
+        std::getline(std::ifstream(dir.Path("bystander.avi")), bystander);
+        EXPECT_EQ(bystander, "untouched");
+    }
+}
+
 size_t OpenDescriptors() {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
                                              std::filesystem::directory_iterator()));

@@ -21,6 +21,7 @@
 #include "engine_test_files.h"
 #include "support/program_parameters.h"
 #include "support/unicode_text.h"
+#include "ui/requester_test_seam.h"
 #include "ui/toolkit_state.h"
 #include "ui/window_toolkit.h"
 
@@ -166,6 +167,41 @@ TEST_F(FileDrop, SourceOnTheCommandLineFillsTheSizesAsTheBrowseButtonWould) {
   FillSizesFromCommandLineSource();
   EXPECT_EQ(GetControlText(WidthField), u"");
   EXPECT_EQ(GetControlText(DestinationField), u"") << "the command line's own rule stands";
+}
+
+std::vector<std::pair<std::u16string, std::u16string>> startMessages;
+int32_t RecordStartMessage(const std::u16string& title, const std::u16string& text) {
+  startMessages.emplace_back(title, text);
+  return 1;
+}
+
+TEST_F(FileDrop, CommandLineNamesThatAreNotTextAreRefusedAndOpenNothing) {
+  // The bytes \xff are no UTF-8: taken as text they would name "bad\uFFFD.avi", another file.
+  const std::string raw = dir.Path("bad\xff.avi");
+  ASSERT_TRUE(WriteTestAvi(raw, {Video(2, 36, 20)}));
+  ASSERT_TRUE(WriteTestAvi(dir.Path("bad\xef\xbf\xbd.avi"), {Video(2, 50, 30)}));
+  ShutDownShell();
+  startMessages.clear();
+  SetRequesterOverrideForTests(nullptr, RecordStartMessage);
+  Start({raw, dir.Path("out.avi")});
+  RefuseCommandLineNamesThatAreNotText();
+  FillSizesFromCommandLineSource();
+  SetRequesterOverrideForTests(nullptr, nullptr);
+  EXPECT_EQ(GetControlText(SourceField), u"");
+  EXPECT_EQ(GetControlText(WidthField), u"") << "the other file was opened";
+  EXPECT_EQ(GetControlText(DestinationField), dir.Path16("out.avi"));
+  ASSERT_EQ(startMessages.size(), 1u);
+  EXPECT_EQ(startMessages[0].first, u"ERROR");
+
+  // Spaces, quotes, a leading dash and letters beyond ASCII are text, and are taken as given.
+  ShutDownShell();
+  startMessages.clear();
+  SetRequesterOverrideForTests(nullptr, RecordStartMessage);
+  Start({dir.Path("clip one.avi"), dir.Path("-\"Größe\" 1.avi")});
+  RefuseCommandLineNamesThatAreNotText();
+  SetRequesterOverrideForTests(nullptr, nullptr);
+  EXPECT_TRUE(startMessages.empty());
+  EXPECT_EQ(GetControlText(DestinationField), FromUtf8(dir.Path("-\"Größe\" 1.avi")));
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
   SetProgramArguments(argc, argv);
   StartUpShell();
   if (BuildMainWindow() == nullptr) return 2;
+  RefuseCommandLineNamesThatAreNotText();
   FillSizesFromCommandLineSource();
   const char* reportPath = std::getenv("REFRAME_PROBE_REPORT");
   QTimer timer;

@@ -49,6 +49,23 @@ TEST_F(Failure, MissingInputLeavesNoOutput) {
   EXPECT_FALSE(FileExists(output));
 }
 
+TEST_F(Failure, NamesThatAreNotUtf8AreRefusedAndTouchNothing) {
+  // Taken as text, "\xff" would become U+FFFD: the job would read, write or remove the file
+  // named with that character instead.
+  const std::string rawInput = dir_ + "/in\xff.avi", decoyInput = dir_ + "/in\xef\xbf\xbd.avi";
+  const std::string rawOutput = dir_ + "/out\xff.avi", decoyOutput = dir_ + "/out\xef\xbf\xbd.avi";
+  RunShell("cp '" + input_ + "' '" + rawInput + "' && cp '" + input_ + "' '" + decoyInput + "'");
+  RunShell("echo precious > '" + decoyOutput + "'");
+  for (const auto& [in, out] : {std::pair{rawInput, dir_ + "/fine.avi"}, std::pair{input_, rawOutput}}) {
+    ProgramRun run = RunVidcrunch({in, out});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("not UTF-8 text"), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(FileExists(dir_ + "/fine.avi"));
+  EXPECT_FALSE(FileExists(rawOutput));
+  EXPECT_EQ(RunShell("cat '" + decoyOutput + "'"), "precious\n");
+}
+
 TEST_F(Failure, InputThatIsNotAnAviLeavesNoOutput) {
   std::string text = dir_ + "/notes.avi", output = dir_ + "/notes2.avi";
   RunShell("echo 'not a movie' > '" + text + "'");
