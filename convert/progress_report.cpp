@@ -1,5 +1,6 @@
 #include "convert/progress_report.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "avifile/avi_types.h"
@@ -16,7 +17,7 @@ const char* KindOf(int32_t type) {
 
 std::string Clock(double seconds) {
   if (!(seconds >= 0) || seconds > 359999) return "--:--";
-  const auto whole = static_cast<long>(seconds + 0.5);
+  const long whole = std::lround(seconds);
   char text[32];
   if (whole >= 3600)
     std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);

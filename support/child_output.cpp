@@ -142,7 +142,8 @@ int TakeChildLine(ChildRecord* record, std::u16string* line) {
     const size_t end = text.find_first_of(u"\r\n");
     // A CR at the very end may be half of a CR LF still on its way; while the child runs,
     // the LF is waited for, so that the pair stays one break.
-    const bool lineEnded = end != std::u16string::npos && end <= CHILD_LINE_LIMIT &&
+    // (No break found gives npos, which is beyond the limit too.)
+    const bool lineEnded = end <= CHILD_LINE_LIMIT &&
                            (end + 1 < text.size() || text[end] == u'\n' || ended);
     size_t take = 0, skip = 0;
     if (lineEnded) {

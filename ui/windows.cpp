@@ -51,6 +51,7 @@ void InitWindows() {
   // Qt's own global data may already be gone when static destructors run.
   if (QApplication::instance() == nullptr) {
     QApplication::setApplicationName(QStringLiteral("Reframe"));
+    // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks): kept on purpose, see above
     new QApplication(qtArgumentCount, qtArguments);
     // The windows stay open until the caller disposes of them, whatever the user does.
     QApplication::setQuitOnLastWindowClosed(false);
