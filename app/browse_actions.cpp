@@ -44,7 +44,8 @@ void BrowseSource() {
 void BrowseDestination() {
     Shell.DestinationPath =
         AskSaveFile(u"Destination", GetControlText(DestinationField), FileTypePattern, 0);
-    if (!TextEquals(Shell.DestinationPath, u"")) SetControlText(DestinationField, Shell.DestinationPath);
+    if (!TextEquals(Shell.DestinationPath, u""))
+        SetControlText(DestinationField, Shell.DestinationPath);
 }
 
 std::u16string SuggestedDestination(const std::u16string& source) {
@@ -89,5 +90,7 @@ void RefuseCommandLineNamesThatAreNotText() {
         refused = true;
     }
     if (refused)
-        ShowMessage(u"ERROR", u"A file name on the command line is not UTF-8 text; rename the file to open it.");
+        ShowMessage(
+            u"ERROR",
+            u"A file name on the command line is not UTF-8 text; rename the file to open it.");
 }

@@ -50,7 +50,9 @@ std::u16string CompressedCopyPath(const std::u16string& destination) {
     return u"";
 }
 
-void SetCompressorProgramForTests(const std::u16string& path) { programForTests = path; }
+void SetCompressorProgramForTests(const std::u16string& path) {
+    programForTests = path;
+}
 
 std::u16string CompressorProgramPath() {
     if (!programForTests.empty()) return programForTests;
@@ -87,11 +89,13 @@ void RunCompressor() {
         // Every whole line that has arrived, but never a wait for one: a compressor that
         // writes no line break must not freeze the window. The bar shows the last number.
         std::u16string line;
-        for (int lines = 0; lines < MAX_LINES_PER_POLL && TakeChildLine(child, &line) != 0; ++lines) {
+        for (int lines = 0; lines < MAX_LINES_PER_POLL && TakeChildLine(child, &line) != 0;
+             ++lines) {
             Shell.CompressorLine = TrimSpaces(line);
             if (!TextEquals(Shell.CompressorLine, u""))
-                SetControlState(ProgressBar,
-                                TruncateToInt(static_cast<double>(TextToInt(Shell.CompressorLine))));
+                SetControlState(
+                    ProgressBar,
+                    TruncateToInt(static_cast<double>(TextToInt(Shell.CompressorLine))));
         }
         // The job ignores what the window did meanwhile, except a request to close it: a
         // compressor that never ends must not keep the user from quitting.

@@ -10,17 +10,17 @@
 // Heap and module handles have no counterpart here: memory goes back through the owners of
 // each block, and the executable's path comes from OwnExecutablePath.
 struct ShellState {
-  std::u16string SourcePath;
-  std::u16string DestinationPath;
-  int32_t QuitRequested = 0;
-  int32_t LastEvent = 0;
-  int32_t LastEventControl = 0;
-  uint32_t JobOptions = 0;
-  ChildRecord* CompressorChild = nullptr;
-  int32_t PendingOutput = 0;
-  std::u16string CompressorLine;
-  AviFileRecord SourceRecord;
-  AviFileRecord DestinationRecord;
+    std::u16string SourcePath;
+    std::u16string DestinationPath;
+    int32_t QuitRequested = 0;
+    int32_t LastEvent = 0;
+    int32_t LastEventControl = 0;
+    uint32_t JobOptions = 0;
+    ChildRecord* CompressorChild = nullptr;
+    int32_t PendingOutput = 0;
+    std::u16string CompressorLine;
+    AviFileRecord SourceRecord;
+    AviFileRecord DestinationRecord;
 };
 
 extern ShellState Shell;
@@ -29,22 +29,22 @@ constexpr int32_t MAIN_WINDOW = 0;
 
 // Control numbers of the main window.
 enum ShellControl : int32_t {
-  ProgressBar = 0,
-  StatusLine = 1,
-  StartButton = 2,
-  NoOtherStreamsBox = 3,
-  NoAudioStreamsBox = 4,
-  NoVideoStreamsBox = 5,
-  HeightField = 6,
-  WidthField = 7,
-  HeightLabel = 8,
-  WidthLabel = 9,
-  AntiAliasingBox = 10,
-  OptionsFrame = 11,
-  DestinationBrowseButton = 12,
-  SourceBrowseButton = 13,
-  DestinationField = 14,
-  SourceField = 15,
-  DestinationLabel = 16,
-  SourceLabel = 17,
+    ProgressBar = 0,
+    StatusLine = 1,
+    StartButton = 2,
+    NoOtherStreamsBox = 3,
+    NoAudioStreamsBox = 4,
+    NoVideoStreamsBox = 5,
+    HeightField = 6,
+    WidthField = 7,
+    HeightLabel = 8,
+    WidthLabel = 9,
+    AntiAliasingBox = 10,
+    OptionsFrame = 11,
+    DestinationBrowseButton = 12,
+    SourceBrowseButton = 13,
+    DestinationField = 14,
+    SourceField = 15,
+    DestinationLabel = 16,
+    SourceLabel = 17,
 };

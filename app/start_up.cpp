@@ -12,28 +12,28 @@
 ShellState Shell;
 
 void StartUpShell() {
-  Shell = ShellState{};
-  InitWindows();
-  SetProgramIdentity(u"" REFRAME_APP_ID, u":/reframe/icons");
-  InitControls();
-  InitProcessServices();
-  InitRequesters();
-  AVIFileInit();
+    Shell = ShellState{};
+    InitWindows();
+    SetProgramIdentity(u"" REFRAME_APP_ID, u":/reframe/icons");
+    InitControls();
+    InitProcessServices();
+    InitRequesters();
+    AVIFileInit();
 }
 
 void ShutDownShell() {
-  AVIFileExit();
-  FreeControls();
-  CloseAllWindows();
+    AVIFileExit();
+    FreeControls();
+    CloseAllWindows();
 }
 
 int32_t RunShell() {
-  StartUpShell();
-  if (BuildMainWindow() != nullptr) {
-    RefuseCommandLineNamesThatAreNotText();
-    FillSizesFromCommandLineSource();
-    RunEventLoop();
-  }
-  ShutDownShell();
-  return 0;
+    StartUpShell();
+    if (BuildMainWindow() != nullptr) {
+        RefuseCommandLineNamesThatAreNotText();
+        FillSizesFromCommandLineSource();
+        RunEventLoop();
+    }
+    ShutDownShell();
+    return 0;
 }

@@ -13,10 +13,10 @@ namespace {
 
 struct Kernels {
     NearestRowFn nearest = ScaleRowNearest_C;
-    bool nearestChunks = false;  // ScaleRowNearestChunks_AVX2 where the tables allow
+    bool nearestChunks = false;            // ScaleRowNearestChunks_AVX2 where the tables allow
     HorizontalRowFn horizontal = nullptr;  // vector kernel for paired filters, or none
-    HorizontalRowFn horizontalTwoTap = nullptr;  // for two-tap filters, or none
-    VerticalRowFn vertical = nullptr;      // vector kernel for paired filters, or none
+    HorizontalRowFn horizontalTwoTap = nullptr;   // for two-tap filters, or none
+    VerticalRowFn vertical = nullptr;             // vector kernel for paired filters, or none
     ExactHorizontalFn exactHorizontal = nullptr;  // vector kernels of the exact path, or none
     ExactVerticalFn exactVertical = nullptr;
 };
@@ -62,7 +62,9 @@ void ScaleNearest(const ScaleJob& job, const Kernels& kernels) {
     const bool byChunks = kernels.nearestChunks && chunks.usable;
     const size_t rowBytes = 3 * static_cast<size_t>(job.destinationWidth);
     // Rows are stored bottom first, but the centre rule counts from the top of the picture.
-    auto sourceRow = [&](int32_t y) { return job.sourceHeight - 1 - rows[job.destinationHeight - 1 - y]; };
+    auto sourceRow = [&](int32_t y) {
+        return job.sourceHeight - 1 - rows[job.destinationHeight - 1 - y];
+    };
     for (int32_t y = 0; y < job.destinationHeight; ++y) {
         const int32_t row = sourceRow(y);
         uint8_t* out = job.destination + y * job.destinationStride;
@@ -100,8 +102,8 @@ void ScaleAveraged(const ScaleJob& job, const Kernels& kernels) {
     const ScaleFilter& down = AveragingFilter(1, job.sourceHeight, job.destinationHeight);
     HorizontalRowFn horizontal = across.paired ? kernels.horizontal : nullptr;
     if (across.twoTap && kernels.horizontalTwoTap) horizontal = kernels.horizontalTwoTap;
-    const VerticalRowFn vertical = down.paired && kernels.vertical ? kernels.vertical
-                                                                   : ScaleRowVertical_C;
+    const VerticalRowFn vertical =
+        down.paired && kernels.vertical ? kernels.vertical : ScaleRowVertical_C;
     const bool window = vertical != ScaleRowVertical_C;
 
     // Horizontally averaged source rows, kept in a ring: the rows one output row needs form a
@@ -121,7 +123,8 @@ void ScaleAveraged(const ScaleJob& job, const Kernels& kernels) {
             int16_t* line = ring.data() + slot * ringStride;
             if (ringRow[slot] != row) {
                 const uint8_t* in = job.source + row * job.sourceStride;
-                int32_t done = horizontal ? horizontal(in, line, across, 0, job.destinationWidth) : 0;
+                int32_t done =
+                    horizontal ? horizontal(in, line, across, 0, job.destinationWidth) : 0;
                 ScaleRowHorizontal_C(in, line, across, done, job.destinationWidth);
                 ringRow[slot] = row;
             }

@@ -156,7 +156,8 @@ void BuildAveragingFilter(int32_t source, int32_t destination, ScaleFilter& f) {
 void BuildNearestMap(int32_t source, int32_t destination, std::vector<int32_t>& map) {
     map.resize(destination);
     for (int64_t d = 0; d < destination; ++d) {
-        map[d] = static_cast<int32_t>((2 * d + 1) * source / (2 * static_cast<int64_t>(destination)));
+        map[d] =
+            static_cast<int32_t>((2 * d + 1) * source / (2 * static_cast<int64_t>(destination)));
     }
 }
 

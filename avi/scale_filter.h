@@ -50,8 +50,8 @@ struct ScaleFilter {
     bool twoTap = false;
     int32_t blockCount = 0;  // destinationSize / 2 rounded up to a multiple of 4
     std::vector<int32_t> blockOffset;
-    std::vector<int8_t> blockFirst;   // 16 shuffle bytes per block
-    std::vector<int8_t> blockSecond;  // 16 shuffle bytes per block
+    std::vector<int8_t> blockFirst;      // 16 shuffle bytes per block
+    std::vector<int8_t> blockSecond;     // 16 shuffle bytes per block
     std::vector<int16_t> blockFraction;  // 8 per block
     // Weight of the window's second pixel in 1/32768ths when there are 2 taps at most.
     std::vector<int16_t> secondWeight15;

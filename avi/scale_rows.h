@@ -52,8 +52,8 @@ void ScaleRowExactVertical_C(const uint16_t* a, const uint16_t* b, int32_t wa, i
 
 void ScaleRowNearest_C(const uint8_t* source, uint8_t* destination, const int32_t* map,
                        int32_t width, int32_t sourceWidth);
-int32_t ScaleRowHorizontal_C(const uint8_t* source, int16_t* destination,
-                             const ScaleFilter& filter, int32_t begin, int32_t end);
+int32_t ScaleRowHorizontal_C(const uint8_t* source, int16_t* destination, const ScaleFilter& filter,
+                             int32_t begin, int32_t end);
 void ScaleRowVertical_C(const int16_t* const* rows, const ScaleFilter& filter, int32_t d,
                         uint8_t* destination, int32_t width);
 

@@ -129,10 +129,9 @@ REFRAME_AVX2 int32_t ScaleRowHorizontal_AVX2(const uint8_t* source, int16_t* des
     const size_t stride = f.pairStride;
     const size_t lastStep = static_cast<size_t>(f.pairSteps - 1) * stride;
     const int32_t limit = 3 * f.sourceSize - 16;
-    const __m256i interleave =
-        _mm256_setr_epi8(0, -128, 3, -128, 1, -128, 4, -128, 2, -128, 5, -128, -128, -128, -128,
-                         -128, 0, -128, 3, -128, 1, -128, 4, -128, 2, -128, 5, -128, -128, -128,
-                         -128, -128);
+    const __m256i interleave = _mm256_setr_epi8(
+        0, -128, 3, -128, 1, -128, 4, -128, 2, -128, 5, -128, -128, -128, -128, -128, 0, -128, 3,
+        -128, 1, -128, 4, -128, 2, -128, 5, -128, -128, -128, -128, -128);
     constexpr int shift = SCALE_WEIGHT_BITS - SCALE_FRACTION_BITS;
     const __m256i half = _mm256_set1_epi32(1 << (shift - 1));
     const int32_t* offsets = f.pairOffset.data();
@@ -147,14 +146,15 @@ REFRAME_AVX2 int32_t ScaleRowHorizontal_AVX2(const uint8_t* source, int16_t* des
                 const __m256i pairs = _mm256_shuffle_epi8(
                     LoadTwo(source + offsets[e + 2 * p], source + offsets[e + 2 * p + 1]),
                     interleave);
-                sum[p] = _mm256_add_epi32(sum[p],
-                                          _mm256_madd_epi16(pairs, Load(vectors + (e + 2 * p) * 8)));
+                sum[p] = _mm256_add_epi32(
+                    sum[p], _mm256_madd_epi16(pairs, Load(vectors + (e + 2 * p) * 8)));
             }
         }
         for (int p = 0; p < 4; ++p) sum[p] = _mm256_srai_epi32(sum[p], shift);
         int16_t* out = destination + 4 * static_cast<size_t>(x);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_packs_epi32(sum[0], sum[1]));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16), _mm256_packs_epi32(sum[2], sum[3]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
+                            _mm256_packs_epi32(sum[2], sum[3]));
     }
     return x - begin;
 }
@@ -183,10 +183,11 @@ REFRAME_AVX2 int32_t ScaleRowHorizontalTwoTap_AVX2(const uint8_t* source, int16_
                 bytes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(firstMasks + e * 16)));
             const __m256i second = _mm256_shuffle_epi8(
                 bytes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(secondMasks + e * 16)));
-            const __m256i step = _mm256_slli_epi16(_mm256_sub_epi16(second, first), SCALE_FRACTION_BITS);
-            const __m256i value = _mm256_add_epi16(
-                _mm256_slli_epi16(first, SCALE_FRACTION_BITS),
-                _mm256_mulhrs_epi16(step, Load(fractions + e * 8)));
+            const __m256i step =
+                _mm256_slli_epi16(_mm256_sub_epi16(second, first), SCALE_FRACTION_BITS);
+            const __m256i value =
+                _mm256_add_epi16(_mm256_slli_epi16(first, SCALE_FRACTION_BITS),
+                                 _mm256_mulhrs_epi16(step, Load(fractions + e * 8)));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * h), value);
         }
     }
@@ -281,8 +282,7 @@ REFRAME_AVX2 int32_t ScaleRowExactVertical_AVX2(const uint16_t* a, const uint16_
     const __m256i va = _mm256_set1_epi16(static_cast<int16_t>(wa));
     const __m256i vb = _mm256_set1_epi16(static_cast<int16_t>(wb));
     const __m256i half = _mm256_set1_epi16(static_cast<int16_t>(total / 2));
-    const __m256i multiplier =
-        _mm256_set1_epi16(static_cast<int16_t>((65536 + total - 1) / total));
+    const __m256i multiplier = _mm256_set1_epi16(static_cast<int16_t>((65536 + total - 1) / total));
     int32_t x = 0;
     for (; x + 32 <= values; x += 32) {
         __m256i q[2];
@@ -306,8 +306,8 @@ namespace {
 // 2 3 | 6 7) as 24 bytes; `room` is how many bytes the row has left from `out`.
 REFRAME_AVX2 inline void StoreEightPixels(uint8_t* out, __m256i first, __m256i second,
                                           size_t room) {
-    const __m256i bytes = JoinLanes(_mm256_shuffle_epi8(_mm256_packus_epi16(first, second),
-                                                        DropFourthBytes()));
+    const __m256i bytes =
+        JoinLanes(_mm256_shuffle_epi8(_mm256_packus_epi16(first, second), DropFourthBytes()));
     if (room >= 32) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
     } else {
@@ -319,8 +319,8 @@ REFRAME_AVX2 inline void StoreEightPixels(uint8_t* out, __m256i first, __m256i s
 
 }  // namespace
 
-REFRAME_AVX2 void ScaleRowVertical_AVX2(const int16_t* const* rows, const ScaleFilter& f,
-                                        int32_t d, uint8_t* destination, int32_t width) {
+REFRAME_AVX2 void ScaleRowVertical_AVX2(const int16_t* const* rows, const ScaleFilter& f, int32_t d,
+                                        uint8_t* destination, int32_t width) {
     const size_t bytes = 3 * static_cast<size_t>(width);
     if (f.pairSteps == 1) {
         // Two rows: a + (b - a) * fraction, with the fraction in 1/32768ths.
@@ -356,11 +356,14 @@ REFRAME_AVX2 void ScaleRowVertical_AVX2(const int16_t* const* rows, const ScaleF
                                                           (static_cast<uint32_t>(w[t + 1]) << 16));
                 const __m256i a = Load(rows[t] + at);
                 const __m256i b = Load(rows[t + 1] + at);
-                low = _mm256_add_epi32(low, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights));
-                high = _mm256_add_epi32(high, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), weights));
+                low =
+                    _mm256_add_epi32(low, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights));
+                high =
+                    _mm256_add_epi32(high, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), weights));
             }
             // Unpacking and packing stay within lanes, so the words come back in order.
-            v[h] = _mm256_packs_epi32(_mm256_srai_epi32(low, shift), _mm256_srai_epi32(high, shift));
+            v[h] =
+                _mm256_packs_epi32(_mm256_srai_epi32(low, shift), _mm256_srai_epi32(high, shift));
         }
         StoreEightPixels(destination + 3 * static_cast<size_t>(x), v[0], v[1], bytes - 3 * x);
     }

@@ -40,7 +40,8 @@ void AverageAcrossRows(const int16_t* const* rows, const Weight* w, int32_t taps
             Sum sum = half;
             for (int32_t t = 0; t < taps; ++t) sum += static_cast<Sum>(w[t]) * rows[t][at + c];
             const Sum value = sum >> shift;
-            destination[3 * static_cast<size_t>(x) + c] = static_cast<uint8_t>(value > 255 ? 255 : value);
+            destination[3 * static_cast<size_t>(x) + c] =
+                static_cast<uint8_t>(value > 255 ? 255 : value);
         }
     }
 }
@@ -97,7 +98,8 @@ void SumAlongRow(const uint8_t* source, uint16_t* destination, int32_t sourceSiz
         uint16_t* out = destination + 3 * static_cast<ptrdiff_t>(d);
         // The second pixel is read only when it counts: the last pixel of a row has none.
         if (t.w1 != 0) {
-            for (int c = 0; c < 3; ++c) out[c] = static_cast<uint16_t>(t.w0 * in[c] + t.w1 * in[3 + c]);
+            for (int c = 0; c < 3; ++c)
+                out[c] = static_cast<uint16_t>(t.w0 * in[c] + t.w1 * in[3 + c]);
         } else {
             for (int c = 0; c < 3; ++c) out[c] = static_cast<uint16_t>(t.w0 * in[c]);
         }
@@ -111,39 +113,42 @@ void ScaleRowExactHorizontal_C(const uint8_t* source, uint16_t* destination,
     int32_t from = begin / 3;
     const int32_t to = (end + 2) / 3;
     switch (f.kind) {
-    case SCALE_EXACT_SAME:
-        for (ptrdiff_t o = 3 * static_cast<ptrdiff_t>(from); o < 3 * static_cast<ptrdiff_t>(to); ++o) {
-            destination[o] = source[o];
-        }
-        break;
-    case SCALE_EXACT_HALF:
-        for (ptrdiff_t d = from; d < to; ++d) {
-            for (int c = 0; c < 3; ++c) {
-                destination[3 * d + c] = static_cast<uint16_t>(source[6 * d + c] + source[6 * d + 3 + c]);
+        case SCALE_EXACT_SAME:
+            for (ptrdiff_t o = 3 * static_cast<ptrdiff_t>(from); o < 3 * static_cast<ptrdiff_t>(to);
+                 ++o) {
+                destination[o] = source[o];
             }
-        }
-        break;
-    case SCALE_EXACT_TWO_THIRDS:
-        // Pixel pairs from 3 source pixels: 2 * p0 + p1 and p1 + 2 * p2.
-        if (from % 2 != 0) {
-            SumAlongRow<SCALE_EXACT_TWO_THIRDS>(source, destination, f.sourceSize, from, from + 1);
-            ++from;
-        }
-        for (; from + 2 <= to; from += 2) {
-            const uint8_t* in = source + 9 * static_cast<ptrdiff_t>(from / 2);
-            uint16_t* out = destination + 3 * static_cast<ptrdiff_t>(from);
-            for (int c = 0; c < 3; ++c) {
-                out[c] = static_cast<uint16_t>(2 * in[c] + in[3 + c]);
-                out[3 + c] = static_cast<uint16_t>(in[3 + c] + 2 * in[6 + c]);
+            break;
+        case SCALE_EXACT_HALF:
+            for (ptrdiff_t d = from; d < to; ++d) {
+                for (int c = 0; c < 3; ++c) {
+                    destination[3 * d + c] =
+                        static_cast<uint16_t>(source[6 * d + c] + source[6 * d + 3 + c]);
+                }
             }
-        }
-        SumAlongRow<SCALE_EXACT_TWO_THIRDS>(source, destination, f.sourceSize, from, to);
-        break;
-    case SCALE_EXACT_DOUBLE:
-        SumAlongRow<SCALE_EXACT_DOUBLE>(source, destination, f.sourceSize, from, to);
-        break;
-    default:
-        break;
+            break;
+        case SCALE_EXACT_TWO_THIRDS:
+            // Pixel pairs from 3 source pixels: 2 * p0 + p1 and p1 + 2 * p2.
+            if (from % 2 != 0) {
+                SumAlongRow<SCALE_EXACT_TWO_THIRDS>(source, destination, f.sourceSize, from,
+                                                    from + 1);
+                ++from;
+            }
+            for (; from + 2 <= to; from += 2) {
+                const uint8_t* in = source + 9 * static_cast<ptrdiff_t>(from / 2);
+                uint16_t* out = destination + 3 * static_cast<ptrdiff_t>(from);
+                for (int c = 0; c < 3; ++c) {
+                    out[c] = static_cast<uint16_t>(2 * in[c] + in[3 + c]);
+                    out[3 + c] = static_cast<uint16_t>(in[3 + c] + 2 * in[6 + c]);
+                }
+            }
+            SumAlongRow<SCALE_EXACT_TWO_THIRDS>(source, destination, f.sourceSize, from, to);
+            break;
+        case SCALE_EXACT_DOUBLE:
+            SumAlongRow<SCALE_EXACT_DOUBLE>(source, destination, f.sourceSize, from, to);
+            break;
+        default:
+            break;
     }
 }
 
@@ -151,7 +156,8 @@ void ScaleRowExactHorizontal_C(const uint8_t* source, uint16_t* destination,
 // exact for every sum these rows can hold (at most 16 * 255 + 8).
 void ScaleRowExactVertical_C(const uint16_t* a, const uint16_t* b, int32_t wa, int32_t wb,
                              int32_t total, uint8_t* destination, int32_t begin, int32_t values) {
-    const uint32_t multiplier = (65536u + static_cast<uint32_t>(total) - 1) / static_cast<uint32_t>(total);
+    const uint32_t multiplier =
+        (65536u + static_cast<uint32_t>(total) - 1) / static_cast<uint32_t>(total);
     const uint32_t half = static_cast<uint32_t>(total) / 2;
     const auto ua = static_cast<uint32_t>(wa), ub = static_cast<uint32_t>(wb);
     for (int32_t x = begin; x < values; ++x) {

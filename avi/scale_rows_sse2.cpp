@@ -40,8 +40,8 @@ inline void StoreEightPixels(uint8_t* out, __m128i low, __m128i high) {
 
 }  // namespace
 
-int32_t ScaleRowHorizontal_SSE2(const uint8_t* source, int16_t* destination,
-                                const ScaleFilter& f, int32_t begin, int32_t end) {
+int32_t ScaleRowHorizontal_SSE2(const uint8_t* source, int16_t* destination, const ScaleFilter& f,
+                                int32_t begin, int32_t end) {
     const size_t stride = f.pairStride;
     const size_t lastStep = static_cast<size_t>(f.pairSteps - 1) * stride;
     const int32_t limit = 3 * f.sourceSize - 8;
@@ -110,8 +110,8 @@ int32_t ScaleRowExactVertical_SSE2(const uint16_t* a, const uint16_t* b, int32_t
         for (int h = 0; h < 2; ++h) {
             const __m128i sa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x + 8 * h));
             const __m128i sb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x + 8 * h));
-            const __m128i sum =
-                _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sa, va), _mm_mullo_epi16(sb, vb)), half);
+            const __m128i sum = _mm_add_epi16(
+                _mm_add_epi16(_mm_mullo_epi16(sa, va), _mm_mullo_epi16(sb, vb)), half);
             q[h] = _mm_mulhi_epu16(sum, multiplier);
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + x), _mm_packus_epi16(q[0], q[1]));

@@ -59,16 +59,14 @@ int64_t ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PA
         const PositionRange positions = PositionsOf(start, length);
         for (int64_t j = positions.first; j < positions.end; ++j) {
             const auto position = static_cast<LONG>(j);
-            const auto* picture =
-                static_cast<const uint8_t*>(AVIStreamGetFrame(decoder, position));
+            const auto* picture = static_cast<const uint8_t*>(AVIStreamGetFrame(decoder, position));
             if (picture == nullptr) continue;
             ++delivered;
             Report(callback, source, index, static_cast<int32_t>(j - start), length);
             ScaleFrame(picture + sizeof(BITMAPINFOHEADER), frame.get(), &sourceHeader,
                        &destinationHeader, antiAlias);
             AVIStreamWrite(destination.streamHandle, position, 1, frame.get(),
-                           static_cast<LONG>(destinationHeader.biSizeImage), 0, nullptr,
-                           nullptr);
+                           static_cast<LONG>(destinationHeader.biSizeImage), 0, nullptr, nullptr);
         }
     }
     if (decoder != nullptr) AVIStreamGetFrameClose(decoder);

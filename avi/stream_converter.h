@@ -13,10 +13,10 @@ using ProgressCallback = int32_t (*)(int32_t streamType, int32_t streamIndex, in
                                      int32_t total);
 
 // What the converter does with each kind of stream.
-constexpr uint32_t OPTION_NO_VIDEO = 1;     // video streams are handled as other streams
-constexpr uint32_t OPTION_NO_AUDIO = 2;     // audio streams are handled as other streams
-constexpr uint32_t OPTION_NO_OTHER = 4;     // other streams are dropped
-constexpr uint32_t OPTION_ANTI_ALIAS = 8;   // averaging stretch instead of whole pixels
+constexpr uint32_t OPTION_NO_VIDEO = 1;    // video streams are handled as other streams
+constexpr uint32_t OPTION_NO_AUDIO = 2;    // audio streams are handled as other streams
+constexpr uint32_t OPTION_NO_OTHER = 4;    // other streams are dropped
+constexpr uint32_t OPTION_ANTI_ALIAS = 8;  // averaging stretch instead of whole pixels
 // Left out altogether, whatever the bits above say (the command-line converter's --drop; the
 // window never sets them).
 constexpr uint32_t OPTION_DROP_VIDEO = 16;

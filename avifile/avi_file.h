@@ -108,11 +108,11 @@ HRESULT AVIStreamSampleSize(PAVISTREAM stream, LONG pos, LONG* size);
 // The chunks of a stream as stored in the file, in order: where a fixed-size stream packs
 // several samples into one chunk, this is the view other tools show as packets.
 struct AVICHUNKINFO {
-  uint64_t offset;  // file offset of the chunk's data
-  DWORD size;       // bytes of data
-  DWORD flags;      // AVIIF_KEYFRAME or 0
-  LONG firstSample; // position of the chunk's first sample
-  LONG samples;     // samples in the chunk
+    uint64_t offset;   // file offset of the chunk's data
+    DWORD size;        // bytes of data
+    DWORD flags;       // AVIIF_KEYFRAME or 0
+    LONG firstSample;  // position of the chunk's first sample
+    LONG samples;      // samples in the chunk
 };
 LONG AVIStreamChunkCount(PAVISTREAM stream);
 HRESULT AVIStreamChunkInfo(PAVISTREAM stream, LONG chunk, AVICHUNKINFO* info);

@@ -18,547 +18,562 @@ constexpr size_t kStrhSize = 56;
 constexpr size_t kAvihSize = 56;
 
 struct MoviRange {
-  uint64_t fourcc;  // offset of the 'movi' list type, the base of relative idx1 offsets
-  uint64_t begin;   // first child chunk
-  uint64_t end;
+    uint64_t fourcc;  // offset of the 'movi' list type, the base of relative idx1 offsets
+    uint64_t begin;   // first child chunk
+    uint64_t end;
 };
 
 struct ParsedStream {
-  uint8_t strh[kStrhSize] = {};
-  AviStreamData data;
-  bool hasIndx = false;
-  RiffChunk indx;
-  bool sawKey = false;  // scanning: a compressed key frame has been seen
+    uint8_t strh[kStrhSize] = {};
+    AviStreamData data;
+    bool hasIndx = false;
+    RiffChunk indx;
+    bool sawKey = false;  // scanning: a compressed key frame has been seen
 };
 
 // Two decimal digits at the front of a data chunk id give its stream number; -1 otherwise.
 int StreamNumberOf(DWORD id) {
-  int a = static_cast<int>(id & 0xFF) - '0';
-  int b = static_cast<int>((id >> 8) & 0xFF) - '0';
-  if (a < 0 || a > 9 || b < 0 || b > 9) return -1;
-  return a * 10 + b;
+    int a = static_cast<int>(id & 0xFF) - '0';
+    int b = static_cast<int>((id >> 8) & 0xFF) - '0';
+    if (a < 0 || a > 9 || b < 0 || b > 9) return -1;
+    return a * 10 + b;
 }
 
 // The two characters after the stream number ('db', 'dc', 'wb', 'pc', 'ix', ...).
-uint16_t ChunkTypeOf(DWORD id) { return static_cast<uint16_t>(id >> 16); }
+uint16_t ChunkTypeOf(DWORD id) {
+    return static_cast<uint16_t>(id >> 16);
+}
 constexpr uint16_t TwoCc(char a, char b) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(a) | (static_cast<uint8_t>(b) << 8));
+    return static_cast<uint16_t>(static_cast<uint8_t>(a) | (static_cast<uint8_t>(b) << 8));
 }
 
-bool IsAlnum(unsigned c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsAlnum(unsigned c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 bool LooksLikeDataChunk(DWORD id) {
-  return StreamNumberOf(id) >= 0 && IsAlnum((id >> 16) & 0xFF) && IsAlnum(id >> 24);
+    return StreamNumberOf(id) >= 0 && IsAlnum((id >> 16) & 0xFF) && IsAlnum(id >> 24);
 }
 
 bool LooksLikeChunk(DWORD id) {
-  if (LooksLikeDataChunk(id)) return true;
-  if (id == kFccList || id == kFccJunk || id == mmioFOURCC('J', 'U', 'N', 'Q') || id == kFccIdx1 ||
-      id == kFccRiff)
-    return true;
-  // Standard indexes named ix## inside movi.
-  return (id & 0xFFFF) == TwoCc('i', 'x') && StreamNumberOf(id >> 16) >= 0;
+    if (LooksLikeDataChunk(id)) return true;
+    if (id == kFccList || id == kFccJunk || id == mmioFOURCC('J', 'U', 'N', 'Q') ||
+        id == kFccIdx1 || id == kFccRiff)
+        return true;
+    // Standard indexes named ix## inside movi.
+    return (id & 0xFFFF) == TwoCc('i', 'x') && StreamNumberOf(id >> 16) >= 0;
 }
 
 // Stream names are 8-bit text; UTF-8 where it is valid, else the Latin-1 code page.
 std::u16string DecodeName(const std::vector<uint8_t>& bytes) {
-  std::string text(bytes.begin(), std::find(bytes.begin(), bytes.end(), 0));
-  std::u16string utf16 = FromUtf8(text);
-  bool replaced = utf16.find(u'\uFFFD') != std::u16string::npos;
-  if (replaced && text.find("\xEF\xBF\xBD") == std::string::npos) {
-    utf16.clear();
-    for (unsigned char c : text) utf16.push_back(static_cast<char16_t>(c));
-  }
-  return utf16;
+    std::string text(bytes.begin(), std::find(bytes.begin(), bytes.end(), 0));
+    std::u16string utf16 = FromUtf8(text);
+    bool replaced = utf16.find(u'\uFFFD') != std::u16string::npos;
+    if (replaced && text.find("\xEF\xBF\xBD") == std::string::npos) {
+        utf16.clear();
+        for (unsigned char c : text) utf16.push_back(static_cast<char16_t>(c));
+    }
+    return utf16;
 }
 
 class AviParser {
-public:
-  explicit AviParser(ByteSource& source) : src_(source), fileSize_(source.Size()) {}
-  HRESULT Run(AviFileData* file);
+  public:
+    explicit AviParser(ByteSource& source) : src_(source), fileSize_(source.Size()) {}
+    HRESULT Run(AviFileData* file);
 
-private:
-  std::vector<uint8_t> ReadData(const RiffChunk& chunk);
-  void ParseRiffChildren(uint64_t begin, uint64_t end, bool first);
-  void ParseHeaderList(const RiffChunk& list);
-  void ParseStreamList(const RiffChunk& list);
-  bool LoadOpenDmlIndexes();
-  void LoadStandardIndexAt(uint64_t offset, ParsedStream& stream);
-  void LoadStandardIndex(const RiffChunk& chunk, ParsedStream& stream);
-  bool LoadIdx1();
-  void ScanList(uint64_t begin, uint64_t end, int depth);
-  uint64_t FindNextDataChunk(uint64_t from, uint64_t end);
-  ParsedStream* StreamByNumber(int number);
-  void ClearTables();
-  void BuildStreamInfo(ParsedStream& stream);
-  void BuildFileInfo(AviFileData* file);
+  private:
+    std::vector<uint8_t> ReadData(const RiffChunk& chunk);
+    void ParseRiffChildren(uint64_t begin, uint64_t end, bool first);
+    void ParseHeaderList(const RiffChunk& list);
+    void ParseStreamList(const RiffChunk& list);
+    bool LoadOpenDmlIndexes();
+    void LoadStandardIndexAt(uint64_t offset, ParsedStream& stream);
+    void LoadStandardIndex(const RiffChunk& chunk, ParsedStream& stream);
+    bool LoadIdx1();
+    void ScanList(uint64_t begin, uint64_t end, int depth);
+    uint64_t FindNextDataChunk(uint64_t from, uint64_t end);
+    ParsedStream* StreamByNumber(int number);
+    void ClearTables();
+    void BuildStreamInfo(ParsedStream& stream);
+    void BuildFileInfo(AviFileData* file);
 
-  ByteSource& src_;
-  uint64_t fileSize_;
-  uint8_t avih_[kAvihSize] = {};
-  bool seenHeaderList_ = false;
-  std::vector<ParsedStream> streams_;
-  std::vector<int> numberToStream_;  // stream list ordinal -> index in streams_, or -1
-  std::vector<MoviRange> movis_;
-  bool hasIdx1_ = false;
-  RiffChunk idx1_;
-  std::unordered_set<uint64_t> visitedIndexes_;
+    ByteSource& src_;
+    uint64_t fileSize_;
+    uint8_t avih_[kAvihSize] = {};
+    bool seenHeaderList_ = false;
+    std::vector<ParsedStream> streams_;
+    std::vector<int> numberToStream_;  // stream list ordinal -> index in streams_, or -1
+    std::vector<MoviRange> movis_;
+    bool hasIdx1_ = false;
+    RiffChunk idx1_;
+    std::unordered_set<uint64_t> visitedIndexes_;
 };
 
 std::vector<uint8_t> AviParser::ReadData(const RiffChunk& chunk) {
-  // The chunk's size is already clipped to its parent, which lies within the file.
-  std::vector<uint8_t> bytes(chunk.size);
-  if (!src_.ReadAt(chunk.dataOffset, bytes.data(), bytes.size())) bytes.clear();
-  return bytes;
+    // The chunk's size is already clipped to its parent, which lies within the file.
+    std::vector<uint8_t> bytes(chunk.size);
+    if (!src_.ReadAt(chunk.dataOffset, bytes.data(), bytes.size())) bytes.clear();
+    return bytes;
 }
 
 HRESULT AviParser::Run(AviFileData* file) {
-  uint8_t head[12];
-  if (fileSize_ < 12 || !src_.ReadAt(0, head, 12)) return AVIERR_BADFORMAT;
-  if (GetLe32(head) != kFccRiff || GetLe32(head + 8) != kFccAvi) return AVIERR_BADFORMAT;
-  RiffChunk riff;
-  ReadRiffChunk(src_, 0, fileSize_, &riff);
-  // A RIFF size of 0 is left by writers that never finished the file.
-  uint64_t riffEnd = GetLe32(head + 4) == 0 ? fileSize_ : riff.dataOffset + riff.size;
-  ParseRiffChildren(12, riffEnd, true);
-  if (!seenHeaderList_) return AVIERR_BADFORMAT;
+    uint8_t head[12];
+    if (fileSize_ < 12 || !src_.ReadAt(0, head, 12)) return AVIERR_BADFORMAT;
+    if (GetLe32(head) != kFccRiff || GetLe32(head + 8) != kFccAvi) return AVIERR_BADFORMAT;
+    RiffChunk riff;
+    ReadRiffChunk(src_, 0, fileSize_, &riff);
+    // A RIFF size of 0 is left by writers that never finished the file.
+    uint64_t riffEnd = GetLe32(head + 4) == 0 ? fileSize_ : riff.dataOffset + riff.size;
+    ParseRiffChildren(12, riffEnd, true);
+    if (!seenHeaderList_) return AVIERR_BADFORMAT;
 
-  // OpenDML continuation lists follow the first RIFF.
-  uint64_t pos = riff.next;
-  RiffChunk next;
-  while (pos < fileSize_ && ReadRiffChunk(src_, pos, fileSize_, &next)) {
-    if (next.id == kFccRiff && ReadListType(src_, next) == kFccAvix) {
-      ParseRiffChildren(next.dataOffset + 4, next.dataOffset + next.size, false);
-    } else if (next.id != kFccJunk) {
-      break;
+    // OpenDML continuation lists follow the first RIFF.
+    uint64_t pos = riff.next;
+    RiffChunk next;
+    while (pos < fileSize_ && ReadRiffChunk(src_, pos, fileSize_, &next)) {
+        if (next.id == kFccRiff && ReadListType(src_, next) == kFccAvix) {
+            ParseRiffChildren(next.dataOffset + 4, next.dataOffset + next.size, false);
+        } else if (next.id != kFccJunk) {
+            break;
+        }
+        pos = next.next;
     }
-    pos = next.next;
-  }
 
-  if (!LoadOpenDmlIndexes()) {
-    ClearTables();
-    if (LoadIdx1()) {
-      // idx1 covers the first RIFF only; later parts are found by walking them.
-      for (size_t i = 1; i < movis_.size(); ++i) ScanList(movis_[i].begin, movis_[i].end, 0);
-    } else {
-      ClearTables();
-      for (const MoviRange& movi : movis_) ScanList(movi.begin, movi.end, 0);
+    if (!LoadOpenDmlIndexes()) {
+        ClearTables();
+        if (LoadIdx1()) {
+            // idx1 covers the first RIFF only; later parts are found by walking them.
+            for (size_t i = 1; i < movis_.size(); ++i) ScanList(movis_[i].begin, movis_[i].end, 0);
+        } else {
+            ClearTables();
+            for (const MoviRange& movi : movis_) ScanList(movi.begin, movi.end, 0);
+        }
     }
-  }
 
-  file->streams.clear();
-  file->streams.reserve(streams_.size());
-  for (ParsedStream& stream : streams_) {
-    BuildStreamInfo(stream);
-    file->streams.push_back(std::move(stream.data));
-  }
-  BuildFileInfo(file);
-  return AVIERR_OK;
+    file->streams.clear();
+    file->streams.reserve(streams_.size());
+    for (ParsedStream& stream : streams_) {
+        BuildStreamInfo(stream);
+        file->streams.push_back(std::move(stream.data));
+    }
+    BuildFileInfo(file);
+    return AVIERR_OK;
 }
 
 void AviParser::ParseRiffChildren(uint64_t begin, uint64_t end, bool first) {
-  uint64_t pos = begin;
-  RiffChunk chunk;
-  while (pos < end && ReadRiffChunk(src_, pos, end, &chunk)) {
-    pos = chunk.next;
-    if (chunk.id == kFccList) {
-      DWORD type = ReadListType(src_, chunk);
-      if (type == kFccHdrl && first && !seenHeaderList_) {
-        seenHeaderList_ = true;
-        ParseHeaderList(chunk);
-      } else if (type == kFccMovi) {
-        movis_.push_back({chunk.dataOffset, chunk.dataOffset + 4, chunk.dataOffset + chunk.size});
-      } else if (chunk.size < 4 && first && seenHeaderList_ && movis_.empty()) {
-        // A movi list whose size was never written runs to the end of its RIFF.
-        uint8_t type4[4];
-        if (end - chunk.dataOffset >= 4 && src_.ReadAt(chunk.dataOffset, type4, 4) &&
-            GetLe32(type4) == kFccMovi) {
-          movis_.push_back({chunk.dataOffset, chunk.dataOffset + 4, end});
-          pos = end;
+    uint64_t pos = begin;
+    RiffChunk chunk;
+    while (pos < end && ReadRiffChunk(src_, pos, end, &chunk)) {
+        pos = chunk.next;
+        if (chunk.id == kFccList) {
+            DWORD type = ReadListType(src_, chunk);
+            if (type == kFccHdrl && first && !seenHeaderList_) {
+                seenHeaderList_ = true;
+                ParseHeaderList(chunk);
+            } else if (type == kFccMovi) {
+                movis_.push_back(
+                    {chunk.dataOffset, chunk.dataOffset + 4, chunk.dataOffset + chunk.size});
+            } else if (chunk.size < 4 && first && seenHeaderList_ && movis_.empty()) {
+                // A movi list whose size was never written runs to the end of its RIFF.
+                uint8_t type4[4];
+                if (end - chunk.dataOffset >= 4 && src_.ReadAt(chunk.dataOffset, type4, 4) &&
+                    GetLe32(type4) == kFccMovi) {
+                    movis_.push_back({chunk.dataOffset, chunk.dataOffset + 4, end});
+                    pos = end;
+                }
+            }
+        } else if (chunk.id == kFccIdx1 && first) {
+            hasIdx1_ = true;
+            idx1_ = chunk;
         }
-      }
-    } else if (chunk.id == kFccIdx1 && first) {
-      hasIdx1_ = true;
-      idx1_ = chunk;
     }
-  }
 }
 
 void AviParser::ParseHeaderList(const RiffChunk& list) {
-  uint64_t end = list.dataOffset + list.size;
-  uint64_t pos = list.dataOffset + 4;
-  RiffChunk chunk;
-  while (pos < end && ReadRiffChunk(src_, pos, end, &chunk)) {
-    pos = chunk.next;
-    if (chunk.id == kFccAvih) {
-      size_t n = std::min<size_t>(chunk.size, kAvihSize);
-      std::fill(std::begin(avih_), std::end(avih_), 0);
-      if (!src_.ReadAt(chunk.dataOffset, avih_, n)) std::fill(std::begin(avih_), std::end(avih_), 0);
-    } else if (chunk.id == kFccList && ReadListType(src_, chunk) == kFccStrl) {
-      ParseStreamList(chunk);
+    uint64_t end = list.dataOffset + list.size;
+    uint64_t pos = list.dataOffset + 4;
+    RiffChunk chunk;
+    while (pos < end && ReadRiffChunk(src_, pos, end, &chunk)) {
+        pos = chunk.next;
+        if (chunk.id == kFccAvih) {
+            size_t n = std::min<size_t>(chunk.size, kAvihSize);
+            std::fill(std::begin(avih_), std::end(avih_), 0);
+            if (!src_.ReadAt(chunk.dataOffset, avih_, n))
+                std::fill(std::begin(avih_), std::end(avih_), 0);
+        } else if (chunk.id == kFccList && ReadListType(src_, chunk) == kFccStrl) {
+            ParseStreamList(chunk);
+        }
     }
-  }
 }
 
 void AviParser::ParseStreamList(const RiffChunk& list) {
-  ParsedStream stream;
-  bool hasStrh = false;
-  uint64_t end = list.dataOffset + list.size;
-  uint64_t pos = list.dataOffset + 4;
-  RiffChunk chunk;
-  while (pos < end && ReadRiffChunk(src_, pos, end, &chunk)) {
-    pos = chunk.next;
-    switch (chunk.id) {
-    case kFccStrh:
-      if (!hasStrh && chunk.size >= 4) {
-        // Older files have a shorter header: what is missing reads as 0.
-        hasStrh = src_.ReadAt(chunk.dataOffset, stream.strh, std::min<size_t>(chunk.size, kStrhSize));
-      }
-      break;
-    case kFccStrf:
-      if (stream.data.format.empty()) stream.data.format = ReadData(chunk);
-      break;
-    case kFccIndx:
-      if (!stream.hasIndx) {
-        stream.hasIndx = true;
-        stream.indx = chunk;
-      }
-      break;
-    case kFccJunk:
-    case kFccList:
-      break;
-    default:
-      stream.data.extra.emplace_back(chunk.id, ReadData(chunk));
-      break;
+    ParsedStream stream;
+    bool hasStrh = false;
+    uint64_t end = list.dataOffset + list.size;
+    uint64_t pos = list.dataOffset + 4;
+    RiffChunk chunk;
+    while (pos < end && ReadRiffChunk(src_, pos, end, &chunk)) {
+        pos = chunk.next;
+        switch (chunk.id) {
+            case kFccStrh:
+                if (!hasStrh && chunk.size >= 4) {
+                    // Older files have a shorter header: what is missing reads as 0.
+                    hasStrh = src_.ReadAt(chunk.dataOffset, stream.strh,
+                                          std::min<size_t>(chunk.size, kStrhSize));
+                }
+                break;
+            case kFccStrf:
+                if (stream.data.format.empty()) stream.data.format = ReadData(chunk);
+                break;
+            case kFccIndx:
+                if (!stream.hasIndx) {
+                    stream.hasIndx = true;
+                    stream.indx = chunk;
+                }
+                break;
+            case kFccJunk:
+            case kFccList:
+                break;
+            default:
+                stream.data.extra.emplace_back(chunk.id, ReadData(chunk));
+                break;
+        }
     }
-  }
-  numberToStream_.push_back(hasStrh ? static_cast<int>(streams_.size()) : -1);
-  if (hasStrh) streams_.push_back(std::move(stream));
+    numberToStream_.push_back(hasStrh ? static_cast<int>(streams_.size()) : -1);
+    if (hasStrh) streams_.push_back(std::move(stream));
 }
 
 ParsedStream* AviParser::StreamByNumber(int number) {
-  if (number < 0 || static_cast<size_t>(number) >= numberToStream_.size()) return nullptr;
-  int index = numberToStream_[static_cast<size_t>(number)];
-  return index < 0 ? nullptr : &streams_[static_cast<size_t>(index)];
+    if (number < 0 || static_cast<size_t>(number) >= numberToStream_.size()) return nullptr;
+    int index = numberToStream_[static_cast<size_t>(number)];
+    return index < 0 ? nullptr : &streams_[static_cast<size_t>(index)];
 }
 
 void AviParser::ClearTables() {
-  for (ParsedStream& stream : streams_) {
-    stream.data.table = SampleTable();
-    stream.sawKey = false;
-  }
+    for (ParsedStream& stream : streams_) {
+        stream.data.table = SampleTable();
+        stream.sawKey = false;
+    }
 }
 
 // Every stream's 'indx' super index points at the ix## standard indexes of all RIFF parts.
 bool AviParser::LoadOpenDmlIndexes() {
-  if (streams_.empty()) return false;
-  size_t loaded = 0;
-  for (ParsedStream& stream : streams_) {
-    if (!stream.hasIndx || stream.indx.size < 24) return false;
-    uint8_t head[24];
-    if (!src_.ReadAt(stream.indx.dataOffset, head, sizeof head)) return false;
-    uint16_t longsPerEntry = GetLe16(head);
-    uint8_t indexType = head[3];
-    uint32_t entriesInUse = GetLe32(head + 4);
-    if (indexType == 1) {
-      // Some writers put a standard index straight into the stream header.
-      LoadStandardIndex(stream.indx, stream);
-    } else if (indexType == 0 && longsPerEntry == 4) {
-      uint64_t count = std::min<uint64_t>(entriesInUse, (stream.indx.size - 24) / 16);
-      std::vector<uint8_t> entries(static_cast<size_t>(count * 16));
-      if (!src_.ReadAt(stream.indx.dataOffset + 24, entries.data(), entries.size())) return false;
-      for (size_t i = 0; i < count; ++i) LoadStandardIndexAt(GetLe64(&entries[i * 16]), stream);
-    } else {
-      return false;
+    if (streams_.empty()) return false;
+    size_t loaded = 0;
+    for (ParsedStream& stream : streams_) {
+        if (!stream.hasIndx || stream.indx.size < 24) return false;
+        uint8_t head[24];
+        if (!src_.ReadAt(stream.indx.dataOffset, head, sizeof head)) return false;
+        uint16_t longsPerEntry = GetLe16(head);
+        uint8_t indexType = head[3];
+        uint32_t entriesInUse = GetLe32(head + 4);
+        if (indexType == 1) {
+            // Some writers put a standard index straight into the stream header.
+            LoadStandardIndex(stream.indx, stream);
+        } else if (indexType == 0 && longsPerEntry == 4) {
+            uint64_t count = std::min<uint64_t>(entriesInUse, (stream.indx.size - 24) / 16);
+            std::vector<uint8_t> entries(static_cast<size_t>(count * 16));
+            if (!src_.ReadAt(stream.indx.dataOffset + 24, entries.data(), entries.size()))
+                return false;
+            for (size_t i = 0; i < count; ++i)
+                LoadStandardIndexAt(GetLe64(&entries[i * 16]), stream);
+        } else {
+            return false;
+        }
+        loaded += stream.data.table.ChunkCount();
     }
-    loaded += stream.data.table.ChunkCount();
-  }
-  return loaded > 0;
+    return loaded > 0;
 }
 
 void AviParser::LoadStandardIndexAt(uint64_t offset, ParsedStream& stream) {
-  RiffChunk chunk;
-  if (!ReadRiffChunk(src_, offset, fileSize_, &chunk) || chunk.clipped) return;
-  LoadStandardIndex(chunk, stream);
+    RiffChunk chunk;
+    if (!ReadRiffChunk(src_, offset, fileSize_, &chunk) || chunk.clipped) return;
+    LoadStandardIndex(chunk, stream);
 }
 
 void AviParser::LoadStandardIndex(const RiffChunk& chunk, ParsedStream& stream) {
-  // Each index chunk is read once, so entries that point back at an index (or at themselves)
-  // cannot make the load loop.
-  if (!visitedIndexes_.insert(chunk.headerOffset).second) return;
+    // Each index chunk is read once, so entries that point back at an index (or at themselves)
+    // cannot make the load loop.
+    if (!visitedIndexes_.insert(chunk.headerOffset).second) return;
 
-  if (chunk.size < 24) return;
-  uint8_t head[24];
-  if (!src_.ReadAt(chunk.dataOffset, head, sizeof head)) return;
-  uint16_t longsPerEntry = GetLe16(head);
-  uint8_t indexType = head[3];
-  uint32_t entriesInUse = GetLe32(head + 4);
-  uint64_t base = GetLe64(head + 12);
-  // Frame indexes have 2 DWORDs per entry, field indexes 3; anything else is not understood.
-  if (indexType != 1 || (longsPerEntry != 2 && longsPerEntry != 3) || base > fileSize_) return;
-  size_t entrySize = longsPerEntry * 4u;
-  uint64_t count = std::min<uint64_t>(entriesInUse, (chunk.size - 24) / entrySize);
-  std::vector<uint8_t> entries(static_cast<size_t>(count * entrySize));
-  if (!src_.ReadAt(chunk.dataOffset + 24, entries.data(), entries.size())) return;
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t* e = &entries[i * entrySize];
-    uint64_t data = base + GetLe32(e);
-    uint32_t size = GetLe32(e + 4);
-    bool key = (size & 0x80000000u) == 0;
-    size &= 0x7FFFFFFFu;
-    if (data > fileSize_ || size > fileSize_ - data) continue;
-    stream.data.table.Append(data, size, key);
-  }
+    if (chunk.size < 24) return;
+    uint8_t head[24];
+    if (!src_.ReadAt(chunk.dataOffset, head, sizeof head)) return;
+    uint16_t longsPerEntry = GetLe16(head);
+    uint8_t indexType = head[3];
+    uint32_t entriesInUse = GetLe32(head + 4);
+    uint64_t base = GetLe64(head + 12);
+    // Frame indexes have 2 DWORDs per entry, field indexes 3; anything else is not understood.
+    if (indexType != 1 || (longsPerEntry != 2 && longsPerEntry != 3) || base > fileSize_) return;
+    size_t entrySize = longsPerEntry * 4u;
+    uint64_t count = std::min<uint64_t>(entriesInUse, (chunk.size - 24) / entrySize);
+    std::vector<uint8_t> entries(static_cast<size_t>(count * entrySize));
+    if (!src_.ReadAt(chunk.dataOffset + 24, entries.data(), entries.size())) return;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* e = &entries[i * entrySize];
+        uint64_t data = base + GetLe32(e);
+        uint32_t size = GetLe32(e + 4);
+        bool key = (size & 0x80000000u) == 0;
+        size &= 0x7FFFFFFFu;
+        if (data > fileSize_ || size > fileSize_ - data) continue;
+        stream.data.table.Append(data, size, key);
+    }
 }
 
 bool AviParser::LoadIdx1() {
-  if (!hasIdx1_ || movis_.empty()) return false;
-  size_t count = idx1_.size / 16;
-  if (count == 0) return false;
-  std::vector<uint8_t> entries(count * 16);
-  if (!src_.ReadAt(idx1_.dataOffset, entries.data(), entries.size())) return false;
+    if (!hasIdx1_ || movis_.empty()) return false;
+    size_t count = idx1_.size / 16;
+    if (count == 0) return false;
+    std::vector<uint8_t> entries(count * 16);
+    if (!src_.ReadAt(idx1_.dataOffset, entries.data(), entries.size())) return false;
 
-  auto entryStream = [&](size_t i) -> ParsedStream* {
-    const uint8_t* e = &entries[i * 16];
-    DWORD id = GetLe32(e);
-    if (GetLe32(e + 4) & AVIIF_LIST) return nullptr;
-    uint16_t type = ChunkTypeOf(id);
-    if (type == TwoCc('p', 'c') || type == TwoCc('i', 'x')) return nullptr;
-    return StreamByNumber(StreamNumberOf(id));
-  };
-  auto idAt = [&](uint64_t pos, DWORD id) {
-    uint8_t bytes[4];
-    return pos <= fileSize_ && fileSize_ - pos >= 8 && src_.ReadAt(pos, bytes, 4) && GetLe32(bytes) == id;
-  };
+    auto entryStream = [&](size_t i) -> ParsedStream* {
+        const uint8_t* e = &entries[i * 16];
+        DWORD id = GetLe32(e);
+        if (GetLe32(e + 4) & AVIIF_LIST) return nullptr;
+        uint16_t type = ChunkTypeOf(id);
+        if (type == TwoCc('p', 'c') || type == TwoCc('i', 'x')) return nullptr;
+        return StreamByNumber(StreamNumberOf(id));
+    };
+    auto idAt = [&](uint64_t pos, DWORD id) {
+        uint8_t bytes[4];
+        return pos <= fileSize_ && fileSize_ - pos >= 8 && src_.ReadAt(pos, bytes, 4) &&
+               GetLe32(bytes) == id;
+    };
 
-  // Offsets are relative to the 'movi' list type in most files and absolute in some; one
-  // choice holds for the whole file, made from the first entries.
-  uint64_t moviBase = movis_[0].fourcc;
-  size_t first = count;
-  uint64_t smallest = UINT64_MAX;
-  for (size_t i = 0, seen = 0; i < count && seen < 16; ++i) {
-    if (!entryStream(i)) continue;
-    if (first == count) first = i;
-    smallest = std::min<uint64_t>(smallest, GetLe32(&entries[i * 16 + 8]));
-    ++seen;
-  }
-  if (first == count) return false;
-  DWORD firstId = GetLe32(&entries[first * 16]);
-  uint64_t firstOffset = GetLe32(&entries[first * 16 + 8]);
-  bool relativeFits = idAt(moviBase + firstOffset, firstId);
-  uint64_t base;
-  if (smallest < moviBase || relativeFits) {
-    if (!relativeFits) return false;
-    base = moviBase;
-  } else if (idAt(firstOffset, firstId)) {
-    base = 0;
-  } else {
-    return false;
-  }
+    // Offsets are relative to the 'movi' list type in most files and absolute in some; one
+    // choice holds for the whole file, made from the first entries.
+    uint64_t moviBase = movis_[0].fourcc;
+    size_t first = count;
+    uint64_t smallest = UINT64_MAX;
+    for (size_t i = 0, seen = 0; i < count && seen < 16; ++i) {
+        if (!entryStream(i)) continue;
+        if (first == count) first = i;
+        smallest = std::min<uint64_t>(smallest, GetLe32(&entries[i * 16 + 8]));
+        ++seen;
+    }
+    if (first == count) return false;
+    DWORD firstId = GetLe32(&entries[first * 16]);
+    uint64_t firstOffset = GetLe32(&entries[first * 16 + 8]);
+    bool relativeFits = idAt(moviBase + firstOffset, firstId);
+    uint64_t base;
+    if (smallest < moviBase || relativeFits) {
+        if (!relativeFits) return false;
+        base = moviBase;
+    } else if (idAt(firstOffset, firstId)) {
+        base = 0;
+    } else {
+        return false;
+    }
 
-  std::vector<size_t> perStream(streams_.size(), 0);
-  for (size_t i = 0; i < count; ++i) {
-    if (ParsedStream* s = entryStream(i)) ++perStream[static_cast<size_t>(s - streams_.data())];
-  }
-  for (size_t i = 0; i < streams_.size(); ++i) streams_[i].data.table.Reserve(perStream[i]);
+    std::vector<size_t> perStream(streams_.size(), 0);
+    for (size_t i = 0; i < count; ++i) {
+        if (ParsedStream* s = entryStream(i)) ++perStream[static_cast<size_t>(s - streams_.data())];
+    }
+    for (size_t i = 0; i < streams_.size(); ++i) streams_[i].data.table.Reserve(perStream[i]);
 
-  size_t loaded = 0;
-  for (size_t i = 0; i < count; ++i) {
-    ParsedStream* stream = entryStream(i);
-    if (!stream) continue;
-    const uint8_t* e = &entries[i * 16];
-    uint64_t data = base + GetLe32(e + 8) + 8;
-    uint32_t size = GetLe32(e + 12);
-    if (data > fileSize_ || size > fileSize_ - data) continue;
-    stream->data.table.Append(data, size, (GetLe32(e + 4) & AVIIF_KEYFRAME) != 0);
-    ++loaded;
-  }
-  return loaded > 0;
+    size_t loaded = 0;
+    for (size_t i = 0; i < count; ++i) {
+        ParsedStream* stream = entryStream(i);
+        if (!stream) continue;
+        const uint8_t* e = &entries[i * 16];
+        uint64_t data = base + GetLe32(e + 8) + 8;
+        uint32_t size = GetLe32(e + 12);
+        if (data > fileSize_ || size > fileSize_ - data) continue;
+        stream->data.table.Append(data, size, (GetLe32(e + 4) & AVIIF_KEYFRAME) != 0);
+        ++loaded;
+    }
+    return loaded > 0;
 }
 
 // Looks for the next plausible data chunk header at or after `from`: a stream chunk id of a
 // known stream whose size fits. Returns `end` when there is none.
 uint64_t AviParser::FindNextDataChunk(uint64_t from, uint64_t end) {
-  constexpr size_t kBlock = 64 * 1024;
-  std::vector<uint8_t> block;
-  uint64_t pos = from;
-  while (pos < end && end - pos >= 8) {
-    size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, end - pos));
-    block.resize(n);
-    if (!src_.ReadAt(pos, block.data(), n)) return end;
-    for (size_t i = 0; i + 8 <= n; ++i) {
-      DWORD id = GetLe32(&block[i]);
-      if (!LooksLikeDataChunk(id) || !StreamByNumber(StreamNumberOf(id))) continue;
-      uint64_t size = GetLe32(&block[i + 4]);
-      if (size <= end - (pos + i + 8)) return pos + i;
+    constexpr size_t kBlock = 64 * 1024;
+    std::vector<uint8_t> block;
+    uint64_t pos = from;
+    while (pos < end && end - pos >= 8) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, end - pos));
+        block.resize(n);
+        if (!src_.ReadAt(pos, block.data(), n)) return end;
+        for (size_t i = 0; i + 8 <= n; ++i) {
+            DWORD id = GetLe32(&block[i]);
+            if (!LooksLikeDataChunk(id) || !StreamByNumber(StreamNumberOf(id))) continue;
+            uint64_t size = GetLe32(&block[i + 4]);
+            if (size <= end - (pos + i + 8)) return pos + i;
+        }
+        pos += n - 7;  // overlap so headers across block borders are seen
     }
-    pos += n - 7;  // overlap so headers across block borders are seen
-  }
-  return end;
+    return end;
 }
 
 void AviParser::ScanList(uint64_t begin, uint64_t end, int depth) {
-  uint64_t pos = begin;
-  bool previousOdd = false;
-  RiffChunk chunk;
-  while (pos < end) {
-    bool found = ReadRiffChunk(src_, pos, end, &chunk);
-    if (!found || !LooksLikeChunk(chunk.id)) {
-      // Writers that leave out the pad byte put the next header one byte earlier.
-      RiffChunk unpadded;
-      if (previousOdd && ReadRiffChunk(src_, pos - 1, end, &unpadded) && LooksLikeChunk(unpadded.id)) {
-        chunk = unpadded;
-      } else if (!found) {
-        break;
-      } else {
-        previousOdd = false;
-        pos = FindNextDataChunk(pos + 1, end);
-        continue;
-      }
+    uint64_t pos = begin;
+    bool previousOdd = false;
+    RiffChunk chunk;
+    while (pos < end) {
+        bool found = ReadRiffChunk(src_, pos, end, &chunk);
+        if (!found || !LooksLikeChunk(chunk.id)) {
+            // Writers that leave out the pad byte put the next header one byte earlier.
+            RiffChunk unpadded;
+            if (previousOdd && ReadRiffChunk(src_, pos - 1, end, &unpadded) &&
+                LooksLikeChunk(unpadded.id)) {
+                chunk = unpadded;
+            } else if (!found) {
+                break;
+            } else {
+                previousOdd = false;
+                pos = FindNextDataChunk(pos + 1, end);
+                continue;
+            }
+        }
+        previousOdd = (chunk.size & 1) != 0;
+        pos = chunk.next;
+        if (chunk.id == kFccList) {
+            if (depth < kMaxListDepth && ReadListType(src_, chunk) == kFccRec)
+                ScanList(chunk.dataOffset + 4, chunk.dataOffset + chunk.size, depth + 1);
+            continue;
+        }
+        if (!LooksLikeDataChunk(chunk.id)) continue;
+        uint16_t type = ChunkTypeOf(chunk.id);
+        if (type == TwoCc('p', 'c') || type == TwoCc('i', 'x')) continue;
+        ParsedStream* stream = StreamByNumber(StreamNumberOf(chunk.id));
+        if (!stream) continue;
+        if (chunk.clipped) break;  // the file ends inside this chunk
+        // Without an index, key frames are only known for uncompressed video; of compressed video
+        // only the first frame is taken as one, so a decoder starts there.
+        bool key = true;
+        if (GetLe32(stream->strh) == streamtypeVIDEO) {
+            if (chunk.size == 0) {
+                key = false;
+            } else if (type != TwoCc('d', 'b')) {
+                key = !stream->sawKey;
+                stream->sawKey = true;
+            }
+        }
+        stream->data.table.Append(chunk.dataOffset, chunk.size, key);
     }
-    previousOdd = (chunk.size & 1) != 0;
-    pos = chunk.next;
-    if (chunk.id == kFccList) {
-      if (depth < kMaxListDepth && ReadListType(src_, chunk) == kFccRec)
-        ScanList(chunk.dataOffset + 4, chunk.dataOffset + chunk.size, depth + 1);
-      continue;
-    }
-    if (!LooksLikeDataChunk(chunk.id)) continue;
-    uint16_t type = ChunkTypeOf(chunk.id);
-    if (type == TwoCc('p', 'c') || type == TwoCc('i', 'x')) continue;
-    ParsedStream* stream = StreamByNumber(StreamNumberOf(chunk.id));
-    if (!stream) continue;
-    if (chunk.clipped) break;  // the file ends inside this chunk
-    // Without an index, key frames are only known for uncompressed video; of compressed video
-    // only the first frame is taken as one, so a decoder starts there.
-    bool key = true;
-    if (GetLe32(stream->strh) == streamtypeVIDEO) {
-      if (chunk.size == 0) {
-        key = false;
-      } else if (type != TwoCc('d', 'b')) {
-        key = !stream->sawKey;
-        stream->sawKey = true;
-      }
-    }
-    stream->data.table.Append(chunk.dataOffset, chunk.size, key);
-  }
 }
 
 // The size samples are counted in: 0 for one sample per chunk.
 uint32_t EffectiveSampleSize(DWORD type, uint32_t declared, const std::vector<uint8_t>& format) {
-  if (type == streamtypeVIDEO) return 0;  // a video chunk is one frame, whatever the header says
-  if (type != streamtypeAUDIO || format.size() < 14) return declared;
-  uint16_t tag = GetLe16(format.data());
-  uint16_t blockAlign = GetLe16(format.data() + 12);
-  if (tag == WAVE_FORMAT_MPEG || tag == WAVE_FORMAT_MPEGLAYER3) {
-    // A sample size as large as an MPEG frame's sample count means frames of varying size.
-    if (declared >= 384 || blockAlign >= 384) return 0;
-    return declared;
-  }
-  if (blockAlign == 0) return declared;
-  if (declared != 0) return blockAlign;
-  // PCM-like formats are constant-rate by nature: their block align is the sample size.
-  bool constantRate = tag == 1 || tag == 3 || tag == 6 || tag == 7 || tag == 0xFFFE;
-  return constantRate ? blockAlign : 0;
+    if (type == streamtypeVIDEO) return 0;  // a video chunk is one frame, whatever the header says
+    if (type != streamtypeAUDIO || format.size() < 14) return declared;
+    uint16_t tag = GetLe16(format.data());
+    uint16_t blockAlign = GetLe16(format.data() + 12);
+    if (tag == WAVE_FORMAT_MPEG || tag == WAVE_FORMAT_MPEGLAYER3) {
+        // A sample size as large as an MPEG frame's sample count means frames of varying size.
+        if (declared >= 384 || blockAlign >= 384) return 0;
+        return declared;
+    }
+    if (blockAlign == 0) return declared;
+    if (declared != 0) return blockAlign;
+    // PCM-like formats are constant-rate by nature: their block align is the sample size.
+    bool constantRate = tag == 1 || tag == 3 || tag == 6 || tag == 7 || tag == 0xFFFE;
+    return constantRate ? blockAlign : 0;
 }
 
 void AviParser::BuildStreamInfo(ParsedStream& stream) {
-  const uint8_t* h = stream.strh;
-  AVISTREAMINFOW& info = stream.data.info;
-  info = AVISTREAMINFOW{};
-  info.fccType = GetLe32(h);
-  info.fccHandler = GetLe32(h + 4);
-  info.dwFlags = GetLe32(h + 8);
-  info.wPriority = GetLe16(h + 12);
-  info.wLanguage = GetLe16(h + 14);
-  info.dwInitialFrames = GetLe32(h + 16);
-  info.dwScale = GetLe32(h + 20);
-  info.dwRate = GetLe32(h + 24);
-  DWORD start = GetLe32(h + 28);
-  info.dwQuality = GetLe32(h + 40);
-  // A start that positions can't express is taken as 0.
-  info.dwStart = start <= INT32_MAX ? start : 0;
-  info.rcFrame.left = static_cast<int16_t>(GetLe16(h + 48));
-  info.rcFrame.top = static_cast<int16_t>(GetLe16(h + 50));
-  info.rcFrame.right = static_cast<int16_t>(GetLe16(h + 52));
-  info.rcFrame.bottom = static_cast<int16_t>(GetLe16(h + 54));
+    const uint8_t* h = stream.strh;
+    AVISTREAMINFOW& info = stream.data.info;
+    info = AVISTREAMINFOW{};
+    info.fccType = GetLe32(h);
+    info.fccHandler = GetLe32(h + 4);
+    info.dwFlags = GetLe32(h + 8);
+    info.wPriority = GetLe16(h + 12);
+    info.wLanguage = GetLe16(h + 14);
+    info.dwInitialFrames = GetLe32(h + 16);
+    info.dwScale = GetLe32(h + 20);
+    info.dwRate = GetLe32(h + 24);
+    DWORD start = GetLe32(h + 28);
+    info.dwQuality = GetLe32(h + 40);
+    // A start that positions can't express is taken as 0.
+    info.dwStart = start <= INT32_MAX ? start : 0;
+    info.rcFrame.left = static_cast<int16_t>(GetLe16(h + 48));
+    info.rcFrame.top = static_cast<int16_t>(GetLe16(h + 50));
+    info.rcFrame.right = static_cast<int16_t>(GetLe16(h + 52));
+    info.rcFrame.bottom = static_cast<int16_t>(GetLe16(h + 54));
 
-  // WAVEFORMATEX.cbSize may claim more extra bytes than the chunk holds.
-  std::vector<uint8_t>& format = stream.data.format;
-  if (info.fccType == streamtypeAUDIO && format.size() >= 18) {
-    uint16_t cbSize = GetLe16(format.data() + 16);
-    if (cbSize > format.size() - 18) PutLe16(format.data() + 16, static_cast<uint16_t>(format.size() - 18));
-  }
+    // WAVEFORMATEX.cbSize may claim more extra bytes than the chunk holds.
+    std::vector<uint8_t>& format = stream.data.format;
+    if (info.fccType == streamtypeAUDIO && format.size() >= 18) {
+        uint16_t cbSize = GetLe16(format.data() + 16);
+        if (cbSize > format.size() - 18)
+            PutLe16(format.data() + 16, static_cast<uint16_t>(format.size() - 18));
+    }
 
-  SampleTable& table = stream.data.table;
-  table.Finish(EffectiveSampleSize(info.fccType, GetLe32(h + 44), format),
-               static_cast<int64_t>(INT32_MAX) - info.dwStart);
-  info.dwSampleSize = table.SampleSize();
-  info.dwLength = static_cast<DWORD>(table.SampleCount());
-  info.dwSuggestedBufferSize = std::max(GetLe32(h + 36), table.MaxChunkSize());
+    SampleTable& table = stream.data.table;
+    table.Finish(EffectiveSampleSize(info.fccType, GetLe32(h + 44), format),
+                 static_cast<int64_t>(INT32_MAX) - info.dwStart);
+    info.dwSampleSize = table.SampleSize();
+    info.dwLength = static_cast<DWORD>(table.SampleCount());
+    info.dwSuggestedBufferSize = std::max(GetLe32(h + 36), table.MaxChunkSize());
 
-  if (info.fccType == streamtypeVIDEO &&
-      (info.rcFrame.right <= info.rcFrame.left || info.rcFrame.bottom <= info.rcFrame.top) &&
-      format.size() >= 12) {
-    int32_t width = static_cast<int32_t>(GetLe32(format.data() + 4));
-    int32_t height = static_cast<int32_t>(GetLe32(format.data() + 8));
-    info.rcFrame = RECT{0, 0, width, height == INT32_MIN ? INT32_MAX : std::abs(height)};
-  }
+    if (info.fccType == streamtypeVIDEO &&
+        (info.rcFrame.right <= info.rcFrame.left || info.rcFrame.bottom <= info.rcFrame.top) &&
+        format.size() >= 12) {
+        int32_t width = static_cast<int32_t>(GetLe32(format.data() + 4));
+        int32_t height = static_cast<int32_t>(GetLe32(format.data() + 8));
+        info.rcFrame = RECT{0, 0, width, height == INT32_MIN ? INT32_MAX : std::abs(height)};
+    }
 
-  for (const auto& [fcc, bytes] : stream.data.extra) {
-    if (fcc != kFccStrn) continue;
-    std::u16string name = DecodeName(bytes);
-    size_t n = std::min<size_t>(name.size(), 63);
-    std::copy_n(name.begin(), n, info.szName);
-    info.szName[n] = 0;
-    break;
-  }
+    for (const auto& [fcc, bytes] : stream.data.extra) {
+        if (fcc != kFccStrn) continue;
+        std::u16string name = DecodeName(bytes);
+        size_t n = std::min<size_t>(name.size(), 63);
+        std::copy_n(name.begin(), n, info.szName);
+        info.szName[n] = 0;
+        break;
+    }
 }
 
 void AviParser::BuildFileInfo(AviFileData* file) {
-  AVIFILEINFOW& info = file->info;
-  info = AVIFILEINFOW{};
-  DWORD microSecPerFrame = GetLe32(avih_);
-  info.dwMaxBytesPerSec = GetLe32(avih_ + 4);
-  info.dwFlags = GetLe32(avih_ + 12);
-  info.dwCaps = AVIFILECAPS_CANREAD;
-  info.dwStreams = static_cast<DWORD>(file->streams.size());
-  info.dwSuggestedBufferSize = GetLe32(avih_ + 28);
-  info.dwWidth = GetLe32(avih_ + 32);
-  info.dwHeight = GetLe32(avih_ + 36);
+    AVIFILEINFOW& info = file->info;
+    info = AVIFILEINFOW{};
+    DWORD microSecPerFrame = GetLe32(avih_);
+    info.dwMaxBytesPerSec = GetLe32(avih_ + 4);
+    info.dwFlags = GetLe32(avih_ + 12);
+    info.dwCaps = AVIFILECAPS_CANREAD;
+    info.dwStreams = static_cast<DWORD>(file->streams.size());
+    info.dwSuggestedBufferSize = GetLe32(avih_ + 28);
+    info.dwWidth = GetLe32(avih_ + 32);
+    info.dwHeight = GetLe32(avih_ + 36);
 
-  const AviStreamData* video = nullptr;
-  for (const AviStreamData& s : file->streams) {
-    info.dwSuggestedBufferSize = std::max(info.dwSuggestedBufferSize, s.info.dwSuggestedBufferSize);
-    if (!video && s.info.fccType == streamtypeVIDEO) video = &s;
-  }
-  if ((info.dwWidth == 0 || info.dwHeight == 0) && video) {
-    const RECT& r = video->info.rcFrame;
-    info.dwWidth = static_cast<DWORD>(std::max<int64_t>(0, int64_t{r.right} - r.left));
-    info.dwHeight = static_cast<DWORD>(std::max<int64_t>(0, int64_t{r.bottom} - r.top));
-  }
-  // The file's time base is its frame duration in microseconds.
-  if (microSecPerFrame != 0) {
-    info.dwScale = microSecPerFrame;
-    info.dwRate = 1000000;
-  } else if (video) {
-    info.dwScale = video->info.dwScale;
-    info.dwRate = video->info.dwRate;
-  }
-  double length = 0;
-  for (const AviStreamData& s : file->streams) {
-    if (s.info.dwRate == 0 || s.info.dwScale == 0 || info.dwRate == 0 || info.dwScale == 0) continue;
-    double seconds = (double(s.info.dwStart) + double(s.info.dwLength)) * s.info.dwScale / s.info.dwRate;
-    length = std::max(length, std::ceil(seconds * info.dwRate / info.dwScale - 1e-9));
-  }
-  info.dwLength = length >= 4294967295.0 ? UINT32_MAX : static_cast<DWORD>(length);
-  const char16_t type[] = u"AVI";
-  std::copy(std::begin(type), std::end(type), info.szFileType);
+    const AviStreamData* video = nullptr;
+    for (const AviStreamData& s : file->streams) {
+        info.dwSuggestedBufferSize =
+            std::max(info.dwSuggestedBufferSize, s.info.dwSuggestedBufferSize);
+        if (!video && s.info.fccType == streamtypeVIDEO) video = &s;
+    }
+    if ((info.dwWidth == 0 || info.dwHeight == 0) && video) {
+        const RECT& r = video->info.rcFrame;
+        info.dwWidth = static_cast<DWORD>(std::max<int64_t>(0, int64_t{r.right} - r.left));
+        info.dwHeight = static_cast<DWORD>(std::max<int64_t>(0, int64_t{r.bottom} - r.top));
+    }
+    // The file's time base is its frame duration in microseconds.
+    if (microSecPerFrame != 0) {
+        info.dwScale = microSecPerFrame;
+        info.dwRate = 1000000;
+    } else if (video) {
+        info.dwScale = video->info.dwScale;
+        info.dwRate = video->info.dwRate;
+    }
+    double length = 0;
+    for (const AviStreamData& s : file->streams) {
+        if (s.info.dwRate == 0 || s.info.dwScale == 0 || info.dwRate == 0 || info.dwScale == 0)
+            continue;
+        double seconds =
+            (double(s.info.dwStart) + double(s.info.dwLength)) * s.info.dwScale / s.info.dwRate;
+        length = std::max(length, std::ceil(seconds * info.dwRate / info.dwScale - 1e-9));
+    }
+    info.dwLength = length >= 4294967295.0 ? UINT32_MAX : static_cast<DWORD>(length);
+    const char16_t type[] = u"AVI";
+    std::copy(std::begin(type), std::end(type), info.szFileType);
 }
 
 }  // namespace
 
 HRESULT ParseAviFile(ByteSource& source, AviFileData* file) {
-  AviParser parser(source);
-  return parser.Run(file);
+    AviParser parser(source);
+    return parser.Run(file);
 }

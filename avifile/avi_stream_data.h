@@ -10,14 +10,14 @@
 #include "avifile/sample_table.h"
 
 struct AviStreamData {
-  AVISTREAMINFOW info{};
-  std::vector<uint8_t> format;
-  // Other chunks of the stream's header list ('strd', 'strn', 'vprp', ...), in file order.
-  std::vector<std::pair<DWORD, std::vector<uint8_t>>> extra;
-  SampleTable table;
+    AVISTREAMINFOW info{};
+    std::vector<uint8_t> format;
+    // Other chunks of the stream's header list ('strd', 'strn', 'vprp', ...), in file order.
+    std::vector<std::pair<DWORD, std::vector<uint8_t>>> extra;
+    SampleTable table;
 };
 
 struct AviFileData {
-  AVIFILEINFOW info{};
-  std::vector<AviStreamData> streams;
+    AVIFILEINFOW info{};
+    std::vector<AviStreamData> streams;
 };

@@ -19,10 +19,10 @@ typedef IAVIFile* PAVIFILE;
 typedef IAVIStream* PAVISTREAM;
 
 constexpr DWORD mmioFOURCC(char a, char b, char c, char d) {
-  return static_cast<DWORD>(static_cast<uint8_t>(a)) |
-         (static_cast<DWORD>(static_cast<uint8_t>(b)) << 8) |
-         (static_cast<DWORD>(static_cast<uint8_t>(c)) << 16) |
-         (static_cast<DWORD>(static_cast<uint8_t>(d)) << 24);
+    return static_cast<DWORD>(static_cast<uint8_t>(a)) |
+           (static_cast<DWORD>(static_cast<uint8_t>(b)) << 8) |
+           (static_cast<DWORD>(static_cast<uint8_t>(c)) << 16) |
+           (static_cast<DWORD>(static_cast<uint8_t>(d)) << 24);
 }
 
 constexpr DWORD streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
@@ -76,7 +76,7 @@ constexpr WORD WAVE_FORMAT_MPEGLAYER3 = 0x0055;
 
 // Results: 0 is success, errors are the platform's HRESULT values.
 constexpr HRESULT MAKE_AVIERR(uint32_t error) {
-  return static_cast<HRESULT>(0x80044000u + error);
+    return static_cast<HRESULT>(0x80044000u + error);
 }
 constexpr HRESULT AVIERR_OK = 0;
 constexpr HRESULT AVIERR_UNSUPPORTED = MAKE_AVIERR(101);
@@ -100,79 +100,79 @@ constexpr HRESULT AVIERR_USERABORT = MAKE_AVIERR(198);
 constexpr HRESULT AVIERR_ERROR = MAKE_AVIERR(199);
 
 struct RECT {
-  LONG left;
-  LONG top;
-  LONG right;
-  LONG bottom;
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
 };
 
 struct AVIFILEINFOW {
-  DWORD dwMaxBytesPerSec;
-  DWORD dwFlags;
-  DWORD dwCaps;
-  DWORD dwStreams;
-  DWORD dwSuggestedBufferSize;
-  DWORD dwWidth;
-  DWORD dwHeight;
-  DWORD dwScale;
-  DWORD dwRate;
-  DWORD dwLength;
-  DWORD dwEditCount;
-  char16_t szFileType[64];
+    DWORD dwMaxBytesPerSec;
+    DWORD dwFlags;
+    DWORD dwCaps;
+    DWORD dwStreams;
+    DWORD dwSuggestedBufferSize;
+    DWORD dwWidth;
+    DWORD dwHeight;
+    DWORD dwScale;
+    DWORD dwRate;
+    DWORD dwLength;
+    DWORD dwEditCount;
+    char16_t szFileType[64];
 };
 
 struct AVISTREAMINFOW {
-  DWORD fccType;
-  DWORD fccHandler;
-  DWORD dwFlags;
-  DWORD dwCaps;
-  WORD wPriority;
-  WORD wLanguage;
-  DWORD dwScale;
-  DWORD dwRate;
-  DWORD dwStart;
-  DWORD dwLength;
-  DWORD dwInitialFrames;
-  DWORD dwSuggestedBufferSize;
-  DWORD dwQuality;
-  DWORD dwSampleSize;
-  RECT rcFrame;
-  DWORD dwEditCount;
-  DWORD dwFormatChangeCount;
-  char16_t szName[64];
+    DWORD fccType;
+    DWORD fccHandler;
+    DWORD dwFlags;
+    DWORD dwCaps;
+    WORD wPriority;
+    WORD wLanguage;
+    DWORD dwScale;
+    DWORD dwRate;
+    DWORD dwStart;
+    DWORD dwLength;
+    DWORD dwInitialFrames;
+    DWORD dwSuggestedBufferSize;
+    DWORD dwQuality;
+    DWORD dwSampleSize;
+    RECT rcFrame;
+    DWORD dwEditCount;
+    DWORD dwFormatChangeCount;
+    char16_t szName[64];
 };
 
 struct BITMAPINFOHEADER {
-  DWORD biSize;
-  LONG biWidth;
-  LONG biHeight;
-  WORD biPlanes;
-  WORD biBitCount;
-  DWORD biCompression;
-  DWORD biSizeImage;
-  LONG biXPelsPerMeter;
-  LONG biYPelsPerMeter;
-  DWORD biClrUsed;
-  DWORD biClrImportant;
+    DWORD biSize;
+    LONG biWidth;
+    LONG biHeight;
+    WORD biPlanes;
+    WORD biBitCount;
+    DWORD biCompression;
+    DWORD biSizeImage;
+    LONG biXPelsPerMeter;
+    LONG biYPelsPerMeter;
+    DWORD biClrUsed;
+    DWORD biClrImportant;
 };
 
 struct RGBQUAD {
-  BYTE rgbBlue;
-  BYTE rgbGreen;
-  BYTE rgbRed;
-  BYTE rgbReserved;
+    BYTE rgbBlue;
+    BYTE rgbGreen;
+    BYTE rgbRed;
+    BYTE rgbReserved;
 };
 
 // Packed as on disk: 18 bytes, nAvgBytesPerSec at offset 8.
 #pragma pack(push, 1)
 struct WAVEFORMATEX {
-  WORD wFormatTag;
-  WORD nChannels;
-  DWORD nSamplesPerSec;
-  DWORD nAvgBytesPerSec;
-  WORD nBlockAlign;
-  WORD wBitsPerSample;
-  WORD cbSize;
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;
+    WORD nBlockAlign;
+    WORD wBitsPerSample;
+    WORD cbSize;
 };
 #pragma pack(pop)
 

@@ -10,66 +10,66 @@
 #include <vector>
 
 class ByteSink {
-public:
-  virtual ~ByteSink() = default;
+  public:
+    virtual ~ByteSink() = default;
 
-  // Appends at the current end.
-  bool Append(const void* data, size_t count);
-  bool AppendZeros(size_t count);
-  // Overwrites bytes already appended (or appends, where `offset` is the end).
-  bool WriteAt(uint64_t offset, const void* data, size_t count);
-  // Reads back bytes already appended.
-  bool ReadAt(uint64_t offset, void* data, size_t count);
-  // Writes out the buffer and closes the target; true when everything reached it.
-  bool Close();
+    // Appends at the current end.
+    bool Append(const void* data, size_t count);
+    bool AppendZeros(size_t count);
+    // Overwrites bytes already appended (or appends, where `offset` is the end).
+    bool WriteAt(uint64_t offset, const void* data, size_t count);
+    // Reads back bytes already appended.
+    bool ReadAt(uint64_t offset, void* data, size_t count);
+    // Writes out the buffer and closes the target; true when everything reached it.
+    bool Close();
 
-  uint64_t Position() const { return flushed_ + buffer_.size(); }
-  bool Failed() const { return failed_; }
+    uint64_t Position() const { return flushed_ + buffer_.size(); }
+    bool Failed() const { return failed_; }
 
-protected:
-  virtual bool StoreAt(uint64_t offset, const uint8_t* data, size_t count) = 0;
-  virtual bool LoadAt(uint64_t offset, uint8_t* data, size_t count) = 0;
-  virtual bool Finish() = 0;
+  protected:
+    virtual bool StoreAt(uint64_t offset, const uint8_t* data, size_t count) = 0;
+    virtual bool LoadAt(uint64_t offset, uint8_t* data, size_t count) = 0;
+    virtual bool Finish() = 0;
 
-private:
-  bool Flush();
+  private:
+    bool Flush();
 
-  static constexpr size_t kBufferSize = 1 << 20;
-  std::vector<uint8_t> buffer_;
-  uint64_t flushed_ = 0;  // bytes before the buffer
-  bool failed_ = false;
-  bool closed_ = false;
+    static constexpr size_t kBufferSize = 1 << 20;
+    std::vector<uint8_t> buffer_;
+    uint64_t flushed_ = 0;  // bytes before the buffer
+    bool failed_ = false;
+    bool closed_ = false;
 };
 
 class FileByteSink final : public ByteSink {
-public:
-  // Creates the file or truncates an existing one.
-  static std::unique_ptr<FileByteSink> Create(const std::string& utf8Path);
-  ~FileByteSink() override;
+  public:
+    // Creates the file or truncates an existing one.
+    static std::unique_ptr<FileByteSink> Create(const std::string& utf8Path);
+    ~FileByteSink() override;
 
-protected:
-  bool StoreAt(uint64_t offset, const uint8_t* data, size_t count) override;
-  bool LoadAt(uint64_t offset, uint8_t* data, size_t count) override;
-  bool Finish() override;
+  protected:
+    bool StoreAt(uint64_t offset, const uint8_t* data, size_t count) override;
+    bool LoadAt(uint64_t offset, uint8_t* data, size_t count) override;
+    bool Finish() override;
 
-private:
-  explicit FileByteSink(int fd) : fd_(fd) {}
-  int fd_;
+  private:
+    explicit FileByteSink(int fd) : fd_(fd) {}
+    int fd_;
 };
 
 // Keeps the bytes in memory; `capacity` makes every store beyond it fail, to test how a full
 // disk is reported.
 class MemoryByteSink final : public ByteSink {
-public:
-  explicit MemoryByteSink(uint64_t capacity = UINT64_MAX) : capacity_(capacity) {}
-  const std::vector<uint8_t>& Bytes() const { return bytes_; }
+  public:
+    explicit MemoryByteSink(uint64_t capacity = UINT64_MAX) : capacity_(capacity) {}
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
 
-protected:
-  bool StoreAt(uint64_t offset, const uint8_t* data, size_t count) override;
-  bool LoadAt(uint64_t offset, uint8_t* data, size_t count) override;
-  bool Finish() override { return true; }
+  protected:
+    bool StoreAt(uint64_t offset, const uint8_t* data, size_t count) override;
+    bool LoadAt(uint64_t offset, uint8_t* data, size_t count) override;
+    bool Finish() override { return true; }
 
-private:
-  uint64_t capacity_;
-  std::vector<uint8_t> bytes_;
+  private:
+    uint64_t capacity_;
+    std::vector<uint8_t> bytes_;
 };

@@ -9,46 +9,46 @@
 #include <vector>
 
 class ByteSource {
-public:
-  virtual ~ByteSource() = default;
-  virtual uint64_t Size() const = 0;
-  // Reads exactly `count` bytes at `offset`; false when they are not all there or I/O fails.
-  virtual bool ReadAt(uint64_t offset, void* buffer, size_t count) = 0;
+  public:
+    virtual ~ByteSource() = default;
+    virtual uint64_t Size() const = 0;
+    // Reads exactly `count` bytes at `offset`; false when they are not all there or I/O fails.
+    virtual bool ReadAt(uint64_t offset, void* buffer, size_t count) = 0;
 };
 
 // Reads a file through a few read-ahead windows, so that walking the samples of one or two
 // streams costs one system call per window rather than one per chunk.
 class FileByteSource final : public ByteSource {
-public:
-  static std::unique_ptr<FileByteSource> Open(const std::string& utf8Path);
-  ~FileByteSource() override;
-  uint64_t Size() const override { return size_; }
-  bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
+  public:
+    static std::unique_ptr<FileByteSource> Open(const std::string& utf8Path);
+    ~FileByteSource() override;
+    uint64_t Size() const override { return size_; }
+    bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
 
-private:
-  struct Window {
-    uint64_t start = 0;
-    size_t filled = 0;
-    uint64_t lastUse = 0;
-    std::vector<uint8_t> bytes;
-  };
-  FileByteSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
-  bool ReadFully(uint64_t offset, uint8_t* buffer, size_t count);
+  private:
+    struct Window {
+        uint64_t start = 0;
+        size_t filled = 0;
+        uint64_t lastUse = 0;
+        std::vector<uint8_t> bytes;
+    };
+    FileByteSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    bool ReadFully(uint64_t offset, uint8_t* buffer, size_t count);
 
-  static constexpr size_t kWindowSize = 256 * 1024;
-  static constexpr size_t kWindowCount = 4;
-  int fd_;
-  uint64_t size_;
-  uint64_t useClock_ = 0;
-  Window windows_[kWindowCount];
+    static constexpr size_t kWindowSize = 256 * 1024;
+    static constexpr size_t kWindowCount = 4;
+    int fd_;
+    uint64_t size_;
+    uint64_t useClock_ = 0;
+    Window windows_[kWindowCount];
 };
 
 class MemoryByteSource final : public ByteSource {
-public:
-  explicit MemoryByteSource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  uint64_t Size() const override { return bytes_.size(); }
-  bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
+  public:
+    explicit MemoryByteSource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
 
-private:
-  std::vector<uint8_t> bytes_;
+  private:
+    std::vector<uint8_t> bytes_;
 };

@@ -8,12 +8,12 @@
 #include "avifile/byte_source.h"
 
 struct RiffChunk {
-  DWORD id = 0;
-  uint64_t headerOffset = 0;
-  uint64_t dataOffset = 0;  // headerOffset + 8
-  uint32_t size = 0;        // data bytes, clipped to the parent
-  bool clipped = false;     // the size read ran past the parent's end
-  uint64_t next = 0;        // where the next sibling starts (after the pad byte), <= parent end
+    DWORD id = 0;
+    uint64_t headerOffset = 0;
+    uint64_t dataOffset = 0;  // headerOffset + 8
+    uint32_t size = 0;        // data bytes, clipped to the parent
+    bool clipped = false;     // the size read ran past the parent's end
+    uint64_t next = 0;        // where the next sibling starts (after the pad byte), <= parent end
 };
 
 // Reads the header at `offset` inside a parent ending at `parentEnd` (already within the file).

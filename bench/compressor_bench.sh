@@ -12,8 +12,8 @@ WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 IN=$WORK/in.avi
 
-ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25:duration=$SECONDS_LONG \
-  -f lavfi -i sine=frequency=440:sample_rate=48000:duration=$SECONDS_LONG -ac 2 \
+ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25:duration="$SECONDS_LONG" \
+  -f lavfi -i sine=frequency=440:sample_rate=48000:duration="$SECONDS_LONG" -ac 2 \
   -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "$IN"
 
 now() { date +%s.%N; }
@@ -21,9 +21,9 @@ vc_times=(); ff_times=()
 for ((i = 0; i < REPEATS; i++)); do
   # Alternate the two so that load from other jobs falls on both alike.
   t0=$(now)
-  "$VC" "$IN" "$WORK/vc.avi" /console /quality:$CRF /preset:$PRESET > /dev/null
+  "$VC" "$IN" "$WORK/vc.avi" /console /quality:"$CRF" /preset:"$PRESET" > /dev/null
   t1=$(now)
-  ffmpeg -nostdin -v error -y -i "$IN" -c:v libx264 -crf $CRF -preset $PRESET -bf 0 \
+  ffmpeg -nostdin -v error -y -i "$IN" -c:v libx264 -crf "$CRF" -preset "$PRESET" -bf 0 \
     -pix_fmt yuv420p -c:a copy "$WORK/ff.avi"
   t2=$(now)
   vc_times+=("$(echo "$t1 - $t0" | bc)")

@@ -22,7 +22,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 // Reads every frame of the first video stream of SOURCE, scales it and writes it to a
 // video-only DESTINATION with the same calls the converter makes, timing each kind of call.

@@ -31,7 +31,8 @@ struct Case {
     }
 };
 
-const Case kCases[] = {{{1920, 1080}, {1280, 720}}, {{640, 480}, {320, 240}}, {{640, 480}, {1280, 960}}};
+const Case kCases[] = {
+    {{1920, 1080}, {1280, 720}}, {{640, 480}, {320, 240}}, {{640, 480}, {1280, 960}}};
 
 int Stride(int width) {
     return (3 * width + 3) / 4 * 4;
@@ -78,9 +79,9 @@ void Reframe(benchmark::State& state, Case c, int32_t antiAlias) {
 void Swscale(benchmark::State& state, Case c, int flags) {
     const auto in = MakeFrame(c.from);
     std::vector<uint8_t> out(static_cast<size_t>(Stride(c.to.width)) * c.to.height);
-    SwsContext* context = sws_getContext(c.from.width, c.from.height, AV_PIX_FMT_BGR24,
-                                         c.to.width, c.to.height, AV_PIX_FMT_BGR24, flags,
-                                         nullptr, nullptr, nullptr);
+    SwsContext* context =
+        sws_getContext(c.from.width, c.from.height, AV_PIX_FMT_BGR24, c.to.width, c.to.height,
+                       AV_PIX_FMT_BGR24, flags, nullptr, nullptr, nullptr);
     if (!context) {
         state.SkipWithError("sws_getContext failed");
         return;
@@ -101,8 +102,8 @@ void Libyuv(benchmark::State& state, Case c, libyuv::FilterMode filter) {
     const auto in = MakeFrame(c.from);
     std::vector<uint8_t> out(static_cast<size_t>(Stride(c.to.width)) * c.to.height);
     for (auto _ : state) {
-        libyuv::RGBScale(in.data(), Stride(c.from.width), c.from.width, c.from.height,
-                         out.data(), Stride(c.to.width), c.to.width, c.to.height, filter);
+        libyuv::RGBScale(in.data(), Stride(c.from.width), c.from.width, c.from.height, out.data(),
+                         Stride(c.to.width), c.to.width, c.to.height, filter);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -110,7 +111,7 @@ void Libyuv(benchmark::State& state, Case c, libyuv::FilterMode filter) {
 
 // Collects each benchmark's time per frame (the median when repeated) for the ratio table.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     std::map<std::string, double> seconds;
 
     void ReportRuns(const std::vector<Run>& runs) override {

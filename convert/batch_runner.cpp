@@ -1,13 +1,13 @@
 #include "convert/batch_runner.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "support/program_parameters.h"
 #include "support/unicode_text.h"
@@ -23,97 +23,105 @@ pid_t running[MAX_CHILDREN];
 // The children clean up after themselves; the parent passes the signal on and waits for
 // them, so that nothing is still being written when it ends.
 void OnInterrupt(int signal) {
-  interrupted = 1;
-  for (pid_t pid : running)
-    if (pid > 0) kill(pid, SIGTERM);
-  for (pid_t& pid : running)
-    if (pid > 0) {
-      waitpid(pid, nullptr, 0);
-      pid = 0;
-    }
-  std::signal(signal, SIG_DFL);
-  raise(signal);
+    interrupted = 1;
+    for (pid_t pid : running)
+        if (pid > 0) kill(pid, SIGTERM);
+    for (pid_t& pid : running)
+        if (pid > 0) {
+            waitpid(pid, nullptr, 0);
+            pid = 0;
+        }
+    std::signal(signal, SIG_DFL);
+    raise(signal);
 }
 
 const char* StyleName(ProgressStyle style) {
-  switch (style) {
-    case ProgressStyle::Bar: return "bar";
-    case ProgressStyle::Json: return "json";
-    case ProgressStyle::Auto: return "auto";
-    case ProgressStyle::None: break;
-  }
-  return "none";
+    switch (style) {
+        case ProgressStyle::Bar:
+            return "bar";
+        case ProgressStyle::Json:
+            return "json";
+        case ProgressStyle::Auto:
+            return "auto";
+        case ProgressStyle::None:
+            break;
+    }
+    return "none";
 }
 
 }  // namespace
 
 std::vector<std::string> SingleFileArguments(const ConvertOptions& options, ProgressStyle progress,
-                                             const std::string& source, const std::string& destination) {
-  std::vector<std::string> arguments;
-  if (options.sizeGiven)
-    arguments.push_back("--size=" + std::to_string(options.width) + "x" + std::to_string(options.height));
-  if (options.average) arguments.push_back("--average");
-  if (options.dropVideo) arguments.push_back("--drop=video");
-  if (options.dropAudio) arguments.push_back("--drop=audio");
-  if (options.dropOther) arguments.push_back("--drop=other");
-  if (options.compress) arguments.push_back("--compress=" + options.codec);
-  if (options.quality >= 0) arguments.push_back("--quality=" + std::to_string(options.quality));
-  if (options.overwrite) arguments.push_back("--overwrite");
-  arguments.push_back(std::string("--progress=") + StyleName(progress));
-  arguments.push_back("--");
-  arguments.push_back(source);
-  arguments.push_back(destination);
-  return arguments;
+                                             const std::string& source,
+                                             const std::string& destination) {
+    std::vector<std::string> arguments;
+    if (options.sizeGiven)
+        arguments.push_back("--size=" + std::to_string(options.width) + "x" +
+                            std::to_string(options.height));
+    if (options.average) arguments.push_back("--average");
+    if (options.dropVideo) arguments.push_back("--drop=video");
+    if (options.dropAudio) arguments.push_back("--drop=audio");
+    if (options.dropOther) arguments.push_back("--drop=other");
+    if (options.compress) arguments.push_back("--compress=" + options.codec);
+    if (options.quality >= 0) arguments.push_back("--quality=" + std::to_string(options.quality));
+    if (options.overwrite) arguments.push_back("--overwrite");
+    arguments.push_back(std::string("--progress=") + StyleName(progress));
+    arguments.push_back("--");
+    arguments.push_back(source);
+    arguments.push_back(destination);
+    return arguments;
 }
 
 int RunInProcesses(const ConvertOptions& options, ProgressStyle progress,
                    const std::vector<std::pair<std::string, std::string>>& files, int jobs) {
-  const std::string self = ToUtf8(OwnExecutablePath());
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-  if (jobs > MAX_CHILDREN) jobs = MAX_CHILDREN;
+    const std::string self = ToUtf8(OwnExecutablePath());
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    if (jobs > MAX_CHILDREN) jobs = MAX_CHILDREN;
 
-  std::map<pid_t, std::string> sources;
-  int failed = 0;
-  size_t next = 0;
-  auto slotOf = [](pid_t pid) {
-    for (pid_t& slot : running)
-      if (slot == pid) return &slot;
-    return static_cast<pid_t*>(nullptr);
-  };
-  while (next < files.size() || !sources.empty()) {
-    while (next < files.size() && static_cast<int>(sources.size()) < jobs && interrupted == 0) {
-      const auto& [source, destination] = files[next++];
-      std::vector<std::string> arguments = SingleFileArguments(options, progress, source, destination);
-      std::vector<char*> argv{const_cast<char*>(self.c_str())};
-      for (std::string& a : arguments) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      pid_t pid = 0;
-      if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-        std::fprintf(stderr, "reframe-convert: %s: can't start a process for it\n", source.c_str());
-        ++failed;
-        continue;
-      }
-      *slotOf(0) = pid;
-      sources[pid] = source;
+    std::map<pid_t, std::string> sources;
+    int failed = 0;
+    size_t next = 0;
+    auto slotOf = [](pid_t pid) {
+        for (pid_t& slot : running)
+            if (slot == pid) return &slot;
+        return static_cast<pid_t*>(nullptr);
+    };
+    while (next < files.size() || !sources.empty()) {
+        while (next < files.size() && static_cast<int>(sources.size()) < jobs && interrupted == 0) {
+            const auto& [source, destination] = files[next++];
+            std::vector<std::string> arguments =
+                SingleFileArguments(options, progress, source, destination);
+            std::vector<char*> argv{const_cast<char*>(self.c_str())};
+            for (std::string& a : arguments) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            pid_t pid = 0;
+            if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+                std::fprintf(stderr, "reframe-convert: %s: can't start a process for it\n",
+                             source.c_str());
+                ++failed;
+                continue;
+            }
+            *slotOf(0) = pid;
+            sources[pid] = source;
+        }
+        int status = 0;
+        const pid_t ended = waitpid(-1, &status, 0);
+        if (ended < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (pid_t* slot = slotOf(ended)) *slot = 0;
+        const auto found = sources.find(ended);
+        if (found == sources.end()) continue;
+        const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (!ok) ++failed;
+        if (ok && progress == ProgressStyle::Bar)
+            std::fprintf(stderr, "done: %s\n", found->second.c_str());
+        sources.erase(found);
     }
-    int status = 0;
-    const pid_t ended = waitpid(-1, &status, 0);
-    if (ended < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (pid_t* slot = slotOf(ended)) *slot = 0;
-    const auto found = sources.find(ended);
-    if (found == sources.end()) continue;
-    const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (!ok) ++failed;
-    if (ok && progress == ProgressStyle::Bar)
-      std::fprintf(stderr, "done: %s\n", found->second.c_str());
-    sources.erase(found);
-  }
-  return failed;
+    return failed;
 }

@@ -11,7 +11,8 @@
 // The arguments that make this program convert `source` into `destination` with `options`
 // (and `progress` as the child's progress style).
 std::vector<std::string> SingleFileArguments(const ConvertOptions& options, ProgressStyle progress,
-                                             const std::string& source, const std::string& destination);
+                                             const std::string& source,
+                                             const std::string& destination);
 
 // Runs the pairs, returns how many failed. Each child reports its own failures.
 int RunInProcesses(const ConvertOptions& options, ProgressStyle progress,

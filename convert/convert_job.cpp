@@ -1,12 +1,12 @@
 #include "convert/convert_job.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "avi/avi_file_record.h"
 #include "avi/stream_converter.h"
@@ -27,255 +27,269 @@ constexpr int32_t POLL_INTERVAL_MS = 10;
 ProgressReport* activeReport = nullptr;
 
 int32_t ReportProgress(int32_t type, int32_t index, int32_t current, int32_t total) {
-  if (activeReport != nullptr) activeReport->Stream(type, index, current, total);
-  return 0;
+    if (activeReport != nullptr) activeReport->Stream(type, index, current, total);
+    return 0;
 }
 
 std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-std::string NameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+std::string NameOf(const std::string& path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
 
 // A name the engine can carry: its texts are UTF-16, so bytes that are not UTF-8 would come
 // back as another name, which could be another file.
-bool RoundTrips(const std::string& path) { return ToUtf8(FromUtf8(path)) == path; }
+bool RoundTrips(const std::string& path) {
+    return ToUtf8(FromUtf8(path)) == path;
+}
 
 // A new empty file with a name of our own in `folder` (no text of the user's in it, so it
 // can go on the compressor's command line as it is). Empty on failure, with errno set.
 std::string MakeTemporary(const std::string& folder) {
-  std::string pattern = folder + ".reframe-XXXXXX.avi";
-  const int fd = mkstemps(pattern.data(), 4);
-  if (fd < 0) return {};
-  // mkstemps makes the file private; the result is to have the permissions any new file gets.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  close(fd);
-  return pattern;
+    std::string pattern = folder + ".reframe-XXXXXX.avi";
+    const int fd = mkstemps(pattern.data(), 4);
+    if (fd < 0) return {};
+    // mkstemps makes the file private; the result is to have the permissions any new file gets.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    close(fd);
+    return pattern;
 }
 
 bool ConvertsVideo(const AviFileRecord& source, const ConvertOptions& options) {
-  if (options.dropVideo) return false;
-  for (int32_t i = 0; i < STREAM_SLOT_COUNT && i < static_cast<int32_t>(source.fileInfo.dwStreams); ++i)
-    if (source.slots[i].streamInfo.fccType == streamtypeVIDEO) return true;
-  return false;
+    if (options.dropVideo) return false;
+    for (int32_t i = 0;
+         i < STREAM_SLOT_COUNT && i < static_cast<int32_t>(source.fileInfo.dwStreams); ++i)
+        if (source.slots[i].streamInfo.fccType == streamtypeVIDEO) return true;
+    return false;
 }
 
 uint32_t EngineOptions(const ConvertOptions& options) {
-  uint32_t word = 0;
-  if (options.dropOther) word |= OPTION_NO_OTHER;
-  if (options.average) word |= OPTION_ANTI_ALIAS;
-  if (options.dropVideo) word |= OPTION_DROP_VIDEO;
-  if (options.dropAudio) word |= OPTION_DROP_AUDIO;
-  return word;
+    uint32_t word = 0;
+    if (options.dropOther) word |= OPTION_NO_OTHER;
+    if (options.average) word |= OPTION_ANTI_ALIAS;
+    if (options.dropVideo) word |= OPTION_DROP_VIDEO;
+    if (options.dropAudio) word |= OPTION_DROP_AUDIO;
+    return word;
 }
 
 // Runs the compressor from our own folder on `input`, writing `output` (both in `folder`).
 bool Compress(const ConvertOptions& options, const std::string& folder, const std::string& input,
               const std::string& output, ProgressReport& report, std::string* reason) {
-  const std::u16string program = DirectoryPart(OwnExecutablePath()) + u"vidcrunch.exe";
-  if (PathExists(program) == 0) {
-    *reason = "can't compress: " + ToUtf8(program) + " is missing";
-    return false;
-  }
-  std::string parameters = "\"" + NameOf(input) + "\" \"" + NameOf(output) + "\" /console /codec:" +
-                           options.codec;
-  if (options.quality >= 0) parameters += " /quality:" + std::to_string(options.quality);
-  auto* child = reinterpret_cast<ChildRecord*>(StartChild(
-      program, FromUtf8(parameters), FromUtf8(folder), CHILD_HIDE | CHILD_OPEN | CHILD_READ_OUTPUT));
-  if (child == nullptr) {
-    *reason = "can't start " + ToUtf8(program);
-    return false;
-  }
-  StopOnInterrupt(static_cast<pid_t>(child->processId));
-  while (ChildRunning(child) != 0) {
-    // Only whole lines: a compressor that writes no line break must not stop the progress.
-    std::u16string line;
-    if (TakeChildLine(child, &line) != 0) {
-      line = TrimSpaces(line);
-      if (!line.empty()) report.Compressing(TruncateToInt(static_cast<double>(TextToInt(line))));
-    } else {
-      Pause(POLL_INTERVAL_MS);
+    const std::u16string program = DirectoryPart(OwnExecutablePath()) + u"vidcrunch.exe";
+    if (PathExists(program) == 0) {
+        *reason = "can't compress: " + ToUtf8(program) + " is missing";
+        return false;
     }
-  }
-  StopOnInterrupt(0);
-  const int32_t code = ChildExitCode(child);
-  ReleaseChild(child);
-  if (code != 0) {
-    *reason = "the compressor failed (exit code " + std::to_string(code) + ")";
-    return false;
-  }
-  if (IsReadableAvi(FromUtf8(output)) == 0) {
-    *reason = "the compressor's copy does not open as an AVI file";
-    return false;
-  }
-  return true;
+    std::string parameters =
+        "\"" + NameOf(input) + "\" \"" + NameOf(output) + "\" /console /codec:" + options.codec;
+    if (options.quality >= 0) parameters += " /quality:" + std::to_string(options.quality);
+    auto* child =
+        reinterpret_cast<ChildRecord*>(StartChild(program, FromUtf8(parameters), FromUtf8(folder),
+                                                  CHILD_HIDE | CHILD_OPEN | CHILD_READ_OUTPUT));
+    if (child == nullptr) {
+        *reason = "can't start " + ToUtf8(program);
+        return false;
+    }
+    StopOnInterrupt(static_cast<pid_t>(child->processId));
+    while (ChildRunning(child) != 0) {
+        // Only whole lines: a compressor that writes no line break must not stop the progress.
+        std::u16string line;
+        if (TakeChildLine(child, &line) != 0) {
+            line = TrimSpaces(line);
+            if (!line.empty())
+                report.Compressing(TruncateToInt(static_cast<double>(TextToInt(line))));
+        } else {
+            Pause(POLL_INTERVAL_MS);
+        }
+    }
+    StopOnInterrupt(0);
+    const int32_t code = ChildExitCode(child);
+    ReleaseChild(child);
+    if (code != 0) {
+        *reason = "the compressor failed (exit code " + std::to_string(code) + ")";
+        return false;
+    }
+    if (IsReadableAvi(FromUtf8(output)) == 0) {
+        *reason = "the compressor's copy does not open as an AVI file";
+        return false;
+    }
+    return true;
 }
 
 // Gives `from` the name `to`: atomically replacing it with --overwrite, never otherwise.
-bool PutInPlace(const std::string& from, const std::string& to, bool overwrite, std::string* reason) {
-  if (overwrite ? std::rename(from.c_str(), to.c_str()) == 0
-                : RenameFileTo(FromUtf8(from), FromUtf8(to)) != 0)
-    return true;
-  *reason = errno == EEXIST ? "the destination appeared while converting; it was left alone"
-                            : std::string("can't name the result ") + to + ": " + std::strerror(errno);
-  return false;
+bool PutInPlace(const std::string& from, const std::string& to, bool overwrite,
+                std::string* reason) {
+    if (overwrite ? std::rename(from.c_str(), to.c_str()) == 0
+                  : RenameFileTo(FromUtf8(from), FromUtf8(to)) != 0)
+        return true;
+    *reason = errno == EEXIST
+                  ? "the destination appeared while converting; it was left alone"
+                  : std::string("can't name the result ") + to + ": " + std::strerror(errno);
+    return false;
 }
 
 class Conversion {
- public:
-  Conversion(const ConvertOptions& options, const std::string& source, const std::string& destination,
-             ProgressReport& report)
-      : options_(options), source_(source), destination_(destination), report_(report) {}
-  ~Conversion() {
-    CloseAvi(sourceRecord_);
-    CloseAvi(destinationRecord_);
-    for (int slot : {SLOT_CONVERTED, SLOT_COMPRESSED}) ForgetOnInterrupt(slot);
-    if (!converted_.empty()) unlink(converted_.c_str());
-    if (!compressed_.empty()) unlink(compressed_.c_str());
-  }
+  public:
+    Conversion(const ConvertOptions& options, const std::string& source,
+               const std::string& destination, ProgressReport& report)
+        : options_(options), source_(source), destination_(destination), report_(report) {}
+    ~Conversion() {
+        CloseAvi(sourceRecord_);
+        CloseAvi(destinationRecord_);
+        for (int slot : {SLOT_CONVERTED, SLOT_COMPRESSED}) ForgetOnInterrupt(slot);
+        if (!converted_.empty()) unlink(converted_.c_str());
+        if (!compressed_.empty()) unlink(compressed_.c_str());
+    }
 
-  bool Run() {
-    std::string reason;
-    if (!Check(&reason) || !Convert(&reason)) return Fail(reason);
-    std::string keep = converted_;
-    if (options_.compress) {
-      compressed_ = MakeTemporary(folder_);
-      if (compressed_.empty()) return Fail(std::string("can't write in ") + folder_ + ": " + std::strerror(errno));
-      RemoveOnInterrupt(SLOT_COMPRESSED, compressed_);
-      if (Compress(options_, folder_, converted_, compressed_, report_, &reason)) {
-        keep = compressed_;
-      } else {
-        compressFailed_ = reason + "; the uncompressed file was kept";
-      }
+    bool Run() {
+        std::string reason;
+        if (!Check(&reason) || !Convert(&reason)) return Fail(reason);
+        std::string keep = converted_;
+        if (options_.compress) {
+            compressed_ = MakeTemporary(folder_);
+            if (compressed_.empty())
+                return Fail(std::string("can't write in ") + folder_ + ": " + std::strerror(errno));
+            RemoveOnInterrupt(SLOT_COMPRESSED, compressed_);
+            if (Compress(options_, folder_, converted_, compressed_, report_, &reason)) {
+                keep = compressed_;
+            } else {
+                compressFailed_ = reason + "; the uncompressed file was kept";
+            }
+        }
+        if (!PutInPlace(keep, destination_, options_.overwrite, &reason)) return Fail(reason);
+        (keep == converted_ ? converted_ : compressed_).clear();
+        if (!compressFailed_.empty()) return Fail(compressFailed_);
+        report_.Done(destination_);
+        return true;
     }
-    if (!PutInPlace(keep, destination_, options_.overwrite, &reason)) return Fail(reason);
-    (keep == converted_ ? converted_ : compressed_).clear();
-    if (!compressFailed_.empty()) return Fail(compressFailed_);
-    report_.Done(destination_);
-    return true;
-  }
 
- private:
-  bool Fail(const std::string& reason) {
-    report_.Failed(reason);
-    return false;
-  }
-
-  bool Check(std::string* reason) {
-    if (!RoundTrips(source_) || !RoundTrips(destination_)) {
-      *reason = "the file name is not valid UTF-8 text; rename the file to convert it";
-      return false;
-    }
-    struct stat info {};
-    if (stat(source_.c_str(), &info) != 0) {
-      *reason = errno == ENOENT ? "no such file" : std::string("can't read it: ") + std::strerror(errno);
-      return false;
-    }
-    if (S_ISDIR(info.st_mode)) {
-      *reason = "is a folder, not a file";
-      return false;
-    }
-    const int fd = open(source_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      *reason = std::string("can't read it: ") + std::strerror(errno);
-      return false;
-    }
-    close(fd);
-    if (NameSameFile(FromUtf8(source_), FromUtf8(destination_)) != 0) {
-      *reason = "the destination " + destination_ + " is the source itself";
-      return false;
-    }
-    struct stat target {};
-    if (lstat(destination_.c_str(), &target) == 0) {
-      if (S_ISDIR(target.st_mode)) {
-        *reason = "the destination " + destination_ + " is a folder";
+  private:
+    bool Fail(const std::string& reason) {
+        report_.Failed(reason);
         return false;
-      }
-      if (!options_.overwrite) {
-        *reason = "the destination " + destination_ + " already exists (--overwrite replaces it)";
-        return false;
-      }
     }
-    sourceStamp_ = StampOf(FromUtf8(source_));
-    if (OpenSourceAvi(FromUtf8(source_), sourceRecord_) == 0) {
-      *reason = "not a valid AVI file";
-      return false;
-    }
-    int32_t width = static_cast<int32_t>(sourceRecord_.fileInfo.dwWidth);
-    int32_t height = static_cast<int32_t>(sourceRecord_.fileInfo.dwHeight);
-    if (options_.sizeGiven &&
-        !ResolveFrameSize(options_.width, options_.height, width, height, &width, &height, reason))
-      return false;
-    if (ConvertsVideo(sourceRecord_, options_)) {
-      if (width <= 0 || height <= 0) {
-        *reason = "the source's frame size is " + std::to_string(width) + " x " + std::to_string(height) +
-                  "; give one with --size";
-        return false;
-      }
-      const int64_t frameBytes = (static_cast<int64_t>(width) * 3 + 3) / 4 * 4 * height;
-      if (frameBytes > INT32_MAX) {
-        *reason = "a frame of " + std::to_string(width) + " x " + std::to_string(height) +
-                  " is too large for an AVI file";
-        return false;
-      }
-    }
-    width_ = width;
-    height_ = height;
-    folder_ = FolderOf(destination_);
-    return true;
-  }
 
-  bool Convert(std::string* reason) {
-    converted_ = MakeTemporary(folder_);
-    if (converted_.empty()) {
-      *reason = "can't create a file in " + folder_ + ": " + std::strerror(errno);
-      return false;
+    bool Check(std::string* reason) {
+        if (!RoundTrips(source_) || !RoundTrips(destination_)) {
+            *reason = "the file name is not valid UTF-8 text; rename the file to convert it";
+            return false;
+        }
+        struct stat info {};
+        if (stat(source_.c_str(), &info) != 0) {
+            *reason = errno == ENOENT ? "no such file"
+                                      : std::string("can't read it: ") + std::strerror(errno);
+            return false;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            *reason = "is a folder, not a file";
+            return false;
+        }
+        const int fd = open(source_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            *reason = std::string("can't read it: ") + std::strerror(errno);
+            return false;
+        }
+        close(fd);
+        if (NameSameFile(FromUtf8(source_), FromUtf8(destination_)) != 0) {
+            *reason = "the destination " + destination_ + " is the source itself";
+            return false;
+        }
+        struct stat target {};
+        if (lstat(destination_.c_str(), &target) == 0) {
+            if (S_ISDIR(target.st_mode)) {
+                *reason = "the destination " + destination_ + " is a folder";
+                return false;
+            }
+            if (!options_.overwrite) {
+                *reason =
+                    "the destination " + destination_ + " already exists (--overwrite replaces it)";
+                return false;
+            }
+        }
+        sourceStamp_ = StampOf(FromUtf8(source_));
+        if (OpenSourceAvi(FromUtf8(source_), sourceRecord_) == 0) {
+            *reason = "not a valid AVI file";
+            return false;
+        }
+        int32_t width = static_cast<int32_t>(sourceRecord_.fileInfo.dwWidth);
+        int32_t height = static_cast<int32_t>(sourceRecord_.fileInfo.dwHeight);
+        if (options_.sizeGiven && !ResolveFrameSize(options_.width, options_.height, width, height,
+                                                    &width, &height, reason))
+            return false;
+        if (ConvertsVideo(sourceRecord_, options_)) {
+            if (width <= 0 || height <= 0) {
+                *reason = "the source's frame size is " + std::to_string(width) + " x " +
+                          std::to_string(height) + "; give one with --size";
+                return false;
+            }
+            const int64_t frameBytes = (static_cast<int64_t>(width) * 3 + 3) / 4 * 4 * height;
+            if (frameBytes > INT32_MAX) {
+                *reason = "a frame of " + std::to_string(width) + " x " + std::to_string(height) +
+                          " is too large for an AVI file";
+                return false;
+            }
+        }
+        width_ = width;
+        height_ = height;
+        folder_ = FolderOf(destination_);
+        return true;
     }
-    RemoveOnInterrupt(SLOT_CONVERTED, converted_);
-    if (CreateDestinationAvi(FromUtf8(converted_), destinationRecord_) == 0) {
-      *reason = "can't create a file in " + folder_;
-      return false;
-    }
-    destinationRecord_.fileInfo.dwWidth = static_cast<DWORD>(width_);
-    destinationRecord_.fileInfo.dwHeight = static_cast<DWORD>(height_);
-    activeReport = &report_;
-    const int undecodable =
-        ConvertStreams(sourceRecord_, destinationRecord_, EngineOptions(options_), ReportProgress);
-    activeReport = nullptr;
-    const bool failed = AVIFileHasFailed(destinationRecord_.fileHandle) != 0;
-    CloseAvi(destinationRecord_);
-    if (failed || AVIFileLastCloseResult() != AVIERR_OK) {
-      *reason = "couldn't write the destination (disk full or an I/O error); nothing was left behind";
-      return false;
-    }
-    if (!(StampOf(FromUtf8(source_)) == sourceStamp_)) {
-      *reason = "the source changed while it was converted; nothing was left behind";
-      return false;
-    }
-    if (undecodable > 0) {
-      *reason = "couldn't decode the video of the source file (no frame of it could be read)";
-      return false;
-    }
-    return true;
-  }
 
-  const ConvertOptions& options_;
-  const std::string& source_;
-  const std::string& destination_;
-  ProgressReport& report_;
-  AviFileRecord sourceRecord_, destinationRecord_;
-  std::string folder_, converted_, compressed_, compressFailed_;
-  int32_t width_ = 0, height_ = 0;
-  FileStamp sourceStamp_;
+    bool Convert(std::string* reason) {
+        converted_ = MakeTemporary(folder_);
+        if (converted_.empty()) {
+            *reason = "can't create a file in " + folder_ + ": " + std::strerror(errno);
+            return false;
+        }
+        RemoveOnInterrupt(SLOT_CONVERTED, converted_);
+        if (CreateDestinationAvi(FromUtf8(converted_), destinationRecord_) == 0) {
+            *reason = "can't create a file in " + folder_;
+            return false;
+        }
+        destinationRecord_.fileInfo.dwWidth = static_cast<DWORD>(width_);
+        destinationRecord_.fileInfo.dwHeight = static_cast<DWORD>(height_);
+        activeReport = &report_;
+        const int undecodable = ConvertStreams(sourceRecord_, destinationRecord_,
+                                               EngineOptions(options_), ReportProgress);
+        activeReport = nullptr;
+        const bool failed = AVIFileHasFailed(destinationRecord_.fileHandle) != 0;
+        CloseAvi(destinationRecord_);
+        if (failed || AVIFileLastCloseResult() != AVIERR_OK) {
+            *reason =
+                "couldn't write the destination (disk full or an I/O error); nothing was left "
+                "behind";
+            return false;
+        }
+        if (!(StampOf(FromUtf8(source_)) == sourceStamp_)) {
+            *reason = "the source changed while it was converted; nothing was left behind";
+            return false;
+        }
+        if (undecodable > 0) {
+            *reason = "couldn't decode the video of the source file (no frame of it could be read)";
+            return false;
+        }
+        return true;
+    }
+
+    const ConvertOptions& options_;
+    const std::string& source_;
+    const std::string& destination_;
+    ProgressReport& report_;
+    AviFileRecord sourceRecord_, destinationRecord_;
+    std::string folder_, converted_, compressed_, compressFailed_;
+    int32_t width_ = 0, height_ = 0;
+    FileStamp sourceStamp_;
 };
 
 }  // namespace
 
 bool ConvertFile(const ConvertOptions& options, const std::string& source,
                  const std::string& destination, ProgressReport& report) {
-  Conversion conversion(options, source, destination, report);
-  return conversion.Run();
+    Conversion conversion(options, source, destination, report);
+    return conversion.Run();
 }

@@ -14,20 +14,20 @@ constexpr int32_t SIZE_LARGEST = 32767;        // what an AVI stream header can 
 enum class ProgressStyle { Auto, Bar, Json, None };
 
 struct ConvertOptions {
-  std::vector<std::string> sources;
-  std::string destination;   // with one source and no output folder
-  std::string outputFolder;  // -o DIR
-  bool sizeGiven = false;
-  int32_t width = 0, height = 0;  // pixels, or SIZE_KEEP_ASPECT(_EVEN)
-  bool average = false;
-  bool dropVideo = false, dropAudio = false, dropOther = false;
-  bool compress = false;
-  std::string codec = "h264";
-  int32_t quality = -1;  // -1: the compressor's own default
-  bool overwrite = false;
-  int32_t jobs = 0;      // 0: one per core
-  ProgressStyle progress = ProgressStyle::Auto;
-  bool helpWanted = false, versionWanted = false;
+    std::vector<std::string> sources;
+    std::string destination;   // with one source and no output folder
+    std::string outputFolder;  // -o DIR
+    bool sizeGiven = false;
+    int32_t width = 0, height = 0;  // pixels, or SIZE_KEEP_ASPECT(_EVEN)
+    bool average = false;
+    bool dropVideo = false, dropAudio = false, dropOther = false;
+    bool compress = false;
+    std::string codec = "h264";
+    int32_t quality = -1;  // -1: the compressor's own default
+    bool overwrite = false;
+    int32_t jobs = 0;  // 0: one per core
+    ProgressStyle progress = ProgressStyle::Auto;
+    bool helpWanted = false, versionWanted = false;
 };
 
 // Reads the arguments after the program name. 1 on success, 0 with the reason in `error`.

@@ -1,9 +1,9 @@
 #include "convert/interrupt_cleanup.h"
 
+#include <unistd.h>
 #include <climits>
 #include <csignal>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -12,34 +12,36 @@ volatile sig_atomic_t pathSet[INTERRUPT_SLOTS];
 volatile sig_atomic_t childToStop;
 
 void OnInterrupt(int signal) {
-  if (childToStop > 0) kill(static_cast<pid_t>(childToStop), SIGKILL);
-  for (int i = 0; i < INTERRUPT_SLOTS; ++i)
-    if (pathSet[i] != 0) unlink(paths[i]);
-  // Ends by the signal itself, so that the caller sees how the process ended.
-  std::signal(signal, SIG_DFL);
-  raise(signal);
+    if (childToStop > 0) kill(static_cast<pid_t>(childToStop), SIGKILL);
+    for (int i = 0; i < INTERRUPT_SLOTS; ++i)
+        if (pathSet[i] != 0) unlink(paths[i]);
+    // Ends by the signal itself, so that the caller sees how the process ended.
+    std::signal(signal, SIG_DFL);
+    raise(signal);
 }
 
 }  // namespace
 
 void InstallInterruptCleanup() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 void RemoveOnInterrupt(int slot, const std::string& path) {
-  if (slot < 0 || slot >= INTERRUPT_SLOTS || path.size() > PATH_MAX) return;
-  // The flag goes down before the buffer changes and up only once it is whole.
-  pathSet[slot] = 0;
-  std::memcpy(paths[slot], path.c_str(), path.size() + 1);
-  pathSet[slot] = 1;
+    if (slot < 0 || slot >= INTERRUPT_SLOTS || path.size() > PATH_MAX) return;
+    // The flag goes down before the buffer changes and up only once it is whole.
+    pathSet[slot] = 0;
+    std::memcpy(paths[slot], path.c_str(), path.size() + 1);
+    pathSet[slot] = 1;
 }
 
 void ForgetOnInterrupt(int slot) {
-  if (slot >= 0 && slot < INTERRUPT_SLOTS) pathSet[slot] = 0;
+    if (slot >= 0 && slot < INTERRUPT_SLOTS) pathSet[slot] = 0;
 }
 
-void StopOnInterrupt(pid_t child) { childToStop = child; }
+void StopOnInterrupt(pid_t child) {
+    childToStop = child;
+}

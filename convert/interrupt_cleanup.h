@@ -3,8 +3,8 @@
 // kept in fixed buffers, since a signal handler may neither allocate nor lock.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 constexpr int INTERRUPT_SLOTS = 2;
 

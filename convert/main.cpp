@@ -21,62 +21,67 @@
 #include "support/child_runner.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
-  ConvertOptions options;
-  std::string error;
-  if (ParseConvertArguments(arguments, &options, &error) == 0) {
-    std::fprintf(stderr, "reframe-convert: %s\nTry 'reframe-convert --help'.\n", error.c_str());
-    return 2;
-  }
-  if (options.helpWanted) {
-    std::fputs(ConvertUsage().c_str(), stdout);
-    return 0;
-  }
-  if (options.versionWanted) {
-    std::puts("reframe-convert " REFRAME_VERSION);
-    return 0;
-  }
-
-  ProgressStyle style = options.progress;
-  if (style == ProgressStyle::Auto) style = isatty(STDERR_FILENO) ? ProgressStyle::Bar : ProgressStyle::None;
-
-  if (!options.outputFolder.empty() && mkdir(options.outputFolder.c_str(), 0777) != 0 && errno != EEXIST) {
-    std::fprintf(stderr, "reframe-convert: can't make the folder %s: %s\n", options.outputFolder.c_str(),
-                 std::strerror(errno));
-    return 1;
-  }
-
-  // Pairs of source and destination; two sources that would land on one name are refused.
-  std::vector<std::pair<std::string, std::string>> files;
-  int failed = 0;
-  std::set<std::string> taken;
-  for (const std::string& source : options.sources) {
-    const std::string destination =
-        options.outputFolder.empty() ? options.destination : OutputPathFor(options.outputFolder, source);
-    if (!taken.insert(destination).second) {
-      std::fprintf(stderr, "reframe-convert: %s: another source is also written to %s; skipped\n",
-                   source.c_str(), destination.c_str());
-      ++failed;
-      continue;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    ConvertOptions options;
+    std::string error;
+    if (ParseConvertArguments(arguments, &options, &error) == 0) {
+        std::fprintf(stderr, "reframe-convert: %s\nTry 'reframe-convert --help'.\n", error.c_str());
+        return 2;
     }
-    files.emplace_back(source, destination);
-  }
+    if (options.helpWanted) {
+        std::fputs(ConvertUsage().c_str(), stdout);
+        return 0;
+    }
+    if (options.versionWanted) {
+        std::puts("reframe-convert " REFRAME_VERSION);
+        return 0;
+    }
 
-  int jobs = options.jobs;
-  if (jobs == 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  if (files.size() > 1 && jobs > 1) {
-    const ProgressStyle childStyle = style == ProgressStyle::Json ? ProgressStyle::Json : ProgressStyle::None;
-    failed += RunInProcesses(options, childStyle, files, jobs);
+    ProgressStyle style = options.progress;
+    if (style == ProgressStyle::Auto)
+        style = isatty(STDERR_FILENO) ? ProgressStyle::Bar : ProgressStyle::None;
+
+    if (!options.outputFolder.empty() && mkdir(options.outputFolder.c_str(), 0777) != 0 &&
+        errno != EEXIST) {
+        std::fprintf(stderr, "reframe-convert: can't make the folder %s: %s\n",
+                     options.outputFolder.c_str(), std::strerror(errno));
+        return 1;
+    }
+
+    // Pairs of source and destination; two sources that would land on one name are refused.
+    std::vector<std::pair<std::string, std::string>> files;
+    int failed = 0;
+    std::set<std::string> taken;
+    for (const std::string& source : options.sources) {
+        const std::string destination = options.outputFolder.empty()
+                                            ? options.destination
+                                            : OutputPathFor(options.outputFolder, source);
+        if (!taken.insert(destination).second) {
+            std::fprintf(stderr,
+                         "reframe-convert: %s: another source is also written to %s; skipped\n",
+                         source.c_str(), destination.c_str());
+            ++failed;
+            continue;
+        }
+        files.emplace_back(source, destination);
+    }
+
+    int jobs = options.jobs;
+    if (jobs == 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (files.size() > 1 && jobs > 1) {
+        const ProgressStyle childStyle =
+            style == ProgressStyle::Json ? ProgressStyle::Json : ProgressStyle::None;
+        failed += RunInProcesses(options, childStyle, files, jobs);
+        return failed == 0 ? 0 : 1;
+    }
+
+    InitProcessServices();
+    InstallInterruptCleanup();
+    AVIFileInit();
+    for (const auto& [source, destination] : files) {
+        ProgressReport report(style, source);
+        if (!ConvertFile(options, source, destination, report)) ++failed;
+    }
+    AVIFileExit();
     return failed == 0 ? 0 : 1;
-  }
-
-  InitProcessServices();
-  InstallInterruptCleanup();
-  AVIFileInit();
-  for (const auto& [source, destination] : files) {
-    ProgressReport report(style, source);
-    if (!ConvertFile(options, source, destination, report)) ++failed;
-  }
-  AVIFileExit();
-  return failed == 0 ? 0 : 1;
 }

@@ -17,7 +17,7 @@ corpus=$build/corpus-$target
 crashes=$build/crashes-$target
 mkdir -p "$corpus" "$crashes"
 for seeds in "fuzz/corpus/$target" "fuzz/regressions/$target"; do
-  [ -d "$seeds" ] && cp -n "$seeds"/* "$corpus/" 2>/dev/null || true
+  if [ -d "$seeds" ]; then cp -n "$seeds"/* "$corpus/" 2>/dev/null || true; fi
 done
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 log=$build/campaign-$target.log
@@ -28,6 +28,7 @@ status=0
 seconds=$(($(date +%s) - start))
 executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
 peak=$(sed -n 's/^stat::peak_rss_mb: *//p' "$log")
-echo "$target: ${executions:-?} executions in ${seconds} s, corpus $(ls "$corpus" | wc -l) files," \
-  "peak RSS ${peak:-?} MB, exit $status, crashes $(ls "$crashes" | wc -l)"
+files() { find "$1" -type f | wc -l; }
+echo "$target: ${executions:-?} executions in ${seconds} s, corpus $(files "$corpus") files," \
+  "peak RSS ${peak:-?} MB, exit $status, crashes $(files "$crashes")"
 exit "$status"

@@ -47,9 +47,10 @@ eventually() {
 }
 
 Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp 4>"$tmp/display" >/dev/null 2>&1 &
-pids+=($!)
+pids+=("$!")
 eventually test -s "$tmp/display" || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(head -n1 "$tmp/display")
+DISPLAY=:$(head -n1 "$tmp/display")
+export DISPLAY
 export XDG_RUNTIME_DIR=$tmp/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 eventually xdpyinfo || { echo "the virtual display does not answer" >&2; exit 1; }
@@ -59,13 +60,13 @@ for _ in 1 2 3; do
   openbox >/dev/null 2>&1 &
   wm=$!
   if eventually sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'"; then
-    pids+=($wm)
+    pids+=("$wm")
     break
   fi
   kill "$wm" 2>/dev/null || true
 done
 "$exe" "$@" &
-pids+=($!)
+pids+=("$!")
 timeout 20 xdotool search --sync --onlyvisible --name '^Reframe' >/dev/null ||
   { echo "the window did not appear" >&2; exit 1; }
 sleep 1

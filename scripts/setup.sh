@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang
+  build-essential cmake ninja-build pkg-config clang clang-format clang-tidy shellcheck git
   desktop-file-utils appstream parallel
   qt6-base-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev

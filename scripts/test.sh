@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: a normal build, then the same tests built with
-# AddressSanitizer and UndefinedBehaviorSanitizer. Slow tests (labelled "slow") run only
-# with REFRAME_SLOW_TESTS=1.
+# Sets up, builds and runs every test: a normal build with the format, script and clang-tidy
+# checks, then the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Slow tests (labelled "slow") run only with REFRAME_SLOW_TESTS=1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -10,6 +10,7 @@ ctest_args=(--output-on-failure -j"$(nproc)" --timeout 900)
 [ "${REFRAME_SLOW_TESTS:-0}" = 1 ] || ctest_args+=(-LE slow)
 
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREFRAME_BUILD_BENCH=ON
+scripts/check.sh build
 (cd build && ctest "${ctest_args[@]}")
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

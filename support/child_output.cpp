@@ -2,12 +2,12 @@
 #include "support/child_record.h"
 #include "support/child_runner.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <climits>
-#include <sys/ioctl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -47,7 +47,8 @@ size_t ReadCodeUnits(ChildRecord* record, char16_t* units, size_t maxUnits) {
     record->hasOddByte = (have % 2) != 0;
     if (record->hasOddByte) record->oddByte = bytes[have - 1];
     if constexpr (std::endian::native == std::endian::big) {
-        for (size_t i = 0; i < count; ++i) units[i] = static_cast<char16_t>((units[i] >> 8) | (units[i] << 8));
+        for (size_t i = 0; i < count; ++i)
+            units[i] = static_cast<char16_t>((units[i] >> 8) | (units[i] << 8));
     }
     return count;
 }
@@ -93,12 +94,13 @@ std::u16string ReadChildLine(ChildRecord* record) {
             if (buffer[i] == u'\r' && i + 1 == n && !outputEnded &&
                 PipeBytesWaiting(record->outputRead) + (record->hasOddByte ? 1 : 0) >= 2)
                 break;
-            const size_t breakLength = buffer[i] == u'\r' && i + 1 < n && buffer[i + 1] == u'\n' ? 2 : 1;
+            const size_t breakLength =
+                buffer[i] == u'\r' && i + 1 < n && buffer[i + 1] == u'\n' ? 2 : 1;
             const size_t rest = i + breakLength;
             if (rest < n) {
                 record->pending.assign(buffer.data() + rest, n - rest);
-                record->pendingBytes = static_cast<int32_t>(
-                    std::min<size_t>(record->pending.size() * 2, INT32_MAX));
+                record->pendingBytes =
+                    static_cast<int32_t>(std::min<size_t>(record->pending.size() * 2, INT32_MAX));
             }
             return std::u16string(buffer.data(), i);
         }
@@ -134,7 +136,8 @@ int TakeChildLine(ChildRecord* record, std::u16string* line) {
     const bool childEnded = CollectChildEnd(record, false);
     if (!wholeLineKept && text.size() < CHILD_LINE_LIMIT &&
         (waiting + (record->hasOddByte ? 1 : 0) >= 2 || (childEnded && waiting > 0))) {
-        std::vector<char16_t> units(std::min<size_t>(static_cast<size_t>(waiting) / 2 + 1, CHILD_LINE_LIMIT));
+        std::vector<char16_t> units(
+            std::min<size_t>(static_cast<size_t>(waiting) / 2 + 1, CHILD_LINE_LIMIT));
         const size_t got = ReadCodeUnits(record, units.data(), units.size());
         text.append(units.data(), got);
     }
@@ -143,8 +146,8 @@ int TakeChildLine(ChildRecord* record, std::u16string* line) {
     // A CR at the very end may be half of a CR LF still on its way; while the child runs,
     // the LF is waited for, so that the pair stays one break.
     // (No break found gives npos, which is beyond the limit too.)
-    const bool lineEnded = end <= CHILD_LINE_LIMIT &&
-                           (end + 1 < text.size() || text[end] == u'\n' || ended);
+    const bool lineEnded =
+        end <= CHILD_LINE_LIMIT && (end + 1 < text.size() || text[end] == u'\n' || ended);
     size_t take = 0, skip = 0;
     if (lineEnded) {
         take = end;

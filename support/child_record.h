@@ -2,25 +2,25 @@
 // rest of the tool sees ChildRecord only as an opaque handle.
 #pragma once
 
+#include <sys/types.h>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 
 struct ChildRecord {
-    pid_t process = -1;       // The child, until it has been reaped.
-    uint32_t processId = 0;   // The child's process id as started.
-    int inputWrite = -1;      // Our end of the child's stdin pipe, or -1.
-    int outputRead = -1;      // Our end of the child's stdout pipe, or -1 (also once drained).
-    int errorRead = -1;       // Our end of the child's stderr pipe, or -1.
+    pid_t process = -1;      // The child, until it has been reaped.
+    uint32_t processId = 0;  // The child's process id as started.
+    int inputWrite = -1;     // Our end of the child's stdin pipe, or -1.
+    int outputRead = -1;     // Our end of the child's stdout pipe, or -1 (also once drained).
+    int errorRead = -1;      // Our end of the child's stderr pipe, or -1.
     // Characters read from the pipe after the end of the last line returned.
     std::u16string pending;
-    int32_t pendingBytes = 0; // Twice pending's length.
+    int32_t pendingBytes = 0;  // Twice pending's length.
 
     // A read that ended in the middle of a code unit leaves its first byte here.
     bool hasOddByte = false;
     unsigned char oddByte = 0;
 
-    bool ended = false;       // The child has been reaped; exitCode holds its outcome.
+    bool ended = false;  // The child has been reaped; exitCode holds its outcome.
     int32_t exitCode = 0;
 
     ChildRecord* next = nullptr;  // Process-wide list, newest first.

@@ -4,15 +4,15 @@
 #include "support/program_parameters.h"
 #include "support/unicode_text.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
-#include <mutex>
-#include <new>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <mutex>
+#include <new>
 #include <vector>
 
 extern char** environ;
@@ -154,11 +154,12 @@ pid_t SpawnChild(const std::vector<std::u16string>& arguments, const std::u16str
     sigfillset(&allSignals);
     ready &= posix_spawnattr_setsigmask(&attributes, &noSignals) == 0;
     ready &= posix_spawnattr_setsigdefault(&attributes, &allSignals) == 0;
-    ready &= posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+    ready &=
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
 
     pid_t pid = -1;
-    if (ready && posix_spawnp(&pid, programPath.c_str(), &actions, &attributes, argv.data(),
-                              environ) != 0)
+    if (ready &&
+        posix_spawnp(&pid, programPath.c_str(), &actions, &attributes, argv.data(), environ) != 0)
         pid = -1;
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
@@ -196,7 +197,8 @@ pid_t SpawnFallback(const std::u16string& program, const std::u16string& paramet
     std::u16string workingDirectory = directory;
     if (workingDirectory.empty()) {
         const size_t slash = program.find_last_of(u'/');
-        if (slash != std::u16string::npos && slash > 0) workingDirectory = program.substr(0, slash + 1);
+        if (slash != std::u16string::npos && slash > 0)
+            workingDirectory = program.substr(0, slash + 1);
     }
     return SpawnChild(arguments, workingDirectory, ChildPipes{});
 }
@@ -240,7 +242,8 @@ uintptr_t StartChild(const std::u16string& program, const std::u16string& parame
         if (flags & CHILD_READ_ERRORS) MakePipe(pipes.errors);
     }
 
-    pid_t pid = SpawnChild(SplitCommandLine(BuildCommandLine(program, parameters)), directory, pipes);
+    pid_t pid =
+        SpawnChild(SplitCommandLine(BuildCommandLine(program, parameters)), directory, pipes);
     pipes.CloseChildEnds();
     if (pid < 0) {
         pipes.CloseOurEnds();
@@ -254,8 +257,8 @@ uintptr_t StartChild(const std::u16string& program, const std::u16string& parame
     if (flags & CHILD_WAIT) {
         int status = 0;
         ended = true;
-        exitCode = WaitForChild(pid, &status, true) == pid ? DecodeWaitStatus(status)
-                                                          : CHILD_EXIT_UNKNOWN;
+        exitCode =
+            WaitForChild(pid, &status, true) == pid ? DecodeWaitStatus(status) : CHILD_EXIT_UNKNOWN;
     }
     if (!(flags & CHILD_OPEN)) {
         if (!ended) AdoptUnownedChild(pid);

@@ -2,12 +2,12 @@
 
 #include "support/unicode_text.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <vector>
 
 std::u16string CurrentDirectory() {
@@ -113,8 +113,7 @@ int NameSameFile(const std::u16string& first, const std::u16string& second) {
     if (first.empty() || second.empty()) return 0;
     struct stat a {};
     struct stat b {};
-    if (::stat(ToUtf8(first).c_str(), &a) != 0 || ::stat(ToUtf8(second).c_str(), &b) != 0)
-        return 0;
+    if (::stat(ToUtf8(first).c_str(), &a) != 0 || ::stat(ToUtf8(second).c_str(), &b) != 0) return 0;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino ? 1 : 0;
 }
 

@@ -25,9 +25,12 @@ namespace {
 // Value of c as a digit of base, or -1 when it is none.
 int DigitValue(char16_t c, unsigned base) {
     int digit = -1;
-    if (c >= u'0' && c <= u'9') digit = c - u'0';
-    else if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
-    else if (c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+    if (c >= u'0' && c <= u'9')
+        digit = c - u'0';
+    else if (c >= u'A' && c <= u'F')
+        digit = c - u'A' + 10;
+    else if (c >= u'a' && c <= u'f')
+        digit = c - u'a' + 10;
     return digit >= 0 && static_cast<unsigned>(digit) < base ? digit : -1;
 }
 
@@ -100,8 +103,7 @@ std::u16string ReplaceAll(const std::u16string& text, const std::u16string& find
     std::u16string result;
     result.reserve(text.size() - occurrences * find.size() + occurrences * replacement.size());
     size_t copied = 0;
-    for (size_t at = text.find(find); at != std::u16string::npos;
-         at = text.find(find, copied)) {
+    for (size_t at = text.find(find); at != std::u16string::npos; at = text.find(find, copied)) {
         result.append(text, copied, at - copied);
         result.append(replacement);
         copied = at + find.size();
@@ -112,7 +114,9 @@ std::u16string ReplaceAll(const std::u16string& text, const std::u16string& find
 
 namespace {
 
-bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+bool IsSeparator(char16_t c) {
+    return c == u'/' || c == u'\\';
+}
 
 size_t PartStart(const std::u16string& path) {
     return !path.empty() && path[0] == u'"' ? 1 : 0;

@@ -3,6 +3,7 @@
 # test started, and helpers for driving the real window with the mouse and keyboard. Source
 # it after setting "work" to a temporary folder; define "fail" before calling anything here.
 
+: "${work:?set work to a temporary folder before sourcing xvfb_session.sh}"
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -24,9 +25,10 @@ eventually() {
 
 start_display() {
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-  pids+=($!)
+  pids+=("$!")
   eventually test -s "$work/display" || fail "Xvfb did not start"
-  export DISPLAY=":$(head -n1 "$work/display")"
+  DISPLAY=":$(head -n1 "$work/display")"
+  export DISPLAY
   unset WAYLAND_DISPLAY QT_QPA_PLATFORM
   export XDG_RUNTIME_DIR="$work/runtime"
   mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -37,7 +39,7 @@ start_display() {
     openbox >>"$work/openbox.log" 2>&1 &
     wm=$!
     if eventually sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'"; then
-      pids+=($wm)
+      pids+=("$wm")
       return 0
     fi
     kill "$wm" 2>/dev/null || true
@@ -86,7 +88,7 @@ run_job() {
   shift 5
   "$program" "$source" "$destination" >>"$work/reframe.log" 2>&1 &
   local app=$!
-  pids+=($app)
+  pids+=("$app")
   local window
   window=$(wait_window 'Reframe [0-9.]*' 20)
   eventually sh -c "xprop -id $window _NET_FRAME_EXTENTS | grep -q '='" || fail "no frame extents"

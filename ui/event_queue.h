@@ -7,12 +7,12 @@
 #include <deque>
 
 struct QueuedEvent {
-  int32_t code = 0;
-  int32_t window = -1;
+    int32_t code = 0;
+    int32_t window = -1;
 };
 
 struct EventQueue {
-  std::deque<QueuedEvent> entries;
+    std::deque<QueuedEvent> entries;
 };
 
 // Appends (code, window) unless the newest entry is exactly that pair.

@@ -8,12 +8,12 @@
 #include <vector>
 
 struct FileRequest {
-  int32_t save = 0;                            // 1: save dialog, 0: open dialog
-  std::u16string title;
-  std::u16string folder;                       // empty: the dialog's own choice
-  std::u16string fileName;                     // empty: no name filled in
-  std::vector<std::u16string> nameFilters;     // "AVI (*.[aA][vV][iI])", "All Files (*)"
-  int32_t selectedFilter = 0;                  // index into nameFilters
+    int32_t save = 0;  // 1: save dialog, 0: open dialog
+    std::u16string title;
+    std::u16string folder;                    // empty: the dialog's own choice
+    std::u16string fileName;                  // empty: no name filled in
+    std::vector<std::u16string> nameFilters;  // "AVI (*.[aA][vV][iI])", "All Files (*)"
+    int32_t selectedFilter = 0;               // index into nameFilters
 };
 
 // 1 when `text` can be a file name on this system: not empty, no '/' and no control

@@ -9,7 +9,8 @@
 #include "ui/file_request.h"
 
 using FileRequesterOverride = std::u16string (*)(const FileRequest& request);
-using MessageRequesterOverride = int32_t (*)(const std::u16string& title, const std::u16string& text);
+using MessageRequesterOverride = int32_t (*)(const std::u16string& title,
+                                             const std::u16string& text);
 
 // Null pointers bring the real dialogs back.
 void SetRequesterOverrideForTests(FileRequesterOverride files, MessageRequesterOverride messages);

@@ -19,22 +19,22 @@ class ToolkitWindow;
 // One shared table of operations per kind. A missing state operation means the kind has no
 // state: it reads as 0 and ignores writes.
 struct ControlKind {
-  int32_t code;                               // 1 button, 2 text field, 3 label, 4 check box, 7 frame, 14 progress bar
-  bool tabStop;                               // visited by the Tab walk
-  int32_t (*readState)(QWidget* control);
-  void (*writeState)(QWidget* control, int32_t value);
+    int32_t code;  // 1 button, 2 text field, 3 label, 4 check box, 7 frame, 14 progress bar
+    bool tabStop;  // visited by the Tab walk
+    int32_t (*readState)(QWidget* control);
+    void (*writeState)(QWidget* control, int32_t value);
 };
 
 struct ControlRecord {
-  QPointer<QWidget> handle;                   // empty: the number is free
-  const ControlKind* kind = nullptr;
-  int32_t window = -1;                        // number of the window that holds the control
-  uint64_t creationOrder = 0;                 // the Tab walk follows this order
+    QPointer<QWidget> handle;  // empty: the number is free
+    const ControlKind* kind = nullptr;
+    int32_t window = -1;         // number of the window that holds the control
+    uint64_t creationOrder = 0;  // the Tab walk follows this order
 };
 
 struct WindowRecord {
-  QPointer<ToolkitWindow> handle;             // empty: the number is free
-  bool minimizedOrMaximized = false;          // decides whether a normal state is a restore
+    QPointer<ToolkitWindow> handle;     // empty: the number is free
+    bool minimizedOrMaximized = false;  // decides whether a normal state is a restore
 };
 
 // A control's report (click, toggle, text change, focus change) waiting to be returned as
@@ -42,36 +42,36 @@ struct WindowRecord {
 // handle several window-system messages in one pass, and a click must not be lost to a
 // focus report that the same pass produced.
 struct ControlReport {
-  int32_t control;
-  int32_t notification;
+    int32_t control;
+    int32_t notification;
 };
 
 // A drop of files on a toolkit window, waiting for its EVENT_DROP_FILES to be taken.
 struct FileDrop {
-  std::u16string file;
-  int32_t control = -1;
+    std::u16string file;
+    int32_t control = -1;
 };
 
 struct EventState {
-  int32_t lastControl = 0;
-  int32_t eventWindow = -1;
-  int32_t notification = -1;
-  std::deque<ControlReport> pendingReports;
-  EventQueue queue;
-  std::deque<FileDrop> pendingDrops;          // one per EVENT_DROP_FILES in the queue
-  FileDrop lastDrop;
+    int32_t lastControl = 0;
+    int32_t eventWindow = -1;
+    int32_t notification = -1;
+    std::deque<ControlReport> pendingReports;
+    EventQueue queue;
+    std::deque<FileDrop> pendingDrops;  // one per EVENT_DROP_FILES in the queue
+    FileDrop lastDrop;
 };
 
 constexpr size_t INITIAL_WINDOW_SLOTS = 16;
 constexpr size_t INITIAL_CONTROL_SLOTS = 50;
 
 struct ToolkitState {
-  std::vector<WindowRecord> windows;
-  std::vector<ControlRecord> controls;
-  EventState events;
-  int32_t controlParent = -1;                 // window number that receives new controls
-  uint64_t nextCreationOrder = 1;
-  QFont controlFont;
+    std::vector<WindowRecord> windows;
+    std::vector<ControlRecord> controls;
+    EventState events;
+    int32_t controlParent = -1;  // window number that receives new controls
+    uint64_t nextCreationOrder = 1;
+    QFont controlFont;
 };
 
 ToolkitState& Toolkit();

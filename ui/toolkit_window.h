@@ -7,18 +7,18 @@
 #include <cstdint>
 
 class ToolkitWindow : public QWidget {
- public:
-  ToolkitWindow(int32_t number, Qt::WindowFlags flags);
-  int32_t number() const { return number_; }
+  public:
+    ToolkitWindow(int32_t number, Qt::WindowFlags flags);
+    int32_t number() const { return number_; }
 
- protected:
-  bool event(QEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  void moveEvent(QMoveEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
-  void changeEvent(QEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
+  protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
- private:
-  int32_t number_;
+  private:
+    int32_t number_;
 };

@@ -11,7 +11,7 @@
 using WindowHandleType = void*;
 
 // Event codes. The shell acts on EVENT_CLOSE_WINDOW and EVENT_CONTROL only.
-constexpr int32_t EVENT_NONE = 0;                 // PollEvent: nothing was waiting
+constexpr int32_t EVENT_NONE = 0;  // PollEvent: nothing was waiting
 constexpr int32_t EVENT_MOVE_WINDOW = 3;
 constexpr int32_t EVENT_SIZE_WINDOW = 5;
 constexpr int32_t EVENT_REPAINT = 15;
@@ -31,18 +31,18 @@ constexpr int32_t EVENT_SYSTEM_ACTIVITY = 13199;
 constexpr int32_t FOCUS_GAINED = 14000;
 constexpr int32_t FOCUS_LOST = 14001;
 // Notification codes of the other control reports.
-constexpr int32_t NOTIFY_CLICKED = 0;             // button clicked, check box toggled
-constexpr int32_t NOTIFY_TEXT_CHANGED = 0x300;    // a text field's text changed
+constexpr int32_t NOTIFY_CLICKED = 0;           // button clicked, check box toggled
+constexpr int32_t NOTIFY_TEXT_CHANGED = 0x300;  // a text field's text changed
 
 // Style bits the callers pass, with the values the Windows toolkit uses for them.
-constexpr uint32_t BS_DEFPUSHBUTTON = 0x1;        // button: default-button look only
-constexpr uint32_t ES_READONLY = 0x800;           // text field: the user cannot change it
-constexpr uint32_t ES_NUMBER = 0x2000;            // text field: only digits can be typed
+constexpr uint32_t BS_DEFPUSHBUTTON = 0x1;  // button: default-button look only
+constexpr uint32_t ES_READONLY = 0x800;     // text field: the user cannot change it
+constexpr uint32_t ES_NUMBER = 0x2000;      // text field: only digits can be typed
 constexpr uint32_t WS_MAXIMIZEBOX = 0x10000;
 constexpr uint32_t WS_MINIMIZEBOX = 0x20000;
-constexpr uint32_t WS_THICKFRAME = 0x40000;       // sizing border
-constexpr uint32_t WS_SYSMENU = 0x80000;          // system menu and close box
-constexpr uint32_t WS_CAPTION = 0xC00000;         // title bar
+constexpr uint32_t WS_THICKFRAME = 0x40000;  // sizing border
+constexpr uint32_t WS_SYSMENU = 0x80000;     // system menu and close box
+constexpr uint32_t WS_CAPTION = 0xC00000;    // title bar
 
 // Start-up. InitWindows also brings up the window system itself (the Qt application
 // object), so it must come before anything else of this header. Qt is given only a

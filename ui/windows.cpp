@@ -20,126 +20,128 @@ char* qtArguments[] = {qtProgramName, nullptr};
 constexpr uint32_t TOOLKIT_OPTION_BITS = 0x1 | 0x2 | 0x8 | 0x10000000;
 
 Qt::WindowFlags WindowFlagsFor(uint32_t flags) {
-  uint32_t styles = flags & ~TOOLKIT_OPTION_BITS;
-  if (styles == 0) styles = WS_CAPTION;
-  Qt::WindowFlags qtFlags = Qt::Window | Qt::CustomizeWindowHint;
-  if (styles & WS_CAPTION) qtFlags |= Qt::WindowTitleHint;
-  if (styles & WS_SYSMENU) qtFlags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-  if (styles & WS_MINIMIZEBOX) qtFlags |= Qt::WindowMinimizeButtonHint;
-  if (styles & WS_MAXIMIZEBOX) qtFlags |= Qt::WindowMaximizeButtonHint;
-  return qtFlags;
+    uint32_t styles = flags & ~TOOLKIT_OPTION_BITS;
+    if (styles == 0) styles = WS_CAPTION;
+    Qt::WindowFlags qtFlags = Qt::Window | Qt::CustomizeWindowHint;
+    if (styles & WS_CAPTION) qtFlags |= Qt::WindowTitleHint;
+    if (styles & WS_SYSMENU) qtFlags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (styles & WS_MINIMIZEBOX) qtFlags |= Qt::WindowMinimizeButtonHint;
+    if (styles & WS_MAXIMIZEBOX) qtFlags |= Qt::WindowMaximizeButtonHint;
+    return qtFlags;
 }
 
 }  // namespace
 
 ToolkitState& Toolkit() {
-  static ToolkitState state;
-  return state;
+    static ToolkitState state;
+    return state;
 }
 
 int32_t WindowSystemAvailable() {
-  const char* names[] = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"};
-  for (const char* name : names) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && value[0] != '\0') return 1;
-  }
-  return 0;
+    const char* names[] = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"};
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') return 1;
+    }
+    return 0;
 }
 
 void InitWindows() {
-  // The application object lives until the process ends; it is never destroyed, because
-  // Qt's own global data may already be gone when static destructors run.
-  if (QApplication::instance() == nullptr) {
-    QApplication::setApplicationName(QStringLiteral("Reframe"));
-    // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks): kept on purpose, see above
-    new QApplication(qtArgumentCount, qtArguments);
-    // The windows stay open until the caller disposes of them, whatever the user does.
-    QApplication::setQuitOnLastWindowClosed(false);
-    InstallKeyboardRules();
-    InstallDropRules();
-  }
-  ToolkitState& state = Toolkit();
-  state.windows.assign(INITIAL_WINDOW_SLOTS, WindowRecord{});
-  state.events = EventState{};
-  state.controlParent = -1;
+    // The application object lives until the process ends; it is never destroyed, because
+    // Qt's own global data may already be gone when static destructors run.
+    if (QApplication::instance() == nullptr) {
+        QApplication::setApplicationName(QStringLiteral("Reframe"));
+        // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks): kept on purpose, see above
+        new QApplication(qtArgumentCount, qtArguments);
+        // The windows stay open until the caller disposes of them, whatever the user does.
+        QApplication::setQuitOnLastWindowClosed(false);
+        InstallKeyboardRules();
+        InstallDropRules();
+    }
+    ToolkitState& state = Toolkit();
+    state.windows.assign(INITIAL_WINDOW_SLOTS, WindowRecord{});
+    state.events = EventState{};
+    state.controlParent = -1;
 }
 
 void SetProgramIdentity(const std::u16string& applicationId, const std::u16string& iconFolder) {
-  QGuiApplication::setDesktopFileName(QString::fromStdU16String(applicationId));
-  QIcon icon;
-  const QDir folder(QString::fromStdU16String(iconFolder));
-  for (const QString& name : folder.entryList({QStringLiteral("*.png")}, QDir::Files))
-    icon.addFile(folder.filePath(name));
-  if (!icon.isNull()) QApplication::setWindowIcon(icon);
+    QGuiApplication::setDesktopFileName(QString::fromStdU16String(applicationId));
+    QIcon icon;
+    const QDir folder(QString::fromStdU16String(iconFolder));
+    for (const QString& name : folder.entryList({QStringLiteral("*.png")}, QDir::Files))
+        icon.addFile(folder.filePath(name));
+    if (!icon.isNull()) QApplication::setWindowIcon(icon);
 }
 
 int32_t WindowNumberOf(const QWidget* widget) {
-  for (; widget != nullptr; widget = widget->parentWidget()) {
-    const QVariant mark = widget->property(WINDOW_NUMBER_PROPERTY);
-    if (mark.isValid()) return mark.toInt();
-    // A dialog is a window of its own even when one of ours is its parent: its keys (Return
-    // on OK, Tab between its fields) must keep the dialog's own rules.
-    if (widget->isWindow()) return -1;
-  }
-  return -1;
+    for (; widget != nullptr; widget = widget->parentWidget()) {
+        const QVariant mark = widget->property(WINDOW_NUMBER_PROPERTY);
+        if (mark.isValid()) return mark.toInt();
+        // A dialog is a window of its own even when one of ours is its parent: its keys (Return
+        // on OK, Tab between its fields) must keep the dialog's own rules.
+        if (widget->isWindow()) return -1;
+    }
+    return -1;
 }
 
 ToolkitWindow* FindWindow(int32_t number) {
-  ToolkitState& state = Toolkit();
-  if (number < 0 || static_cast<size_t>(number) >= state.windows.size()) return nullptr;
-  return state.windows[static_cast<size_t>(number)].handle.data();
+    ToolkitState& state = Toolkit();
+    if (number < 0 || static_cast<size_t>(number) >= state.windows.size()) return nullptr;
+    return state.windows[static_cast<size_t>(number)].handle.data();
 }
 
 WindowHandleType NewWindow(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
                            const std::u16string& title, uint32_t flags) {
-  if (number < 0 || QApplication::instance() == nullptr) return nullptr;
-  ToolkitState& state = Toolkit();
-  if (FindWindow(number) != nullptr) DisposeWindow(number);
-  const size_t slot = static_cast<size_t>(number);
-  if (slot >= state.windows.size()) state.windows.resize(slot + INITIAL_WINDOW_SLOTS);
-  state.windows[slot] = WindowRecord{};
+    if (number < 0 || QApplication::instance() == nullptr) return nullptr;
+    ToolkitState& state = Toolkit();
+    if (FindWindow(number) != nullptr) DisposeWindow(number);
+    const size_t slot = static_cast<size_t>(number);
+    if (slot >= state.windows.size()) state.windows.resize(slot + INITIAL_WINDOW_SLOTS);
+    state.windows[slot] = WindowRecord{};
 
-  const uint32_t styles = flags & ~TOOLKIT_OPTION_BITS;
-  auto* window = new ToolkitWindow(number, WindowFlagsFor(flags));
-  window->setWindowTitle(QString::fromStdU16String(title));
-  // The size given is the client area's; Qt's widget size is exactly that.
-  if (styles & WS_THICKFRAME) {
-    window->resize(width, height);
-  } else {
-    window->setFixedSize(width, height);
-  }
-  // For a top-level widget Qt's position is that of the outer frame, title bar included.
-  window->move(x, y);
-  state.windows[slot].handle = window;
-  window->show();
-  state.controlParent = number;
-  return window;
+    const uint32_t styles = flags & ~TOOLKIT_OPTION_BITS;
+    auto* window = new ToolkitWindow(number, WindowFlagsFor(flags));
+    window->setWindowTitle(QString::fromStdU16String(title));
+    // The size given is the client area's; Qt's widget size is exactly that.
+    if (styles & WS_THICKFRAME) {
+        window->resize(width, height);
+    } else {
+        window->setFixedSize(width, height);
+    }
+    // For a top-level widget Qt's position is that of the outer frame, title bar included.
+    window->move(x, y);
+    state.windows[slot].handle = window;
+    window->show();
+    state.controlParent = number;
+    return window;
 }
 
-WindowHandleType WindowHandle(int32_t number) { return FindWindow(number); }
+WindowHandleType WindowHandle(int32_t number) {
+    return FindWindow(number);
+}
 
 int32_t BeginControls(WindowHandleType) {
-  // NewWindow has already made its window the parent of the controls that follow.
-  return 1;
+    // NewWindow has already made its window the parent of the controls that follow.
+    return 1;
 }
 
 void DisposeWindow(int32_t number) {
-  ToolkitWindow* window = FindWindow(number);
-  if (window == nullptr) return;
-  ToolkitState& state = Toolkit();
-  // The controls go with their window; their numbers become free.
-  for (ControlRecord& record : state.controls) {
-    if (record.handle != nullptr && record.window == number) record = ControlRecord{};
-  }
-  state.windows[static_cast<size_t>(number)] = WindowRecord{};
-  if (state.controlParent == number) state.controlParent = -1;
-  delete window;
+    ToolkitWindow* window = FindWindow(number);
+    if (window == nullptr) return;
+    ToolkitState& state = Toolkit();
+    // The controls go with their window; their numbers become free.
+    for (ControlRecord& record : state.controls) {
+        if (record.handle != nullptr && record.window == number) record = ControlRecord{};
+    }
+    state.windows[static_cast<size_t>(number)] = WindowRecord{};
+    if (state.controlParent == number) state.controlParent = -1;
+    delete window;
 }
 
 void CloseAllWindows() {
-  ToolkitState& state = Toolkit();
-  for (size_t number = 0; number < state.windows.size(); ++number) {
-    DisposeWindow(static_cast<int32_t>(number));
-  }
-  state.events = EventState{};
+    ToolkitState& state = Toolkit();
+    for (size_t number = 0; number < state.windows.size(); ++number) {
+        DisposeWindow(static_cast<int32_t>(number));
+    }
+    state.events = EventState{};
 }

@@ -20,406 +20,417 @@ namespace {
 
 // One source stream and what becomes of it in the output.
 struct StreamPlan {
-  LONG index = 0;
-  PAVISTREAM source = nullptr;
-  PAVISTREAM destination = nullptr;
-  AVISTREAMINFOW info{};
-  double secondsPerSample = 0;  // 0 when the header gives no rate: written at the start
+    LONG index = 0;
+    PAVISTREAM source = nullptr;
+    PAVISTREAM destination = nullptr;
+    AVISTREAMINFOW info{};
+    double secondsPerSample = 0;  // 0 when the header gives no rate: written at the start
 
-  bool encode = false;
-  PGETFRAME frames = nullptr;
-  VideoEncoder* encoder = nullptr;
-  int width = 0;
-  int height = 0;
-  LONG start = 0;
-  LONG length = 0;
-  LONG sent = 0;     // frames handed to the encoder
-  LONG written = 0;  // packets stored, one per frame
-  bool endSent = false;
+    bool encode = false;
+    PGETFRAME frames = nullptr;
+    VideoEncoder* encoder = nullptr;
+    int width = 0;
+    int height = 0;
+    LONG start = 0;
+    LONG length = 0;
+    LONG sent = 0;     // frames handed to the encoder
+    LONG written = 0;  // packets stored, one per frame
+    bool endSent = false;
 
-  LONG chunkCount = 0;
-  LONG nextChunk = 0;
-  AVICHUNKINFO chunk{};  // the chunk at nextChunk, when nextChunk < chunkCount
-  std::vector<uint8_t> buffer;
+    LONG chunkCount = 0;
+    LONG nextChunk = 0;
+    AVICHUNKINFO chunk{};  // the chunk at nextChunk, when nextChunk < chunkCount
+    std::vector<uint8_t> buffer;
 
-  bool finished = false;
+    bool finished = false;
 };
 
 struct CompressionJob {
-  PAVIFILE input = nullptr;
-  PAVIFILE output = nullptr;
-  std::vector<StreamPlan> streams;
-  int64_t doneUnits = 0;
-  int64_t totalUnits = 0;
-  ProgressReporter* progress = nullptr;
+    PAVIFILE input = nullptr;
+    PAVIFILE output = nullptr;
+    std::vector<StreamPlan> streams;
+    int64_t doneUnits = 0;
+    int64_t totalUnits = 0;
+    ProgressReporter* progress = nullptr;
 };
 
-std::string StreamName(const StreamPlan& s) { return "stream " + std::to_string(s.index); }
+std::string StreamName(const StreamPlan& s) {
+    return "stream " + std::to_string(s.index);
+}
 
-void Warn(const std::string& text) { std::fprintf(stderr, "vidcrunch: %s\n", text.c_str()); }
+void Warn(const std::string& text) {
+    std::fprintf(stderr, "vidcrunch: %s\n", text.c_str());
+}
 
 int LoadChunk(StreamPlan* s) {
-  if (s->nextChunk >= s->chunkCount) {
-    s->finished = true;
-    return 1;
-  }
-  return AVIStreamChunkInfo(s->source, s->nextChunk, &s->chunk) == AVIERR_OK ? 1 : 0;
+    if (s->nextChunk >= s->chunkCount) {
+        s->finished = true;
+        return 1;
+    }
+    return AVIStreamChunkInfo(s->source, s->nextChunk, &s->chunk) == AVIERR_OK ? 1 : 0;
 }
 
 // The time at which the stream's next item starts, in seconds.
 double NextTime(const StreamPlan& s) {
-  double position = s.encode ? double(s.start) + s.written : double(s.chunk.firstSample);
-  return position * s.secondsPerSample;
+    double position = s.encode ? double(s.start) + s.written : double(s.chunk.firstSample);
+    return position * s.secondsPerSample;
 }
 
 std::vector<uint8_t> ReadFormat(PAVISTREAM stream) {
-  LONG size = 0;
-  if (AVIStreamReadFormat(stream, 0, nullptr, &size) != AVIERR_OK || size <= 0) return {};
-  std::vector<uint8_t> format(static_cast<size_t>(size));
-  if (AVIStreamReadFormat(stream, 0, format.data(), &size) != AVIERR_OK) return {};
-  format.resize(static_cast<size_t>(size));
-  return format;
+    LONG size = 0;
+    if (AVIStreamReadFormat(stream, 0, nullptr, &size) != AVIERR_OK || size <= 0) return {};
+    std::vector<uint8_t> format(static_cast<size_t>(size));
+    if (AVIStreamReadFormat(stream, 0, format.data(), &size) != AVIERR_OK) return {};
+    format.resize(static_cast<size_t>(size));
+    return format;
 }
 
 // Opens the decoder and the encoder for a video stream. 0 when the stream's format can't be
 // decoded, which leaves the stream to be copied as it is.
 int PrepareEncoding(StreamPlan* s, const CompressorOptions& options, std::string* error) {
-  std::vector<uint8_t> format = ReadFormat(s->source);
-  if (format.size() < sizeof(BITMAPINFOHEADER)) return 0;
-  BITMAPINFOHEADER stored;
-  std::memcpy(&stored, format.data(), sizeof stored);
-  if (stored.biWidth <= 0 || stored.biHeight == 0 || stored.biHeight == INT32_MIN) return 0;
-  BITMAPINFOHEADER wanted{};
-  wanted.biSize = sizeof wanted;
-  wanted.biWidth = stored.biWidth;
-  wanted.biHeight = stored.biHeight < 0 ? -stored.biHeight : stored.biHeight;
-  wanted.biPlanes = 1;
-  wanted.biBitCount = 24;
-  wanted.biCompression = BI_RGB;
-  s->frames = AVIStreamGetFrameOpen(s->source, &wanted);
-  if (!s->frames) return 0;
-  s->width = wanted.biWidth;
-  s->height = wanted.biHeight;
+    std::vector<uint8_t> format = ReadFormat(s->source);
+    if (format.size() < sizeof(BITMAPINFOHEADER)) return 0;
+    BITMAPINFOHEADER stored;
+    std::memcpy(&stored, format.data(), sizeof stored);
+    if (stored.biWidth <= 0 || stored.biHeight == 0 || stored.biHeight == INT32_MIN) return 0;
+    BITMAPINFOHEADER wanted{};
+    wanted.biSize = sizeof wanted;
+    wanted.biWidth = stored.biWidth;
+    wanted.biHeight = stored.biHeight < 0 ? -stored.biHeight : stored.biHeight;
+    wanted.biPlanes = 1;
+    wanted.biBitCount = 24;
+    wanted.biCompression = BI_RGB;
+    s->frames = AVIStreamGetFrameOpen(s->source, &wanted);
+    if (!s->frames) return 0;
+    s->width = wanted.biWidth;
+    s->height = wanted.biHeight;
 
-  VideoEncoderSettings settings;
-  settings.codec = options.codec;
-  settings.quality = options.quality;
-  settings.preset = options.preset;
-  settings.width = s->width;
-  settings.height = s->height;
-  settings.rate = s->info.dwRate;
-  settings.scale = s->info.dwScale;
-  s->encoder = OpenVideoEncoder(settings, error);
-  if (!s->encoder) {
-    *error = StreamName(*s) + ": " + *error;
-    return -1;
-  }
-  s->encode = true;
-  s->start = AVIStreamStart(s->source);
-  s->length = AVIStreamLength(s->source);
-  if (s->length < 0) s->length = 0;
-  return 1;
+    VideoEncoderSettings settings;
+    settings.codec = options.codec;
+    settings.quality = options.quality;
+    settings.preset = options.preset;
+    settings.width = s->width;
+    settings.height = s->height;
+    settings.rate = s->info.dwRate;
+    settings.scale = s->info.dwScale;
+    s->encoder = OpenVideoEncoder(settings, error);
+    if (!s->encoder) {
+        *error = StreamName(*s) + ": " + *error;
+        return -1;
+    }
+    s->encode = true;
+    s->start = AVIStreamStart(s->source);
+    s->length = AVIStreamLength(s->source);
+    if (s->length < 0) s->length = 0;
+    return 1;
 }
 
 int CreateEncodedStream(CompressionJob* job, StreamPlan* s, std::string* error) {
-  AVISTREAMINFOW info = s->info;
-  info.fccHandler = VideoEncoderFourcc(s->encoder);
-  info.dwSampleSize = 0;
-  info.dwLength = 0;
-  info.dwSuggestedBufferSize = 0;
-  info.dwQuality = 0xFFFFFFFFu;  // the default quality: the encoder's own setting decides
-  info.dwInitialFrames = 0;
-  info.dwEditCount = 0;
-  info.dwFormatChangeCount = 0;
-  if (AVIFileCreateStreamW(job->output, &s->destination, &info) != AVIERR_OK) {
-    *error = StreamName(*s) + ": the output stream could not be created";
-    return 0;
-  }
-  // The codec data follows the header inside the format, padded to an even size as the
-  // chunk needs; biSize counts it, as other AVI writers store it.
-  std::vector<uint8_t> extradata = VideoEncoderExtradata(s->encoder);
-  BITMAPINFOHEADER header{};
-  header.biSize = static_cast<DWORD>(sizeof header + extradata.size());
-  header.biWidth = s->width;
-  header.biHeight = s->height;
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = info.fccHandler;
-  header.biSizeImage = static_cast<DWORD>(uint64_t(s->width) * uint64_t(s->height) * 3);
-  std::vector<uint8_t> format(sizeof header + extradata.size() + (extradata.size() & 1u), 0);
-  std::memcpy(format.data(), &header, sizeof header);
-  if (!extradata.empty()) std::memcpy(format.data() + sizeof header, extradata.data(), extradata.size());
-  if (AVIStreamSetFormat(s->destination, 0, format.data(), static_cast<LONG>(format.size())) != AVIERR_OK) {
-    *error = StreamName(*s) + ": the output format could not be set";
-    return 0;
-  }
-  return 1;
+    AVISTREAMINFOW info = s->info;
+    info.fccHandler = VideoEncoderFourcc(s->encoder);
+    info.dwSampleSize = 0;
+    info.dwLength = 0;
+    info.dwSuggestedBufferSize = 0;
+    info.dwQuality = 0xFFFFFFFFu;  // the default quality: the encoder's own setting decides
+    info.dwInitialFrames = 0;
+    info.dwEditCount = 0;
+    info.dwFormatChangeCount = 0;
+    if (AVIFileCreateStreamW(job->output, &s->destination, &info) != AVIERR_OK) {
+        *error = StreamName(*s) + ": the output stream could not be created";
+        return 0;
+    }
+    // The codec data follows the header inside the format, padded to an even size as the
+    // chunk needs; biSize counts it, as other AVI writers store it.
+    std::vector<uint8_t> extradata = VideoEncoderExtradata(s->encoder);
+    BITMAPINFOHEADER header{};
+    header.biSize = static_cast<DWORD>(sizeof header + extradata.size());
+    header.biWidth = s->width;
+    header.biHeight = s->height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = info.fccHandler;
+    header.biSizeImage = static_cast<DWORD>(uint64_t(s->width) * uint64_t(s->height) * 3);
+    std::vector<uint8_t> format(sizeof header + extradata.size() + (extradata.size() & 1u), 0);
+    std::memcpy(format.data(), &header, sizeof header);
+    if (!extradata.empty())
+        std::memcpy(format.data() + sizeof header, extradata.data(), extradata.size());
+    if (AVIStreamSetFormat(s->destination, 0, format.data(), static_cast<LONG>(format.size())) !=
+        AVIERR_OK) {
+        *error = StreamName(*s) + ": the output format could not be set";
+        return 0;
+    }
+    return 1;
 }
 
 int CreateCopiedStream(CompressionJob* job, StreamPlan* s, std::string* error) {
-  AVISTREAMINFOW info = s->info;
-  info.dwLength = 0;
-  info.dwSuggestedBufferSize = 0;
-  if (AVIFileCreateStreamW(job->output, &s->destination, &info) != AVIERR_OK) {
-    *error = StreamName(*s) + ": the output stream could not be created";
-    return 0;
-  }
-  std::vector<uint8_t> format = ReadFormat(s->source);
-  if (!format.empty() && AVIStreamSetFormat(s->destination, 0, format.data(),
-                                            static_cast<LONG>(format.size())) != AVIERR_OK) {
-    *error = StreamName(*s) + ": the output format could not be set";
-    return 0;
-  }
-  constexpr DWORD kStrd = mmioFOURCC('s', 't', 'r', 'd');
-  LONG size = 0;
-  if (AVIStreamReadData(s->source, kStrd, nullptr, &size) == AVIERR_OK && size > 0) {
-    std::vector<uint8_t> data(static_cast<size_t>(size));
-    if (AVIStreamReadData(s->source, kStrd, data.data(), &size) == AVIERR_OK)
-      AVIStreamWriteData(s->destination, kStrd, data.data(), size);
-  }
-  s->chunkCount = AVIStreamChunkCount(s->source);
-  if (s->chunkCount < 0) s->chunkCount = 0;
-  if (!LoadChunk(s)) {
-    *error = StreamName(*s) + ": its index could not be read";
-    return 0;
-  }
-  return 1;
+    AVISTREAMINFOW info = s->info;
+    info.dwLength = 0;
+    info.dwSuggestedBufferSize = 0;
+    if (AVIFileCreateStreamW(job->output, &s->destination, &info) != AVIERR_OK) {
+        *error = StreamName(*s) + ": the output stream could not be created";
+        return 0;
+    }
+    std::vector<uint8_t> format = ReadFormat(s->source);
+    if (!format.empty() && AVIStreamSetFormat(s->destination, 0, format.data(),
+                                              static_cast<LONG>(format.size())) != AVIERR_OK) {
+        *error = StreamName(*s) + ": the output format could not be set";
+        return 0;
+    }
+    constexpr DWORD kStrd = mmioFOURCC('s', 't', 'r', 'd');
+    LONG size = 0;
+    if (AVIStreamReadData(s->source, kStrd, nullptr, &size) == AVIERR_OK && size > 0) {
+        std::vector<uint8_t> data(static_cast<size_t>(size));
+        if (AVIStreamReadData(s->source, kStrd, data.data(), &size) == AVIERR_OK)
+            AVIStreamWriteData(s->destination, kStrd, data.data(), size);
+    }
+    s->chunkCount = AVIStreamChunkCount(s->source);
+    if (s->chunkCount < 0) s->chunkCount = 0;
+    if (!LoadChunk(s)) {
+        *error = StreamName(*s) + ": its index could not be read";
+        return 0;
+    }
+    return 1;
 }
 
 int PrepareStreams(CompressionJob* job, const CompressorOptions& options, std::string* error) {
-  AVIFILEINFOW fileInfo{};
-  AVIFileInfoW(job->input, &fileInfo, sizeof fileInfo);
-  for (LONG i = 0; i < static_cast<LONG>(fileInfo.dwStreams); ++i) {
-    job->streams.emplace_back();
-    StreamPlan* s = &job->streams.back();
-    s->index = i;
-    if (AVIFileGetStream(job->input, &s->source, 0, i) != AVIERR_OK ||
-        AVIStreamInfoW(s->source, &s->info, sizeof s->info) != AVIERR_OK) {
-      *error = StreamName(*s) + " of the input could not be read";
-      return 0;
+    AVIFILEINFOW fileInfo{};
+    AVIFileInfoW(job->input, &fileInfo, sizeof fileInfo);
+    for (LONG i = 0; i < static_cast<LONG>(fileInfo.dwStreams); ++i) {
+        job->streams.emplace_back();
+        StreamPlan* s = &job->streams.back();
+        s->index = i;
+        if (AVIFileGetStream(job->input, &s->source, 0, i) != AVIERR_OK ||
+            AVIStreamInfoW(s->source, &s->info, sizeof s->info) != AVIERR_OK) {
+            *error = StreamName(*s) + " of the input could not be read";
+            return 0;
+        }
+        if (s->info.dwRate != 0 && s->info.dwScale != 0)
+            s->secondsPerSample = double(s->info.dwScale) / double(s->info.dwRate);
+        if (s->info.fccType == streamtypeVIDEO) {
+            int prepared = PrepareEncoding(s, options, error);
+            if (prepared < 0) return 0;
+            if (prepared == 0)
+                Warn(StreamName(*s) + ": its video can't be decoded, so it is copied unchanged");
+        }
     }
-    if (s->info.dwRate != 0 && s->info.dwScale != 0)
-      s->secondsPerSample = double(s->info.dwScale) / double(s->info.dwRate);
-    if (s->info.fccType == streamtypeVIDEO) {
-      int prepared = PrepareEncoding(s, options, error);
-      if (prepared < 0) return 0;
-      if (prepared == 0) Warn(StreamName(*s) + ": its video can't be decoded, so it is copied unchanged");
+    // Every stream header goes in before the first chunk, so the writer lays out its headers once.
+    for (StreamPlan& s : job->streams) {
+        int ok =
+            s.encode ? CreateEncodedStream(job, &s, error) : CreateCopiedStream(job, &s, error);
+        if (!ok) return 0;
     }
-  }
-  // Every stream header goes in before the first chunk, so the writer lays out its headers once.
-  for (StreamPlan& s : job->streams) {
-    int ok = s.encode ? CreateEncodedStream(job, &s, error) : CreateCopiedStream(job, &s, error);
-    if (!ok) return 0;
-  }
-  // Progress counts encoded frames; a file with nothing to encode counts copied chunks.
-  for (const StreamPlan& s : job->streams)
-    if (s.encode) job->totalUnits += s.length;
-  if (job->totalUnits == 0)
+    // Progress counts encoded frames; a file with nothing to encode counts copied chunks.
     for (const StreamPlan& s : job->streams)
-      if (!s.encode) job->totalUnits += s.chunkCount;
-  return 1;
+        if (s.encode) job->totalUnits += s.length;
+    if (job->totalUnits == 0)
+        for (const StreamPlan& s : job->streams)
+            if (!s.encode) job->totalUnits += s.chunkCount;
+    return 1;
 }
 
 int WritePacket(StreamPlan* s, const EncodedPacket& packet, std::string* error) {
-  if (s->written >= s->length) {
-    *error = StreamName(*s) + ": the encoder gave more frames than it was given";
-    return 0;
-  }
-  DWORD flags = packet.key ? AVIIF_KEYFRAME : 0;
-  if (AVIStreamWrite(s->destination, s->start + s->written, 1, packet.data, packet.size, flags,
-                     nullptr, nullptr) != AVIERR_OK) {
-    *error = "writing the output failed (is the disk full?)";
-    return 0;
-  }
-  ++s->written;
-  return 1;
+    if (s->written >= s->length) {
+        *error = StreamName(*s) + ": the encoder gave more frames than it was given";
+        return 0;
+    }
+    DWORD flags = packet.key ? AVIIF_KEYFRAME : 0;
+    if (AVIStreamWrite(s->destination, s->start + s->written, 1, packet.data, packet.size, flags,
+                       nullptr, nullptr) != AVIERR_OK) {
+        *error = "writing the output failed (is the disk full?)";
+        return 0;
+    }
+    ++s->written;
+    return 1;
 }
 
 // One step of an encoded stream: store a finished packet, or feed the encoder a frame, or tell
 // it the stream has ended, or find it has given everything.
 int AdvanceEncoding(CompressionJob* job, StreamPlan* s, std::string* error) {
-  EncodedPacket packet;
-  int got = ReceiveVideoPacket(s->encoder, &packet, error);
-  if (got < 0) {
-    *error = StreamName(*s) + ": " + *error;
-    return 0;
-  }
-  if (got > 0) return WritePacket(s, packet, error);
-  if (s->sent < s->length) {
-    LONG position = s->start + s->sent;
-    auto* frame = static_cast<const uint8_t*>(AVIStreamGetFrame(s->frames, position));
-    if (!frame) {
-      *error = StreamName(*s) + ": frame " + std::to_string(position) + " can't be decoded";
-      return 0;
+    EncodedPacket packet;
+    int got = ReceiveVideoPacket(s->encoder, &packet, error);
+    if (got < 0) {
+        *error = StreamName(*s) + ": " + *error;
+        return 0;
     }
-    BITMAPINFOHEADER header;
-    std::memcpy(&header, frame, sizeof header);
-    if (header.biWidth != s->width || header.biHeight != s->height || header.biBitCount != 24) {
-      *error = StreamName(*s) + ": frame " + std::to_string(position) + " came in an unexpected format";
-      return 0;
+    if (got > 0) return WritePacket(s, packet, error);
+    if (s->sent < s->length) {
+        LONG position = s->start + s->sent;
+        auto* frame = static_cast<const uint8_t*>(AVIStreamGetFrame(s->frames, position));
+        if (!frame) {
+            *error = StreamName(*s) + ": frame " + std::to_string(position) + " can't be decoded";
+            return 0;
+        }
+        BITMAPINFOHEADER header;
+        std::memcpy(&header, frame, sizeof header);
+        if (header.biWidth != s->width || header.biHeight != s->height || header.biBitCount != 24) {
+            *error = StreamName(*s) + ": frame " + std::to_string(position) +
+                     " came in an unexpected format";
+            return 0;
+        }
+        ptrdiff_t stride = (ptrdiff_t{s->width} * 3 + 3) & ~ptrdiff_t{3};
+        if (!SendVideoFrame(s->encoder, frame + sizeof header, stride, error)) {
+            *error = StreamName(*s) + ": " + *error;
+            return 0;
+        }
+        ++s->sent;
+        ++job->doneUnits;
+        ReportProgress(job->progress, job->doneUnits, job->totalUnits);
+        return 1;
     }
-    ptrdiff_t stride = (ptrdiff_t{s->width} * 3 + 3) & ~ptrdiff_t{3};
-    if (!SendVideoFrame(s->encoder, frame + sizeof header, stride, error)) {
-      *error = StreamName(*s) + ": " + *error;
-      return 0;
+    if (!s->endSent) {
+        s->endSent = true;
+        if (!SendVideoFrame(s->encoder, nullptr, 0, error)) {
+            *error = StreamName(*s) + ": " + *error;
+            return 0;
+        }
+        return 1;
     }
-    ++s->sent;
-    ++job->doneUnits;
-    ReportProgress(job->progress, job->doneUnits, job->totalUnits);
+    if (s->written != s->length) {
+        *error = StreamName(*s) + ": the encoder gave " + std::to_string(s->written) +
+                 " frames for " + std::to_string(s->length);
+        return 0;
+    }
+    s->finished = true;
     return 1;
-  }
-  if (!s->endSent) {
-    s->endSent = true;
-    if (!SendVideoFrame(s->encoder, nullptr, 0, error)) {
-      *error = StreamName(*s) + ": " + *error;
-      return 0;
-    }
-    return 1;
-  }
-  if (s->written != s->length) {
-    *error = StreamName(*s) + ": the encoder gave " + std::to_string(s->written) + " frames for " +
-             std::to_string(s->length);
-    return 0;
-  }
-  s->finished = true;
-  return 1;
 }
 
 // Copies the stream's next chunk as it is: same samples, same bytes, same key flag.
 int CopyChunk(CompressionJob* job, StreamPlan* s, std::string* error) {
-  const AVICHUNKINFO& c = s->chunk;
-  if (c.samples > 0) {
-    size_t need = std::max<size_t>(1, c.size);
-    if (s->buffer.size() < need) s->buffer.resize(need);
-    LONG bytes = 0, samples = 0;
-    HRESULT r = AVIStreamRead(s->source, c.firstSample, c.samples, s->buffer.data(),
-                              static_cast<LONG>(s->buffer.size()), &bytes, &samples);
-    if (r != AVIERR_OK || samples != c.samples) {
-      *error = StreamName(*s) + ": chunk " + std::to_string(s->nextChunk) + " can't be read";
-      return 0;
+    const AVICHUNKINFO& c = s->chunk;
+    if (c.samples > 0) {
+        size_t need = std::max<size_t>(1, c.size);
+        if (s->buffer.size() < need) s->buffer.resize(need);
+        LONG bytes = 0, samples = 0;
+        HRESULT r = AVIStreamRead(s->source, c.firstSample, c.samples, s->buffer.data(),
+                                  static_cast<LONG>(s->buffer.size()), &bytes, &samples);
+        if (r != AVIERR_OK || samples != c.samples) {
+            *error = StreamName(*s) + ": chunk " + std::to_string(s->nextChunk) + " can't be read";
+            return 0;
+        }
+        if (AVIStreamWrite(s->destination, c.firstSample, samples, s->buffer.data(), bytes,
+                           c.flags & AVIIF_KEYFRAME, nullptr, nullptr) != AVIERR_OK) {
+            *error = "writing the output failed (is the disk full?)";
+            return 0;
+        }
     }
-    if (AVIStreamWrite(s->destination, c.firstSample, samples, s->buffer.data(), bytes,
-                       c.flags & AVIIF_KEYFRAME, nullptr, nullptr) != AVIERR_OK) {
-      *error = "writing the output failed (is the disk full?)";
-      return 0;
+    ++s->nextChunk;
+    if (!LoadChunk(s)) {
+        *error = StreamName(*s) + ": its index could not be read";
+        return 0;
     }
-  }
-  ++s->nextChunk;
-  if (!LoadChunk(s)) {
-    *error = StreamName(*s) + ": its index could not be read";
-    return 0;
-  }
-  bool countsChunks = true;
-  for (const StreamPlan& other : job->streams) countsChunks = countsChunks && !other.encode;
-  if (countsChunks) {
-    ++job->doneUnits;
-    ReportProgress(job->progress, job->doneUnits, job->totalUnits);
-  }
-  return 1;
+    bool countsChunks = true;
+    for (const StreamPlan& other : job->streams) countsChunks = countsChunks && !other.encode;
+    if (countsChunks) {
+        ++job->doneUnits;
+        ReportProgress(job->progress, job->doneUnits, job->totalUnits);
+    }
+    return 1;
 }
 
 // Writes the streams interleaved: each pass takes every stream up to the end of the second in
 // which the earliest pending item starts, in stream order.
 int WriteInterleaved(CompressionJob* job, std::string* error) {
-  for (;;) {
-    double earliest = std::numeric_limits<double>::infinity();
-    for (const StreamPlan& s : job->streams)
-      if (!s.finished) earliest = std::min(earliest, NextTime(s));
-    if (earliest == std::numeric_limits<double>::infinity()) return 1;
-    double until = std::floor(earliest) + 1.0;
-    for (StreamPlan& s : job->streams) {
-      while (!s.finished && NextTime(s) < until) {
-        int ok = s.encode ? AdvanceEncoding(job, &s, error) : CopyChunk(job, &s, error);
-        if (!ok) return 0;
-      }
+    for (;;) {
+        double earliest = std::numeric_limits<double>::infinity();
+        for (const StreamPlan& s : job->streams)
+            if (!s.finished) earliest = std::min(earliest, NextTime(s));
+        if (earliest == std::numeric_limits<double>::infinity()) return 1;
+        double until = std::floor(earliest) + 1.0;
+        for (StreamPlan& s : job->streams) {
+            while (!s.finished && NextTime(s) < until) {
+                int ok = s.encode ? AdvanceEncoding(job, &s, error) : CopyChunk(job, &s, error);
+                if (!ok) return 0;
+            }
+        }
     }
-  }
 }
 
 // Releases everything; returns 1 when the output (if any) was completed and closed.
 int ReleaseJob(CompressionJob* job) {
-  for (StreamPlan& s : job->streams) {
-    AVIStreamGetFrameClose(s.frames);
-    CloseVideoEncoder(s.encoder);
-    if (s.source) AVIStreamRelease(s.source);
-    if (s.destination) AVIStreamRelease(s.destination);
-    s.frames = nullptr;
-    s.encoder = nullptr;
-    s.source = s.destination = nullptr;
-  }
-  int closed = 1;
-  if (job->output) {
-    AVIFileRelease(job->output);
-    closed = AVIFileLastCloseResult() == AVIERR_OK ? 1 : 0;
-    job->output = nullptr;
-  }
-  if (job->input) AVIFileRelease(job->input);
-  job->input = nullptr;
-  return closed;
+    for (StreamPlan& s : job->streams) {
+        AVIStreamGetFrameClose(s.frames);
+        CloseVideoEncoder(s.encoder);
+        if (s.source) AVIStreamRelease(s.source);
+        if (s.destination) AVIStreamRelease(s.destination);
+        s.frames = nullptr;
+        s.encoder = nullptr;
+        s.source = s.destination = nullptr;
+    }
+    int closed = 1;
+    if (job->output) {
+        AVIFileRelease(job->output);
+        closed = AVIFileLastCloseResult() == AVIERR_OK ? 1 : 0;
+        job->output = nullptr;
+    }
+    if (job->input) AVIFileRelease(job->input);
+    job->input = nullptr;
+    return closed;
 }
 
-int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created, std::string* error) {
-  std::u16string input = FromUtf8(options.inputPath);
-  std::u16string output = FromUtf8(options.outputPath);
-  // The file services take UTF-16 names: bytes that are not UTF-8 would come back as another
-  // name, and the job would read, write or remove another file than the one named.
-  for (const auto& [name, text] : {std::pair{&options.inputPath, &input}, std::pair{&options.outputPath, &output}}) {
-    if (ToUtf8(*text) != *name) {
-      *error = "the file name \"" + *name + "\" is not UTF-8 text; rename the file to use it";
-      return 0;
+int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
+           std::string* error) {
+    std::u16string input = FromUtf8(options.inputPath);
+    std::u16string output = FromUtf8(options.outputPath);
+    // The file services take UTF-16 names: bytes that are not UTF-8 would come back as another
+    // name, and the job would read, write or remove another file than the one named.
+    for (const auto& [name, text] :
+         {std::pair{&options.inputPath, &input}, std::pair{&options.outputPath, &output}}) {
+        if (ToUtf8(*text) != *name) {
+            *error = "the file name \"" + *name + "\" is not UTF-8 text; rename the file to use it";
+            return 0;
+        }
     }
-  }
-  if (access(options.inputPath.c_str(), F_OK) != 0) {
-    *error = "the input file \"" + options.inputPath + "\" does not exist";
-    return 0;
-  }
-  if (NameSameFile(input, output)) {
-    *error = "the output file names the input file; choose another output name";
-    return 0;
-  }
-  // Only an ordinary file may be replaced: a failure removes what was written, and removing a
-  // device or a folder's entry that was never ours would be a loss of its own.
-  struct stat existing;
-  if (stat(options.outputPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-    *error = "the output \"" + options.outputPath + "\" exists and is not an ordinary file";
-    return 0;
-  }
-  if (AVIFileOpenW(&job->input, input.c_str(), OF_READ, nullptr) != AVIERR_OK) {
-    job->input = nullptr;
-    *error = "\"" + options.inputPath + "\" can't be read as an AVI file";
-    return 0;
-  }
-  ReportProgress(job->progress, 0, 1);
-  if (AVIFileOpenW(&job->output, output.c_str(), OF_CREATE | OF_WRITE, nullptr) != AVIERR_OK) {
-    job->output = nullptr;
-    *error = "the output file \"" + options.outputPath +
-             "\" can't be created (does its folder exist, and may it be written?)";
-    return 0;
-  }
-  *created = true;
-  if (!PrepareStreams(job, options, error)) return 0;
-  return WriteInterleaved(job, error);
+    if (access(options.inputPath.c_str(), F_OK) != 0) {
+        *error = "the input file \"" + options.inputPath + "\" does not exist";
+        return 0;
+    }
+    if (NameSameFile(input, output)) {
+        *error = "the output file names the input file; choose another output name";
+        return 0;
+    }
+    // Only an ordinary file may be replaced: a failure removes what was written, and removing a
+    // device or a folder's entry that was never ours would be a loss of its own.
+    struct stat existing;
+    if (stat(options.outputPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        *error = "the output \"" + options.outputPath + "\" exists and is not an ordinary file";
+        return 0;
+    }
+    if (AVIFileOpenW(&job->input, input.c_str(), OF_READ, nullptr) != AVIERR_OK) {
+        job->input = nullptr;
+        *error = "\"" + options.inputPath + "\" can't be read as an AVI file";
+        return 0;
+    }
+    ReportProgress(job->progress, 0, 1);
+    if (AVIFileOpenW(&job->output, output.c_str(), OF_CREATE | OF_WRITE, nullptr) != AVIERR_OK) {
+        job->output = nullptr;
+        *error = "the output file \"" + options.outputPath +
+                 "\" can't be created (does its folder exist, and may it be written?)";
+        return 0;
+    }
+    *created = true;
+    if (!PrepareStreams(job, options, error)) return 0;
+    return WriteInterleaved(job, error);
 }
 
 }  // namespace
 
 int CompressAvi(const CompressorOptions& options, ProgressReporter* progress, std::string* error) {
-  CompressionJob job;
-  job.progress = progress;
-  bool created = false;
-  int ok = 0;
-  try {
-    ok = RunJob(&job, options, &created, error);
-  } catch (const std::bad_alloc&) {
-    *error = "out of memory";
-    ok = 0;
-  }
-  int closed = ReleaseJob(&job);
-  if (ok && !closed) *error = "the output file could not be completed (is the disk full?)";
-  if (ok && closed) {
-    ReportFinished(progress);
-    return 1;
-  }
-  if (created) unlink(options.outputPath.c_str());
-  return 0;
+    CompressionJob job;
+    job.progress = progress;
+    bool created = false;
+    int ok = 0;
+    try {
+        ok = RunJob(&job, options, &created, error);
+    } catch (const std::bad_alloc&) {
+        *error = "out of memory";
+        ok = 0;
+    }
+    int closed = ReleaseJob(&job);
+    if (ok && !closed) *error = "the output file could not be completed (is the disk full?)";
+    if (ok && closed) {
+        ReportFinished(progress);
+        return 1;
+    }
+    if (created) unlink(options.outputPath.c_str());
+    return 0;
 }

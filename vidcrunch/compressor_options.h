@@ -8,13 +8,13 @@
 enum class VideoCodec { H264, Mpeg4, Mjpeg, Ffv1 };
 
 struct CompressorOptions {
-  std::string inputPath;   // UTF-8, as the arguments arrive
-  std::string outputPath;
-  VideoCodec codec = VideoCodec::H264;
-  int quality = -1;        // -1: the codec's default (CodecDefaultQuality)
-  std::string preset = "medium";
-  bool console = false;
-  bool helpWanted = false;
+    std::string inputPath;  // UTF-8, as the arguments arrive
+    std::string outputPath;
+    VideoCodec codec = VideoCodec::H264;
+    int quality = -1;  // -1: the codec's default (CodecDefaultQuality)
+    std::string preset = "medium";
+    bool console = false;
+    bool helpWanted = false;
 };
 
 // The quality used when /quality is not given: x264's constant rate factor for H.264, the

@@ -14,26 +14,26 @@ extern "C" {
 }
 
 int main(int argc, char** argv) {
-  // A reader that stops reading the progress must not end the compression half-way.
-  std::signal(SIGPIPE, SIG_IGN);
-  // The codec libraries' chatter would bury our own messages; real errors still show.
-  av_log_set_level(AV_LOG_ERROR);
+    // A reader that stops reading the progress must not end the compression half-way.
+    std::signal(SIGPIPE, SIG_IGN);
+    // The codec libraries' chatter would bury our own messages; real errors still show.
+    av_log_set_level(AV_LOG_ERROR);
 
-  std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-  CompressorOptions options;
-  std::string error;
-  if (!ParseCompressorArguments(arguments, &options, &error)) {
-    std::fprintf(stderr, "vidcrunch: %s\n\n%s", error.c_str(), CompressorUsage().c_str());
-    return 2;
-  }
-  if (options.helpWanted) {
-    std::fputs(CompressorUsage().c_str(), stdout);
+    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    CompressorOptions options;
+    std::string error;
+    if (!ParseCompressorArguments(arguments, &options, &error)) {
+        std::fprintf(stderr, "vidcrunch: %s\n\n%s", error.c_str(), CompressorUsage().c_str());
+        return 2;
+    }
+    if (options.helpWanted) {
+        std::fputs(CompressorUsage().c_str(), stdout);
+        return 0;
+    }
+    ProgressReporter progress;
+    if (!CompressAvi(options, &progress, &error)) {
+        std::fprintf(stderr, "vidcrunch: %s\n", error.c_str());
+        return 1;
+    }
     return 0;
-  }
-  ProgressReporter progress;
-  if (!CompressAvi(options, &progress, &error)) {
-    std::fprintf(stderr, "vidcrunch: %s\n", error.c_str());
-    return 1;
-  }
-  return 0;
 }

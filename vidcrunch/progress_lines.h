@@ -11,8 +11,8 @@ std::string ProgressLine(int percent);
 // What has been reported so far. `write` receives each line's bytes; null writes to file
 // descriptor 1.
 struct ProgressReporter {
-  int lastPercent = -1;
-  void (*write)(const std::string& bytes) = nullptr;
+    int lastPercent = -1;
+    void (*write)(const std::string& bytes) = nullptr;
 };
 
 // Reports `done` of `total` units of work. Prints a line only when the whole percentage rises,

@@ -10,13 +10,13 @@
 #include "vidcrunch/compressor_options.h"
 
 struct VideoEncoderSettings {
-  VideoCodec codec = VideoCodec::H264;
-  int quality = 18;
-  std::string preset = "medium";
-  int width = 0;
-  int height = 0;
-  uint32_t rate = 25;   // frames per second as rate / scale, as the AVI stream header gives it
-  uint32_t scale = 1;
+    VideoCodec codec = VideoCodec::H264;
+    int quality = 18;
+    std::string preset = "medium";
+    int width = 0;
+    int height = 0;
+    uint32_t rate = 25;  // frames per second as rate / scale, as the AVI stream header gives it
+    uint32_t scale = 1;
 };
 
 struct VideoEncoder;
@@ -27,9 +27,9 @@ void SetEncoderThreads(int threads);
 
 // One encoded frame. Valid until the next call on the same encoder.
 struct EncodedPacket {
-  const uint8_t* data = nullptr;
-  int size = 0;
-  bool key = false;
+    const uint8_t* data = nullptr;
+    int size = 0;
+    bool key = false;
 };
 
 // Opens an encoder, or returns null with the reason in `error`.
@@ -43,7 +43,8 @@ std::vector<uint8_t> VideoEncoderExtradata(const VideoEncoder* encoder);
 // Hands one frame to the encoder: rows of `stride` bytes, bottom row first, blue-green-red.
 // Null rows mark the end of the stream, after which the encoder gives out what it still holds.
 // 1 on success, 0 with `error` filled.
-int SendVideoFrame(VideoEncoder* encoder, const uint8_t* rows, ptrdiff_t stride, std::string* error);
+int SendVideoFrame(VideoEncoder* encoder, const uint8_t* rows, ptrdiff_t stride,
+                   std::string* error);
 
 // Takes the next finished packet: 1 with `packet` filled, 0 when the encoder needs another
 // frame (or, after the end was sent, has given everything), -1 on failure with `error` filled.

@@ -9,17 +9,17 @@
 
 // What it takes to read one uncompressed frame of a stream.
 struct DibLayout {
-  LONG width = 0;
-  LONG height = 0;        // always positive
-  bool topDown = false;   // first stored row is the top row
-  WORD bitCount = 0;      // 1, 4, 8, 16, 24 or 32
-  uint64_t stride = 0;    // bytes per stored row, a multiple of 4
-  uint64_t imageSize = 0; // stride * height: what a sample must hold at least
-  // 16/32-bit channel masks (BI_BITFIELDS, or the BI_RGB defaults).
-  uint32_t redMask = 0, greenMask = 0, blueMask = 0;
-  // Palette for 8 bits and fewer, as B, G, R, 0; entries missing from the format are black.
-  uint32_t paletteSize = 0;
-  RGBQUAD palette[256] = {};
+    LONG width = 0;
+    LONG height = 0;         // always positive
+    bool topDown = false;    // first stored row is the top row
+    WORD bitCount = 0;       // 1, 4, 8, 16, 24 or 32
+    uint64_t stride = 0;     // bytes per stored row, a multiple of 4
+    uint64_t imageSize = 0;  // stride * height: what a sample must hold at least
+    // 16/32-bit channel masks (BI_BITFIELDS, or the BI_RGB defaults).
+    uint32_t redMask = 0, greenMask = 0, blueMask = 0;
+    // Palette for 8 bits and fewer, as B, G, R, 0; entries missing from the format are black.
+    uint32_t paletteSize = 0;
+    RGBQUAD palette[256] = {};
 };
 
 // Fills `layout` from a stream format (a BITMAPINFOHEADER and what follows it in 'strf').

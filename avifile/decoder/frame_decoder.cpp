@@ -30,259 +30,265 @@ int gThreads = 0;
 }  // namespace
 
 struct IGetFrame {
-  PAVISTREAM stream = nullptr;
-  LONG first = 0;
-  LONG end = 0;
+    PAVISTREAM stream = nullptr;
+    LONG first = 0;
+    LONG end = 0;
 
-  // The delivered frame: header, then rows of `stride` bytes.
-  BITMAPINFOHEADER header{};
-  LONG width = 0;
-  LONG height = 0;
-  bool topDown = false;
-  uint64_t stride = 0;
-  uint64_t imageSize = 0;
-  std::unique_ptr<uint8_t[]> storage;
-  uint8_t* pixels = nullptr;
-  uint64_t capacity = 0;  // bytes available at `pixels`
+    // The delivered frame: header, then rows of `stride` bytes.
+    BITMAPINFOHEADER header{};
+    LONG width = 0;
+    LONG height = 0;
+    bool topDown = false;
+    uint64_t stride = 0;
+    uint64_t imageSize = 0;
+    std::unique_ptr<uint8_t[]> storage;
+    uint8_t* pixels = nullptr;
+    uint64_t capacity = 0;  // bytes available at `pixels`
 
-  // Uncompressed streams.
-  bool uncompressed = false;
-  DibLayout layout;
-  bool direct = false;     // stored rows are the delivered rows: read them in place
-  LONG shownSample = -1;   // the position whose picture the rows hold
-  std::vector<uint8_t> sample;
-  std::vector<uint8_t> native;  // the stored size in 24 bits, when a resize follows
+    // Uncompressed streams.
+    bool uncompressed = false;
+    DibLayout layout;
+    bool direct = false;    // stored rows are the delivered rows: read them in place
+    LONG shownSample = -1;  // the position whose picture the rows hold
+    std::vector<uint8_t> sample;
+    std::vector<uint8_t> native;  // the stored size in 24 bits, when a resize follows
 
-  // Compressed streams.
-  CodecDecoder* codec = nullptr;
-  bool haveConverted = false;
-  uint64_t convertedSerial = 0;
+    // Compressed streams.
+    CodecDecoder* codec = nullptr;
+    bool haveConverted = false;
+    uint64_t convertedSerial = 0;
 
-  PictureConverter converter;
+    PictureConverter converter;
 };
 
 namespace {
 
-uint8_t* FrameStart(IGetFrame* g) { return g->pixels - sizeof(BITMAPINFOHEADER); }
+uint8_t* FrameStart(IGetFrame* g) {
+    return g->pixels - sizeof(BITMAPINFOHEADER);
+}
 
 // Makes room for `bytes` of rows; what the old rows held is lost.
 bool Reserve(IGetFrame* g, uint64_t bytes) {
-  if (bytes <= g->capacity && g->storage) return true;
-  uint64_t total = bytes + 2 * kRowAlignment;
-  // Zero-filled, so the pad bytes at the end of each row are always 0.
-  std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[total]());
-  if (!storage) return false;
-  auto address = reinterpret_cast<uintptr_t>(storage.get());
-  uintptr_t aligned = (address + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
-  g->pixels = storage.get() + (aligned - address) + kRowAlignment;
-  g->storage = std::move(storage);
-  g->capacity = bytes;
-  g->shownSample = -1;
-  g->haveConverted = false;
-  return true;
+    if (bytes <= g->capacity && g->storage) return true;
+    uint64_t total = bytes + 2 * kRowAlignment;
+    // Zero-filled, so the pad bytes at the end of each row are always 0.
+    std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[total]());
+    if (!storage) return false;
+    auto address = reinterpret_cast<uintptr_t>(storage.get());
+    uintptr_t aligned = (address + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
+    g->pixels = storage.get() + (aligned - address) + kRowAlignment;
+    g->storage = std::move(storage);
+    g->capacity = bytes;
+    g->shownSample = -1;
+    g->haveConverted = false;
+    return true;
 }
 
 void* Deliver(IGetFrame* g) {
-  std::memcpy(FrameStart(g), &g->header, sizeof g->header);
-  return FrameStart(g);
+    std::memcpy(FrameStart(g), &g->header, sizeof g->header);
+    return FrameStart(g);
 }
 
 // Where delivered row 0 (the bottom row) and the step to the next row up are.
 uint8_t* BottomRow(IGetFrame* g) {
-  return g->topDown ? g->pixels + (g->imageSize - g->stride) : g->pixels;
+    return g->topDown ? g->pixels + (g->imageSize - g->stride) : g->pixels;
 }
 ptrdiff_t UpStep(IGetFrame* g) {
-  auto stride = static_cast<ptrdiff_t>(g->stride);
-  return g->topDown ? -stride : stride;
+    auto stride = static_cast<ptrdiff_t>(g->stride);
+    return g->topDown ? -stride : stride;
 }
 uint8_t* TopRow(IGetFrame* g) {
-  return g->topDown ? g->pixels : g->pixels + (g->imageSize - g->stride);
+    return g->topDown ? g->pixels : g->pixels + (g->imageSize - g->stride);
 }
 
 LONG SampleSize(IGetFrame* g, LONG position) {
-  LONG size = 0;
-  if (AVIStreamSampleSize(g->stream, position, &size) != AVIERR_OK) return -1;
-  return size;
+    LONG size = 0;
+    if (AVIStreamSampleSize(g->stream, position, &size) != AVIERR_OK) return -1;
+    return size;
 }
 
 bool ReadSample(IGetFrame* g, LONG position, LONG size, uint8_t* into) {
-  LONG got = 0;
-  return AVIStreamRead(g->stream, position, 1, into, size, &got, nullptr) == AVIERR_OK &&
-         got == size;
+    LONG got = 0;
+    return AVIStreamRead(g->stream, position, 1, into, size, &got, nullptr) == AVIERR_OK &&
+           got == size;
 }
 
 void* UncompressedFrame(IGetFrame* g, LONG position) {
-  // A drop frame shows the last frame with data before it.
-  LONG source = position;
-  LONG size = 0;
-  for (; source >= g->first; --source) {
-    if (source == g->shownSample) return Deliver(g);
-    size = SampleSize(g, source);
-    if (size != 0) break;
-  }
-  if (source < g->first || size < 0) return nullptr;
-  // A sample too short for its rows is damaged; no rows are made up for it.
-  if (static_cast<uint64_t>(size) < g->layout.imageSize) return nullptr;
-  // Bytes past the rows are never looked at; a sample far larger than its rows is damaged.
-  if (static_cast<uint64_t>(size) > g->layout.imageSize + kMaxSlack) return nullptr;
+    // A drop frame shows the last frame with data before it.
+    LONG source = position;
+    LONG size = 0;
+    for (; source >= g->first; --source) {
+        if (source == g->shownSample) return Deliver(g);
+        size = SampleSize(g, source);
+        if (size != 0) break;
+    }
+    if (source < g->first || size < 0) return nullptr;
+    // A sample too short for its rows is damaged; no rows are made up for it.
+    if (static_cast<uint64_t>(size) < g->layout.imageSize) return nullptr;
+    // Bytes past the rows are never looked at; a sample far larger than its rows is damaged.
+    if (static_cast<uint64_t>(size) > g->layout.imageSize + kMaxSlack) return nullptr;
 
-  if (g->direct) {
-    if (!Reserve(g, static_cast<uint64_t>(size))) return nullptr;
+    if (g->direct) {
+        if (!Reserve(g, static_cast<uint64_t>(size))) return nullptr;
+        g->shownSample = -1;
+        if (!ReadSample(g, source, size, g->pixels)) return nullptr;
+        g->shownSample = source;
+        return Deliver(g);
+    }
+
+    g->sample.resize(static_cast<size_t>(size));
+    if (!ReadSample(g, source, size, g->sample.data())) return nullptr;
     g->shownSample = -1;
-    if (!ReadSample(g, source, size, g->pixels)) return nullptr;
+    if (g->layout.width == g->width && g->layout.height == g->height) {
+        ConvertDibToBgr24(g->layout, g->sample.data(), BottomRow(g), UpStep(g));
+    } else {
+        // Another size: to 24 bits at the stored size first, then scaled.
+        size_t nativeStride = (static_cast<size_t>(g->layout.width) * 3 + 3) & ~size_t{3};
+        g->native.resize(nativeStride * static_cast<size_t>(g->layout.height));
+        ConvertDibToBgr24(g->layout, g->sample.data(), g->native.data(),
+                          static_cast<ptrdiff_t>(nativeStride));
+        Picture picture;
+        picture.planes[0] =
+            g->native.data() + nativeStride * static_cast<size_t>(g->layout.height - 1);
+        picture.strides[0] = -static_cast<int>(nativeStride);
+        picture.format = AV_PIX_FMT_BGR24;
+        picture.width = g->layout.width;
+        picture.height = g->layout.height;
+        if (!ConvertPicture(&g->converter, picture, TopRow(g), -UpStep(g), g->width, g->height))
+            return nullptr;
+    }
     g->shownSample = source;
     return Deliver(g);
-  }
-
-  g->sample.resize(static_cast<size_t>(size));
-  if (!ReadSample(g, source, size, g->sample.data())) return nullptr;
-  g->shownSample = -1;
-  if (g->layout.width == g->width && g->layout.height == g->height) {
-    ConvertDibToBgr24(g->layout, g->sample.data(), BottomRow(g), UpStep(g));
-  } else {
-    // Another size: to 24 bits at the stored size first, then scaled.
-    size_t nativeStride = (static_cast<size_t>(g->layout.width) * 3 + 3) & ~size_t{3};
-    g->native.resize(nativeStride * static_cast<size_t>(g->layout.height));
-    ConvertDibToBgr24(g->layout, g->sample.data(), g->native.data(),
-                      static_cast<ptrdiff_t>(nativeStride));
-    Picture picture;
-    picture.planes[0] = g->native.data() + nativeStride * static_cast<size_t>(g->layout.height - 1);
-    picture.strides[0] = -static_cast<int>(nativeStride);
-    picture.format = AV_PIX_FMT_BGR24;
-    picture.width = g->layout.width;
-    picture.height = g->layout.height;
-    if (!ConvertPicture(&g->converter, picture, TopRow(g), -UpStep(g), g->width, g->height))
-      return nullptr;
-  }
-  g->shownSample = source;
-  return Deliver(g);
 }
 
 void* CompressedFrame(IGetFrame* g, LONG position) {
-  uint64_t serial = 0;
-  const AVFrame* frame = DecodeFrameAt(g->codec, position, &serial);
-  if (!frame) return nullptr;
-  if (g->haveConverted && serial == g->convertedSerial) return Deliver(g);
-  g->haveConverted = false;
-  Picture picture;
-  for (int i = 0; i < 4; ++i) {
-    picture.planes[i] = frame->data[i];
-    picture.strides[i] = frame->linesize[i];
-  }
-  picture.format = frame->format;
-  picture.width = frame->width;
-  picture.height = frame->height;
-  picture.colorSpace = frame->colorspace;
-  picture.colorRange = frame->color_range;
-  if (!ConvertPicture(&g->converter, picture, TopRow(g), -UpStep(g), g->width, g->height))
-    return nullptr;
-  g->haveConverted = true;
-  g->convertedSerial = serial;
-  return Deliver(g);
+    uint64_t serial = 0;
+    const AVFrame* frame = DecodeFrameAt(g->codec, position, &serial);
+    if (!frame) return nullptr;
+    if (g->haveConverted && serial == g->convertedSerial) return Deliver(g);
+    g->haveConverted = false;
+    Picture picture;
+    for (int i = 0; i < 4; ++i) {
+        picture.planes[i] = frame->data[i];
+        picture.strides[i] = frame->linesize[i];
+    }
+    picture.format = frame->format;
+    picture.width = frame->width;
+    picture.height = frame->height;
+    picture.colorSpace = frame->colorspace;
+    picture.colorRange = frame->color_range;
+    if (!ConvertPicture(&g->converter, picture, TopRow(g), -UpStep(g), g->width, g->height))
+        return nullptr;
+    g->haveConverted = true;
+    g->convertedSerial = serial;
+    return Deliver(g);
 }
 
 std::vector<uint8_t> ReadStreamFormat(PAVISTREAM stream) {
-  LONG size = 0;
-  if (AVIStreamReadFormat(stream, 0, nullptr, &size) != AVIERR_OK || size < 0 ||
-      size > kMaxFormatBytes)
-    return {};
-  std::vector<uint8_t> format(static_cast<size_t>(size));
-  if (AVIStreamReadFormat(stream, 0, format.data(), &size) != AVIERR_OK) return {};
-  format.resize(static_cast<size_t>(size));
-  return format;
+    LONG size = 0;
+    if (AVIStreamReadFormat(stream, 0, nullptr, &size) != AVIERR_OK || size < 0 ||
+        size > kMaxFormatBytes)
+        return {};
+    std::vector<uint8_t> format(static_cast<size_t>(size));
+    if (AVIStreamReadFormat(stream, 0, format.data(), &size) != AVIERR_OK) return {};
+    format.resize(static_cast<size_t>(size));
+    return format;
 }
 
 }  // namespace
 
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted) {
-  if (!stream) return nullptr;
-  AVISTREAMINFOW info{};
-  if (AVIStreamInfoW(stream, &info, sizeof info) != AVIERR_OK || info.fccType != streamtypeVIDEO)
-    return nullptr;
-  std::vector<uint8_t> format;
-  try {
-    format = ReadStreamFormat(stream);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  if (format.size() < sizeof(BITMAPINFOHEADER)) return nullptr;
-  BITMAPINFOHEADER own;
-  std::memcpy(&own, format.data(), sizeof own);
-
-  BITMAPINFOHEADER out{};
-  if (wanted) {
-    if (wanted->biBitCount != 24 || wanted->biCompression != BI_RGB) return nullptr;
-    out.biWidth = wanted->biWidth;
-    out.biHeight = wanted->biHeight;
-    out.biXPelsPerMeter = wanted->biXPelsPerMeter;
-    out.biYPelsPerMeter = wanted->biYPelsPerMeter;
-  } else {
-    out.biWidth = own.biWidth;
-    out.biHeight = own.biHeight == INT32_MIN ? 0 : (own.biHeight < 0 ? -own.biHeight : own.biHeight);
-  }
-  if (out.biWidth <= 0 || out.biWidth > kMaxDimension || out.biHeight == 0 ||
-      out.biHeight < -kMaxDimension || out.biHeight > kMaxDimension)
-    return nullptr;
-  LONG height = out.biHeight < 0 ? -out.biHeight : out.biHeight;
-  uint64_t stride = (static_cast<uint64_t>(out.biWidth) * 24 + 31) / 32 * 4;
-  uint64_t imageSize = stride * static_cast<uint64_t>(height);
-  if (imageSize > kMaxImageBytes) return nullptr;
-  out.biSize = sizeof out;
-  out.biPlanes = 1;
-  out.biBitCount = 24;
-  out.biCompression = BI_RGB;
-  out.biSizeImage = static_cast<DWORD>(imageSize);
-
-  auto* g = new (std::nothrow) IGetFrame;
-  if (!g) return nullptr;
-  g->header = out;
-  g->width = out.biWidth;
-  g->height = height;
-  g->topDown = out.biHeight < 0;
-  g->stride = stride;
-  g->imageSize = imageSize;
-  g->stream = stream;
-  g->first = AVIStreamStart(stream);
-  int64_t end = int64_t{g->first} + AVIStreamLength(stream);
-  g->end = end > INT32_MAX ? INT32_MAX : static_cast<LONG>(end);
-
-  if (ReadDibLayout(format.data(), format.size(), &g->layout)) {
-    g->uncompressed = true;
-    g->direct = g->layout.bitCount == 24 && g->layout.width == g->width &&
-                g->layout.height == g->height && g->layout.topDown == g->topDown;
-  } else {
-    g->codec = OpenCodecDecoder(stream, format.data(), format.size(), gThreads);
-    if (!g->codec) {
-      delete g;
-      return nullptr;
+    if (!stream) return nullptr;
+    AVISTREAMINFOW info{};
+    if (AVIStreamInfoW(stream, &info, sizeof info) != AVIERR_OK || info.fccType != streamtypeVIDEO)
+        return nullptr;
+    std::vector<uint8_t> format;
+    try {
+        format = ReadStreamFormat(stream);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
     }
-  }
-  if (!Reserve(g, imageSize)) {
-    CloseCodecDecoder(g->codec);
-    delete g;
-    return nullptr;
-  }
-  AVIStreamAddRef(stream);
-  return g;
+    if (format.size() < sizeof(BITMAPINFOHEADER)) return nullptr;
+    BITMAPINFOHEADER own;
+    std::memcpy(&own, format.data(), sizeof own);
+
+    BITMAPINFOHEADER out{};
+    if (wanted) {
+        if (wanted->biBitCount != 24 || wanted->biCompression != BI_RGB) return nullptr;
+        out.biWidth = wanted->biWidth;
+        out.biHeight = wanted->biHeight;
+        out.biXPelsPerMeter = wanted->biXPelsPerMeter;
+        out.biYPelsPerMeter = wanted->biYPelsPerMeter;
+    } else {
+        out.biWidth = own.biWidth;
+        out.biHeight =
+            own.biHeight == INT32_MIN ? 0 : (own.biHeight < 0 ? -own.biHeight : own.biHeight);
+    }
+    if (out.biWidth <= 0 || out.biWidth > kMaxDimension || out.biHeight == 0 ||
+        out.biHeight < -kMaxDimension || out.biHeight > kMaxDimension)
+        return nullptr;
+    LONG height = out.biHeight < 0 ? -out.biHeight : out.biHeight;
+    uint64_t stride = (static_cast<uint64_t>(out.biWidth) * 24 + 31) / 32 * 4;
+    uint64_t imageSize = stride * static_cast<uint64_t>(height);
+    if (imageSize > kMaxImageBytes) return nullptr;
+    out.biSize = sizeof out;
+    out.biPlanes = 1;
+    out.biBitCount = 24;
+    out.biCompression = BI_RGB;
+    out.biSizeImage = static_cast<DWORD>(imageSize);
+
+    auto* g = new (std::nothrow) IGetFrame;
+    if (!g) return nullptr;
+    g->header = out;
+    g->width = out.biWidth;
+    g->height = height;
+    g->topDown = out.biHeight < 0;
+    g->stride = stride;
+    g->imageSize = imageSize;
+    g->stream = stream;
+    g->first = AVIStreamStart(stream);
+    int64_t end = int64_t{g->first} + AVIStreamLength(stream);
+    g->end = end > INT32_MAX ? INT32_MAX : static_cast<LONG>(end);
+
+    if (ReadDibLayout(format.data(), format.size(), &g->layout)) {
+        g->uncompressed = true;
+        g->direct = g->layout.bitCount == 24 && g->layout.width == g->width &&
+                    g->layout.height == g->height && g->layout.topDown == g->topDown;
+    } else {
+        g->codec = OpenCodecDecoder(stream, format.data(), format.size(), gThreads);
+        if (!g->codec) {
+            delete g;
+            return nullptr;
+        }
+    }
+    if (!Reserve(g, imageSize)) {
+        CloseCodecDecoder(g->codec);
+        delete g;
+        return nullptr;
+    }
+    AVIStreamAddRef(stream);
+    return g;
 }
 
 void* AVIStreamGetFrame(PGETFRAME g, LONG position) {
-  if (!g || position < g->first || position >= g->end) return nullptr;
-  try {
-    return g->uncompressed ? UncompressedFrame(g, position) : CompressedFrame(g, position);
-  } catch (const std::bad_alloc&) {
-    g->shownSample = -1;
-    return nullptr;
-  }
+    if (!g || position < g->first || position >= g->end) return nullptr;
+    try {
+        return g->uncompressed ? UncompressedFrame(g, position) : CompressedFrame(g, position);
+    } catch (const std::bad_alloc&) {
+        g->shownSample = -1;
+        return nullptr;
+    }
 }
 
 HRESULT AVIStreamGetFrameClose(PGETFRAME g) {
-  if (!g) return AVIERR_OK;
-  CloseCodecDecoder(g->codec);
-  ReleasePictureConverter(&g->converter);
-  AVIStreamRelease(g->stream);
-  delete g;
-  return AVIERR_OK;
+    if (!g) return AVIERR_OK;
+    CloseCodecDecoder(g->codec);
+    ReleasePictureConverter(&g->converter);
+    AVIStreamRelease(g->stream);
+    delete g;
+    return AVIERR_OK;
 }
 
-void AVIStreamGetFrameSetThreads(int threads) { gThreads = threads > 0 ? threads : 0; }
+void AVIStreamGetFrameSetThreads(int threads) {
+    gThreads = threads > 0 ? threads : 0;
+}

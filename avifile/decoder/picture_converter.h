@@ -10,23 +10,23 @@ struct SwsContext;
 // One decoded picture as libavcodec describes it (formats, colour spaces and ranges are the
 // AVPixelFormat, AVColorSpace and AVColorRange values).
 struct Picture {
-  const uint8_t* planes[4] = {};
-  int strides[4] = {};
-  int format = -1;
-  int width = 0;
-  int height = 0;
-  int colorSpace = 2;  // unspecified
-  int colorRange = 0;  // unspecified
+    const uint8_t* planes[4] = {};
+    int strides[4] = {};
+    int format = -1;
+    int width = 0;
+    int height = 0;
+    int colorSpace = 2;  // unspecified
+    int colorRange = 0;  // unspecified
 };
 
 struct PictureConverter {
-  SwsContext* context = nullptr;
-  // What the context's colour details were last set for.
-  int colorSpace = -1;
-  int colorRange = -1;
-  // Where libswscale writes before the rows are copied out (see ConvertPicture).
-  uint8_t* staging = nullptr;
-  size_t stagingSize = 0;
+    SwsContext* context = nullptr;
+    // What the context's colour details were last set for.
+    int colorSpace = -1;
+    int colorRange = -1;
+    // Where libswscale writes before the rows are copied out (see ConvertPicture).
+    uint8_t* staging = nullptr;
+    size_t stagingSize = 0;
 };
 
 // Writes `picture` as `width` x `height` BGR pixels: the top row at `topRow`, each next row

@@ -43,8 +43,8 @@ const std::pair<std::u16string, std::u16string> WRITE_FAILED{
     u"ERROR", u"Couldn't write the destination file!"};
 const std::pair<std::u16string, std::u16string> ZERO_SIZE{
     u"ERROR", u"Enter the width and height of the new frames."};
-const std::pair<std::u16string, std::u16string> NO_COMPRESSOR{
-    u"ERROR", u"Couldn't find 'vidcrunch.exe'!"};
+const std::pair<std::u16string, std::u16string> NO_COMPRESSOR{u"ERROR",
+                                                              u"Couldn't find 'vidcrunch.exe'!"};
 const std::pair<std::u16string, std::u16string> CREATE_FAILED{
     u"ERROR", u"Couldn't create the destination file!"};
 const std::pair<std::u16string, std::u16string> UNDECODABLE{
@@ -60,7 +60,7 @@ std::string StandIn(const std::string& body) {
 }
 
 class ConversionJob : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char program[] = "reframe";
         char* argv[] = {program, nullptr};
@@ -140,7 +140,7 @@ TEST_F(ConversionJob, TwoNamesOfOneFileAreRefusedAndTheSourceSurvives) {
     std::filesystem::create_hard_link(dir.Path("in.avi"), dir.Path("hard.avi"));
     const std::string cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path(""));
-    Job("in.avi", dir.Path("in.avi"));           // relative and absolute
+    Job("in.avi", dir.Path("in.avi"));              // relative and absolute
     Job(dir.Path("in.avi"), dir.Path("link.avi"));  // the destination is a link to the source
     Job(dir.Path("hard.avi"), "./in.avi");
     std::filesystem::current_path(cwd);
@@ -159,8 +159,9 @@ TEST_F(ConversionJob, SourceThatIsNoAviFileLeavesTheDestinationAlone) {
 TEST_F(ConversionJob, DestinationThatCannotBeCreatedIsReported) {
     std::filesystem::create_directory(dir.Path("folder.avi"));
     // A missing folder, a name that is a folder, a place where no one may create a file.
-    for (const std::string& destination : {dir.Path("no/such/folder/out.avi"), dir.Path("folder.avi"),
-                                          std::string("/proc/reframe-out.avi")}) {
+    for (const std::string& destination :
+         {dir.Path("no/such/folder/out.avi"), dir.Path("folder.avi"),
+          std::string("/proc/reframe-out.avi")}) {
         messages.clear();
         Job(dir.Path("in.avi"), destination);
         EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{CREATE_FAILED}))
@@ -216,9 +217,13 @@ TEST_F(ConversionJob, DestinationThatCannotBeWrittenIsRemovedAndReported) {
 TEST_F(ConversionJob, PastedNegativeOrHugeSizesAreRefusedLikeZero) {
     std::ofstream(dir.Path("keep.avi")) << "precious";
     // Negative as the converter reads them, or frames beyond what one sample holds.
-    for (const auto& [width, height] : std::vector<std::pair<std::u16string, std::u16string>>{
-             {u"99999999999999999999", u"4"}, {u"-5", u"4"}, {u"8", u"2147483648"},
-             {u"$7FFFFFFF", u"$7FFFFFFF"}, {u"100000", u"100000"}, {u"715827882", u"1"}}) {
+    for (const auto& [width, height] :
+         std::vector<std::pair<std::u16string, std::u16string>>{{u"99999999999999999999", u"4"},
+                                                                {u"-5", u"4"},
+                                                                {u"8", u"2147483648"},
+                                                                {u"$7FFFFFFF", u"$7FFFFFFF"},
+                                                                {u"100000", u"100000"},
+                                                                {u"715827882", u"1"}}) {
         messages.clear();
         Job(dir.Path("in.avi"), dir.Path("keep.avi"), width, height);
         EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{ZERO_SIZE}))
@@ -230,8 +235,13 @@ TEST_F(ConversionJob, PastedNegativeOrHugeSizesAreRefusedLikeZero) {
 TEST_F(ConversionJob, ZeroSizeIsRefusedBeforeTheDestinationIsTouched) {
     std::ofstream(dir.Path("keep.avi")) << "precious";
     // Empty, not a number, 0, or a value whose low 32 bits are 0: each would be 0 x 0 frames.
-    for (const auto& [width, height] : std::vector<std::pair<std::u16string, std::u16string>>{
-             {u"", u""}, {u"8", u""}, {u"", u"4"}, {u"abc", u"4"}, {u"0", u"4"}, {u"8", u"4294967296"}}) {
+    for (const auto& [width, height] :
+         std::vector<std::pair<std::u16string, std::u16string>>{{u"", u""},
+                                                                {u"8", u""},
+                                                                {u"", u"4"},
+                                                                {u"abc", u"4"},
+                                                                {u"0", u"4"},
+                                                                {u"8", u"4294967296"}}) {
         messages.clear();
         Job(dir.Path("in.avi"), dir.Path("keep.avi"), width, height);
         EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{ZERO_SIZE}))
@@ -255,8 +265,9 @@ TEST_F(ConversionJob, ZeroSizeIsFineWhenNoVideoIsConverted) {
 using Messages = std::vector<std::pair<std::u16string, std::u16string>>;
 
 TEST_F(ConversionJob, SuccessfulCompressorReplacesTheDestinationWithItsCopy) {
-    UseCompressor(StandIn("echo compressed > \"$2\".tmp && cp \"$1\" \"$2\" && echo \"$@\" > "
-                          "\"$2.args\" && exit 0"));
+    UseCompressor(
+        StandIn("echo compressed > \"$2\".tmp && cp \"$1\" \"$2\" && echo \"$@\" > "
+                "\"$2.args\" && exit 0"));
     Job(dir.Path("in.avi"), dir.Path("my.clip.avi"));
     EXPECT_EQ(messages, Messages{FINISHED});
     EXPECT_TRUE(std::filesystem::exists(dir.Path("my.clip.avi")));
@@ -315,13 +326,15 @@ TEST_F(ConversionJob, CopyNeverTakesTheNameOfAnotherFile) {
     EXPECT_TRUE(std::filesystem::exists(dir.Path("clip2-1.avi.args")));
     EXPECT_EQ(std::filesystem::file_size(dir.Path("movie2.avi")),
               std::filesystem::file_size(dir.Path("in.avi")));
-    EXPECT_EQ(CompressedCopyPath(FromUtf8(dir.Path("clip.avi"))), FromUtf8(dir.Path("clip2-1.avi")));
+    EXPECT_EQ(CompressedCopyPath(FromUtf8(dir.Path("clip.avi"))),
+              FromUtf8(dir.Path("clip2-1.avi")));
     EXPECT_EQ(CompressedCopyPath(u"/no/such/dir/a.b.avi"), u"/no/such/dir/a2.b2.avi");
 }
 
 TEST_F(ConversionJob, NoFreeNameForTheCopyIsReportedAndTheFileKept) {
     std::ofstream(dir.Path("out2.avi")) << "taken";
-    for (int n = 1; n < 1000; ++n) std::ofstream(dir.Path("out2-" + std::to_string(n) + ".avi")) << "taken";
+    for (int n = 1; n < 1000; ++n)
+        std::ofstream(dir.Path("out2-" + std::to_string(n) + ".avi")) << "taken";
     Job(dir.Path("in.avi"), dir.Path("out.avi"));
     EXPECT_EQ(messages, (Messages{COMPRESS_FAILED, FINISHED}));
     AviFileRecord out;
@@ -332,7 +345,8 @@ TEST_F(ConversionJob, NoFreeNameForTheCopyIsReportedAndTheFileKept) {
 
 TEST_F(ConversionJob, CompressorThatNeverEndsIsStoppedByClosingTheWindow) {
     // It writes part of its copy and a number without a line break, then waits for ever.
-    UseCompressor(StandIn("echo $$ > \"" + dir.Path("pid") + "\"; echo partial > \"$2\"; "
+    UseCompressor(StandIn("echo $$ > \"" + dir.Path("pid") +
+                          "\"; echo partial > \"$2\"; "
                           "printf '7\\0'; exec sleep 1000"));
     auto* window = static_cast<QWidget*>(WindowHandle(MAIN_WINDOW));
     ASSERT_NE(window, nullptr);
@@ -356,10 +370,11 @@ TEST_F(ConversionJob, CompressorThatNeverEndsIsStoppedByClosingTheWindow) {
 }
 
 TEST_F(ConversionJob, GarbageOrEndlessOutputNeitherHangsTheWindowNorMovesTheBarOutOfRange) {
-    for (const std::string& body : {std::string("head -c 3000000 /dev/urandom; exit 1"),
-                                   std::string("head -c 4000000 /dev/zero | tr '\\0' 7; cp \"$1\" \"$2\""),
-                                   std::string("yes '9\0\r\0\n\0' | head -c 3000000; cp \"$1\" \"$2\""),
-                                   std::string("printf -- '-5\\0\\r\\0\\n\\0999\\0\\r\\0\\n\\0'; exit 0")}) {
+    for (const std::string& body :
+         {std::string("head -c 3000000 /dev/urandom; exit 1"),
+          std::string("head -c 4000000 /dev/zero | tr '\\0' 7; cp \"$1\" \"$2\""),
+          std::string("yes '9\0\r\0\n\0' | head -c 3000000; cp \"$1\" \"$2\""),
+          std::string("printf -- '-5\\0\\r\\0\\n\\0999\\0\\r\\0\\n\\0'; exit 0")}) {
         UseCompressor(StandIn(body));
         messages.clear();
         const auto before = std::chrono::steady_clock::now();
@@ -382,7 +397,8 @@ TEST_F(ConversionJob, SourceCutShortOrRewrittenWhileConvertedIsReportedAndNothin
     const std::vector<std::pair<const char*, std::function<void()>>> changes{
         {"cut short", [&] { std::filesystem::resize_file(dir.Path("long.avi"), size / 2); }},
         {"rewritten", [&] {
-             std::fstream file(dir.Path("long.avi"), std::ios::in | std::ios::out | std::ios::binary);
+             std::fstream file(dir.Path("long.avi"),
+                               std::ios::in | std::ios::out | std::ios::binary);
              file.seekp(static_cast<std::streamoff>(size / 2));
              file << std::string(100000, 'x');
          }}};
@@ -401,21 +417,25 @@ TEST_F(ConversionJob, SourceCutShortOrRewrittenWhileConvertedIsReportedAndNothin
 
 TEST_F(ConversionJob, OddFileNamesWorkAndTouchOnlyTheirOwnFiles) {
     // Each name as source and, with "-out" after it, as destination; the compressor copies.
-    for (const std::string name : {"with space", "-leading dash", "new\nline", "Größe ✓ 名前", "tab\there",
-                                   "semi;colon & $HOME `x`", "it's"}) {
+    for (const std::string name : {"with space", "-leading dash", "new\nline", "Größe ✓ 名前",
+                                   "tab\there", "semi;colon & $HOME `x`", "it's"}) {
         messages.clear();
         std::filesystem::copy_file(dir.Path("in.avi"), dir.Path(name + ".avi"));
         std::ofstream(dir.Path("bystander.avi")) << "untouched";
         Job(dir.Path(name + ".avi"), dir.Path(name + "-out.avi"));
-        EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED})) << name;
+        EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED}))
+            << name;
         AviFileRecord out;
         EXPECT_EQ(OpenSourceAvi(FromUtf8(dir.Path(name + "-out.avi")), out), 1) << name;
         CloseAvi(out);
         // The compressor got exactly the two names.
         std::string args;
         std::getline(std::ifstream(dir.Path(name + "-out2.avi.args")), args, '\0');
-        EXPECT_EQ(args, dir.Path(name + "-out.avi") + " " + dir.Path(name + "-out2.avi") + " /console\n") << name;
-        EXPECT_EQ(std::filesystem::file_size(dir.Path(name + ".avi")), std::filesystem::file_size(dir.Path("in.avi")));
+        EXPECT_EQ(args,
+                  dir.Path(name + "-out.avi") + " " + dir.Path(name + "-out2.avi") + " /console\n")
+            << name;
+        EXPECT_EQ(std::filesystem::file_size(dir.Path(name + ".avi")),
+                  std::filesystem::file_size(dir.Path("in.avi")));
         std::string bystander;
         std::getline(std::ifstream(dir.Path("bystander.avi")), bystander);
         EXPECT_EQ(bystander, "untouched");

@@ -11,6 +11,7 @@ drag_source=$2
 make_sample=$3
 
 work=$(mktemp -d)
+# shellcheck source=../xvfb_session.sh
 source "$(dirname "$0")/../xvfb_session.sh"
 
 fail() {

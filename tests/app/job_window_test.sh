@@ -12,6 +12,7 @@ screenshot=${3:-}
 
 work=$(mktemp -d)
 # The virtual display, window manager and clean-up shared by the window tests.
+# shellcheck source=../xvfb_session.sh
 source "$(dirname "$0")/../xvfb_session.sh"
 
 fail() {
@@ -36,7 +37,7 @@ destination_path="$work/out put.avi"
 ffmpeg -nostdin -v error -i "$work/sample.avi" -c:v jpeg2000 -pred 1 -c:a copy "$source_path" \
   >"$work/ffmpeg.log" 2>&1 &
 encoder=$!
-pids+=($encoder)
+pids+=("$encoder")
 # With the compressor beside the program the destination ends up compressed; without it
 # the program says so and keeps the uncompressed file.
 compressor_present=0
@@ -47,7 +48,7 @@ start_display
 
 "$reframe" "$source_path" "$destination_path" >"$work/reframe.log" 2>&1 &
 app=$!
-pids+=($app)
+pids+=("$app")
 window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Reframe ' | head -n1) ||
   fail "the window did not appear"
 [ -n "$window" ] || fail "the window did not appear"
@@ -207,7 +208,7 @@ if [ "$compressor_present" = 0 ]; then
 else
   expected="$(cut -d, -f1 <<<"$video"),352,264,$source_frames"
   [[ $video != rawvideo,* ]] || fail "the compressor left the destination uncompressed"
-  files=$(ls "$work" | grep -i '\.avi' | tr '\n' '|')
+  files=$(find "$work" -maxdepth 1 -iname '*.avi*' -printf '%f\n' | sort | tr '\n' '|')
   [ "$files" = "in put.avi|out put.avi|sample.avi|" ] ||
     fail "the compressor's files are not as expected: $files"
 fi
@@ -222,9 +223,10 @@ audio_bytes=$(ffprobe -v error -select_streams a:0 -show_entries packet=size -of
 if [ "$compressor_present" = 0 ]; then
   # Averaging blends the bars' edges into colours of their own; taking the nearest pixel
   # would leave only the bars' colours in the top rows, above the moving box.
-  ffmpeg -v error -i "$source_path" -frames:v 1 -vf crop=640:50:0:0 "$work/source-top.png" &&
-    ffmpeg -v error -i "$destination_path" -frames:v 1 -vf crop=352:30:0:0 "$work/top.png" ||
+  if ! ffmpeg -v error -i "$source_path" -frames:v 1 -vf crop=640:50:0:0 "$work/source-top.png" ||
+    ! ffmpeg -v error -i "$destination_path" -frames:v 1 -vf crop=352:30:0:0 "$work/top.png"; then
     fail "ffmpeg cannot decode the first frames"
+  fi
   source_colours=$(convert "$work/source-top.png" -format '%k' info:)
   colours=$(convert "$work/top.png" -format '%k' info:)
   [ "$colours" -gt "$source_colours" ] ||

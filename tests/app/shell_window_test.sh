@@ -10,6 +10,7 @@ screenshot=${3:-}
 
 work=$(mktemp -d)
 # The virtual display, window manager and clean-up shared by the window tests.
+# shellcheck source=../xvfb_session.sh
 source "$(dirname "$0")/../xvfb_session.sh"
 
 fail() {
@@ -26,7 +27,7 @@ source_path="$work/a b/in.avi"
 # --- the program itself: placement, size, decorations, close box, exit code ---------
 "$reframe" "$source_path" out.avi >"$work/reframe.log" 2>&1 &
 app=$!
-pids+=($app)
+pids+=("$app")
 window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Reframe ' | head -n1) ||
   fail "the window did not appear"
 [ -n "$window" ] || fail "the window did not appear"
@@ -44,12 +45,14 @@ width=$(awk '/^ *Width:/ {print $NF}' <<<"$info")
 height=$(awk '/^ *Height:/ {print $NF}' <<<"$info")
 read -r left right top bottom < <(xprop -id "$window" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
 echo "client ${width}x${height} at $x,$y; frame extents $left $right $top $bottom"
-[ "$width" = 400 ] && [ "$height" = 250 ] || fail "client area is ${width}x${height}, not 400x250"
-[ $((x - left)) = 5 ] && [ $((y - top)) = 5 ] || fail "outer corner at $((x - left)),$((y - top)), not 5,5"
+if [ "$width" != 400 ] || [ "$height" != 250 ]; then fail "client area is ${width}x${height}, not 400x250"; fi
+if [ $((x - left)) != 5 ] || [ $((y - top)) != 5 ]; then fail "outer corner at $((x - left)),$((y - top)), not 5,5"; fi
 
 # The window carries the program's icon, at several sizes.
 icons=$(xprop -id "$window" _NET_WM_ICON 2>/dev/null | grep -o 'Icon ([0-9]* x [0-9]*)' | tr '\n' ' ')
-grep -q "Icon (16 x 16)" <<<"$icons" && grep -q "Icon (128 x 128)" <<<"$icons" || fail "the window's icons: $icons"
+if ! grep -q "Icon (16 x 16)" <<<"$icons" || ! grep -q "Icon (128 x 128)" <<<"$icons"; then
+  fail "the window's icons: $icons"
+fi
 
 actions=$(xprop -id "$window" _NET_WM_ALLOWED_ACTIONS)
 grep -q MINIMIZE <<<"$actions" || fail "no minimise: $actions"
@@ -71,7 +74,7 @@ wait "$app" || status=$?
 export REFRAME_PROBE_REPORT="$work/report"
 "$probe" "$source_path" out.avi >"$work/probe.log" 2>&1 &
 probe_pid=$!
-pids+=($probe_pid)
+pids+=("$probe_pid")
 window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Reframe ' | head -n1) ||
   fail "the probe's window did not appear"
 eventually test -s "$REFRAME_PROBE_REPORT" || fail "no report from the probe"

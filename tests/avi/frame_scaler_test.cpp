@@ -53,11 +53,11 @@ Frame RandomFrame(int32_t w, int32_t h, uint32_t seed) {
 
 // Restores the kernel choice after each test that forces one.
 class ScaleKernelsGuard {
-public:
+  public:
     ScaleKernelsGuard() : saved_(GetScaleKernels()) {}
     ~ScaleKernelsGuard() { SetScaleKernels(saved_); }
 
-private:
+  private:
     int saved_;
 };
 
@@ -203,8 +203,10 @@ TEST(ScaleFrame, EqualSizeCopiesThePixelsAndClearsThePadding) {
             const auto out = Scale(source, width, 3, antiAlias);
             for (int32_t y = 0; y < 3; ++y) {
                 for (int32_t i = 0; i < Stride(width); ++i) {
-                    const uint8_t expected = i < 3 * width ? source.bytes[y * Stride(width) + i] : 0;
-                    ASSERT_EQ(out[y * Stride(width) + i], expected) << width << " " << y << " " << i;
+                    const uint8_t expected =
+                        i < 3 * width ? source.bytes[y * Stride(width) + i] : 0;
+                    ASSERT_EQ(out[y * Stride(width) + i], expected)
+                        << width << " " << y << " " << i;
                 }
             }
         }
@@ -243,8 +245,8 @@ struct Shape {
 };
 
 std::string Describe(const Shape& s, int level, int32_t antiAlias) {
-    return std::to_string(s.sw) + "x" + std::to_string(s.sh) + " -> " + std::to_string(s.dw) +
-           "x" + std::to_string(s.dh) + " kernels " + std::to_string(level) + " antiAlias " +
+    return std::to_string(s.sw) + "x" + std::to_string(s.sh) + " -> " + std::to_string(s.dw) + "x" +
+           std::to_string(s.dh) + " kernels " + std::to_string(level) + " antiAlias " +
            std::to_string(antiAlias);
 }
 
@@ -253,7 +255,7 @@ std::string Describe(const Shape& s, int level, int32_t antiAlias) {
 // any vector.
 std::vector<Shape> ExactShapes() {
     std::vector<Shape> shapes;
-    const int32_t widths[][2] = {{963, 642}, {642, 321}, {3, 2},   {2, 1},  {45, 30}, {86, 43},
+    const int32_t widths[][2] = {{963, 642}, {642, 321}, {3, 2},     {2, 1}, {45, 30}, {86, 43},
                                  {50, 50},   {7, 7},     {321, 642}, {1, 2}, {9, 18},  {40, 80}};
     const int32_t heights[][2] = {{9, 6}, {8, 4}, {3, 2}, {2, 1}, {4, 4}, {5, 10}, {1, 2}};
     for (const auto& w : widths) {
@@ -265,7 +267,7 @@ std::vector<Shape> ExactShapes() {
 std::vector<Shape> Shapes() {
     std::vector<Shape> shapes;
     // Each axis shrinks, enlarges or stays, for odd and even sizes.
-    const int32_t widths[][2] = {{321, 160}, {160, 321}, {321, 321}, {3, 1}, {1, 3},
+    const int32_t widths[][2] = {{321, 160}, {160, 321}, {321, 321}, {3, 1},  {1, 3},
                                  {3, 3},     {1, 1},     {64, 48},   {19, 64}};
     const int32_t heights[][2] = {{9, 4}, {4, 9}, {5, 5}, {1, 3}, {3, 1}, {1, 1}};
     for (const auto& w : widths) {
@@ -278,7 +280,7 @@ std::vector<Shape> Shapes() {
     shapes.push_back({1919, 7, 1280, 5});   // 3 taps per pixel
     shapes.push_back({1000, 50, 7, 3});     // many taps: the wide filter
     shapes.push_back({5, 300, 3, 2});
-    shapes.push_back({250, 3, 17, 3});      // 15-16 taps
+    shapes.push_back({250, 3, 17, 3});  // 15-16 taps
     for (const Shape& s : ExactShapes()) shapes.push_back(s);
     return shapes;
 }
@@ -326,8 +328,8 @@ TEST(ScaleFrameKernels, NearestRowsComeOutTheSameAtAnyOutputAlignment) {
     // The shuffling kernels line their stores up with the output buffer, which may start
     // anywhere: every start must give the reference's bytes and write nothing around them.
     ScaleKernelsGuard guard;
-    const Shape shapes[] = {{160, 4, 321, 9}, {64, 3, 128, 7}, {7, 2, 30, 3}, {321, 5, 160, 4},
-                            {90, 3, 60, 2}, {12, 2, 6, 2}};
+    const Shape shapes[] = {{160, 4, 321, 9}, {64, 3, 128, 7}, {7, 2, 30, 3},
+                            {321, 5, 160, 4}, {90, 3, 60, 2},  {12, 2, 6, 2}};
     for (const Shape& s : shapes) {
         const Frame source = RandomFrame(s.sw, s.sh, 77);
         SetScaleKernels(SCALE_KERNELS_REFERENCE);
@@ -338,7 +340,8 @@ TEST(ScaleFrameKernels, NearestRowsComeOutTheSameAtAnyOutputAlignment) {
         for (size_t shift = 0; shift < 32; ++shift) {
             std::vector<uint8_t> buffer(shift + image + kTail, kUntouched);
             ScaleFrame(source.bytes.data(), buffer.data() + shift, &in, &out, 0);
-            const std::vector<uint8_t> written(buffer.begin() + shift, buffer.begin() + shift + image);
+            const std::vector<uint8_t> written(buffer.begin() + shift,
+                                               buffer.begin() + shift + image);
             EXPECT_TRUE(std::equal(written.begin(), written.end(), expected.begin()))
                 << Describe(s, SCALE_KERNELS_BEST, 0) << " shift " << shift;
             for (size_t i = 0; i < shift; ++i) ASSERT_EQ(buffer[i], kUntouched) << shift;

@@ -9,13 +9,13 @@
 #include "avifile/avi_file.h"
 
 class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  public:
+    TempDir();
+    ~TempDir();
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-private:
-  std::string dir_;
+  private:
+    std::string dir_;
 };
 
 std::u16string U16(const std::string& path);
@@ -28,10 +28,10 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 bool HaveTool(const std::string& name);
 
 struct ProbePacket {
-  int stream;
-  int64_t pts;  // in the stream's time base; -1 when unknown
-  int64_t size;
-  bool key;
+    int stream;
+    int64_t pts;  // in the stream's time base; -1 when unknown
+    int64_t size;
+    bool key;
 };
 // The packets ffprobe finds in a file, in file order.
 std::vector<ProbePacket> ProbePackets(const std::string& path);
@@ -42,20 +42,20 @@ std::string ProbeStreamField(const std::string& path, int stream, const std::str
 
 // An opened file and all its streams, released at the end of the scope.
 struct OpenedAvi {
-  PAVIFILE file = nullptr;
-  AVIFILEINFOW info{};
-  std::vector<PAVISTREAM> streams;
-  HRESULT result = AVIERR_OK;
+    PAVIFILE file = nullptr;
+    AVIFILEINFOW info{};
+    std::vector<PAVISTREAM> streams;
+    HRESULT result = AVIERR_OK;
 
-  explicit OpenedAvi(const std::string& path);
-  OpenedAvi(const uint8_t* data, size_t size);
-  ~OpenedAvi();
-  OpenedAvi(const OpenedAvi&) = delete;
-  OpenedAvi& operator=(const OpenedAvi&) = delete;
-  bool ok() const { return result == AVIERR_OK; }
+    explicit OpenedAvi(const std::string& path);
+    OpenedAvi(const uint8_t* data, size_t size);
+    ~OpenedAvi();
+    OpenedAvi(const OpenedAvi&) = delete;
+    OpenedAvi& operator=(const OpenedAvi&) = delete;
+    bool ok() const { return result == AVIERR_OK; }
 
-private:
-  void FetchStreams();
+  private:
+    void FetchStreams();
 };
 
 AVISTREAMINFOW StreamInfo(PAVISTREAM stream);

@@ -7,135 +7,145 @@
 namespace {
 
 struct Source {
-  TempDir dir;
-  std::string path;
-  int width = 0, height = 0;
-  std::vector<Image> reference;  // ffmpeg's pictures of the file as made
+    TempDir dir;
+    std::string path;
+    int width = 0, height = 0;
+    std::vector<Image> reference;  // ffmpeg's pictures of the file as made
 };
 
 void MakeSource(Source* s, const std::string& name, const std::string& encoder, int frames,
                 int width, int height) {
-  s->path = s->dir.Path(name + ".avi");
-  s->width = width;
-  s->height = height;
-  ASSERT_TRUE(MakeAvi(s->path, "testsrc2=s=" + std::to_string(width) + "x" + std::to_string(height) + ":r=25",
-                      frames, encoder));
-  s->reference = ReferenceFrames(s->path, width, height);
-  ASSERT_EQ(static_cast<int>(s->reference.size()), frames);
+    s->path = s->dir.Path(name + ".avi");
+    s->width = width;
+    s->height = height;
+    ASSERT_TRUE(MakeAvi(
+        s->path, "testsrc2=s=" + std::to_string(width) + "x" + std::to_string(height) + ":r=25",
+        frames, encoder));
+    s->reference = ReferenceFrames(s->path, width, height);
+    ASSERT_EQ(static_cast<int>(s->reference.size()), frames);
 }
 
 // Rewrites the video of `from` into `to` through `edit`, which may change the samples.
 template <typename Edit>
 void Rewrite(const std::string& from, const std::string& to, Edit edit) {
-  OpenedAvi avi(from);
-  ASSERT_TRUE(avi.ok());
-  PAVISTREAM stream = VideoStream(avi);
-  std::vector<VideoSample> samples = StoredSamples(stream);
-  edit(samples);
-  ASSERT_TRUE(WriteVideoAvi(to, StreamInfo(stream), ReadFormat(stream), samples));
+    OpenedAvi avi(from);
+    ASSERT_TRUE(avi.ok());
+    PAVISTREAM stream = VideoStream(avi);
+    std::vector<VideoSample> samples = StoredSamples(stream);
+    edit(samples);
+    ASSERT_TRUE(WriteVideoAvi(to, StreamInfo(stream), ReadFormat(stream), samples));
 }
 
 TEST(DecoderCodec, DropFramesInCompressedStreamsRepeatThePictureBeforeThem) {
-  for (const char* encoder : {"-c:v mjpeg -q:v 3", "-c:v libx264 -preset veryfast -g 5 -bf 2"}) {
-    Source s;
-    MakeSource(&s, "source", encoder, 12, 64, 48);
-    std::string dropped = s.dir.Path("dropped.avi");
-    // Every sample moves one position on from position 4, and position 4 stays empty.
-    Rewrite(s.path, dropped, [](std::vector<VideoSample>& samples) {
-      for (VideoSample& sample : samples)
-        if (sample.position >= 4) ++sample.position;
-    });
-    OpenedAvi avi(dropped);
-    PAVISTREAM stream = VideoStream(avi);
-    ASSERT_EQ(AVIStreamLength(stream), 13);
-    std::vector<Image> expected = s.reference;
-    expected.insert(expected.begin() + 4, s.reference[3]);
-    std::vector<Image> ours = DecodeAll(stream, s.width, s.height);
-    ASSERT_EQ(ours.size(), expected.size());
-    for (size_t i = 0; i < ours.size(); ++i)
-      EXPECT_GE(Psnr(ours[i], expected[i]), 45.0) << encoder << " position " << i;
+    for (const char* encoder : {"-c:v mjpeg -q:v 3", "-c:v libx264 -preset veryfast -g 5 -bf 2"}) {
+        Source s;
+        MakeSource(&s, "source", encoder, 12, 64, 48);
+        std::string dropped = s.dir.Path("dropped.avi");
+        // Every sample moves one position on from position 4, and position 4 stays empty.
+        Rewrite(s.path, dropped, [](std::vector<VideoSample>& samples) {
+            for (VideoSample& sample : samples)
+                if (sample.position >= 4) ++sample.position;
+        });
+        OpenedAvi avi(dropped);
+        PAVISTREAM stream = VideoStream(avi);
+        ASSERT_EQ(AVIStreamLength(stream), 13);
+        std::vector<Image> expected = s.reference;
+        expected.insert(expected.begin() + 4, s.reference[3]);
+        std::vector<Image> ours = DecodeAll(stream, s.width, s.height);
+        ASSERT_EQ(ours.size(), expected.size());
+        for (size_t i = 0; i < ours.size(); ++i)
+            EXPECT_GE(Psnr(ours[i], expected[i]), 45.0) << encoder << " position " << i;
 
-    BITMAPINFOHEADER wanted = Wanted(s.width, s.height);
-    FrameDecoder decoder(stream, &wanted);
-    for (LONG p : {4, 12, 0, 5, 4, 3})
-      EXPECT_EQ(decoder.At(p, s.width, s.height), ours[static_cast<size_t>(p)]) << encoder << " jump to " << p;
-  }
+        BITMAPINFOHEADER wanted = Wanted(s.width, s.height);
+        FrameDecoder decoder(stream, &wanted);
+        for (LONG p : {4, 12, 0, 5, 4, 3})
+            EXPECT_EQ(decoder.At(p, s.width, s.height), ours[static_cast<size_t>(p)])
+                << encoder << " jump to " << p;
+    }
 }
 
 TEST(DecoderCodec, DamagedSamplesGiveNoFrameOrSomeFrameAndLaterKeyFramesDecodeAgain) {
-  for (const char* encoder : {"-c:v mjpeg -q:v 3", "-c:v libx264 -preset veryfast -g 6 -bf 2",
-                              "-c:v mpeg4 -g 6 -bf 1", "-c:v huffyuv"}) {
-    Source s;
-    MakeSource(&s, "source", encoder, 18, 64, 48);
-    std::string damaged = s.dir.Path("damaged.avi");
-    Rewrite(s.path, damaged, [](std::vector<VideoSample>& samples) {
-      samples[2].bytes.resize(samples[2].bytes.size() / 2);                 // cut short
-      for (size_t i = 0; i < samples[3].bytes.size(); i += 7) samples[3].bytes[i] ^= 0x5A;  // garbled
-      samples[4].bytes.assign(3, 0xFF);                                    // a few stray bytes
-    });
-    OpenedAvi avi(damaged);
-    PAVISTREAM stream = VideoStream(avi);
-    BITMAPINFOHEADER wanted = Wanted(s.width, s.height);
-    size_t frameBytes = RowBytes(s.width) * s.height;
-    for (int pass = 0; pass < 2; ++pass) {
-      FrameDecoder decoder(stream, &wanted);
-      ASSERT_NE(decoder.handle, nullptr);
-      // Sequentially, then in a jumping order.
-      std::vector<LONG> order;
-      for (LONG p = 0; p < 18; ++p) order.push_back(pass == 0 ? p : (p * 7) % 18);
-      for (LONG p : order) {
-        Image image = decoder.At(p, s.width, s.height);
-        if (!image.empty()) {
-          EXPECT_EQ(image.size(), frameBytes);
+    for (const char* encoder : {"-c:v mjpeg -q:v 3", "-c:v libx264 -preset veryfast -g 6 -bf 2",
+                                "-c:v mpeg4 -g 6 -bf 1", "-c:v huffyuv"}) {
+        Source s;
+        MakeSource(&s, "source", encoder, 18, 64, 48);
+        std::string damaged = s.dir.Path("damaged.avi");
+        Rewrite(s.path, damaged, [](std::vector<VideoSample>& samples) {
+            samples[2].bytes.resize(samples[2].bytes.size() / 2);  // cut short
+            for (size_t i = 0; i < samples[3].bytes.size(); i += 7)
+                samples[3].bytes[i] ^= 0x5A;   // garbled
+            samples[4].bytes.assign(3, 0xFF);  // a few stray bytes
+        });
+        OpenedAvi avi(damaged);
+        PAVISTREAM stream = VideoStream(avi);
+        BITMAPINFOHEADER wanted = Wanted(s.width, s.height);
+        size_t frameBytes = RowBytes(s.width) * s.height;
+        for (int pass = 0; pass < 2; ++pass) {
+            FrameDecoder decoder(stream, &wanted);
+            ASSERT_NE(decoder.handle, nullptr);
+            // Sequentially, then in a jumping order.
+            std::vector<LONG> order;
+            for (LONG p = 0; p < 18; ++p) order.push_back(pass == 0 ? p : (p * 7) % 18);
+            for (LONG p : order) {
+                Image image = decoder.At(p, s.width, s.height);
+                if (!image.empty()) {
+                    EXPECT_EQ(image.size(), frameBytes);
+                }
+                // From the first key frame after the damage on, pictures are whole again.
+                if (p >= 6) {
+                    ASSERT_FALSE(image.empty()) << encoder << " position " << p;
+                    EXPECT_GE(Psnr(image, s.reference[static_cast<size_t>(p)]), 45.0)
+                        << encoder << " position " << p;
+                }
+            }
         }
-        // From the first key frame after the damage on, pictures are whole again.
-        if (p >= 6) {
-          ASSERT_FALSE(image.empty()) << encoder << " position " << p;
-          EXPECT_GE(Psnr(image, s.reference[static_cast<size_t>(p)]), 45.0) << encoder << " position " << p;
-        }
-      }
     }
-  }
 }
 
 TEST(DecoderCodec, PicturesOfAnotherSizeAreScaledToTheWantedSize) {
-  Source s;
-  MakeSource(&s, "source", "-c:v libx264 -preset veryfast -bf 2", 6, 96, 64);
-  std::string scaled;
-  RunCommand("ffmpeg -v error -i '" + s.path + "' -vf scale=48:40:flags=bicubic -f rawvideo -pix_fmt bgr24 -", &scaled);
-  ASSERT_EQ(scaled.size(), size_t{6} * 48 * 40 * 3);
-  OpenedAvi avi(s.path);
-  std::vector<Image> ours = DecodeAll(VideoStream(avi), 48, 40);
-  ASSERT_EQ(ours.size(), 6u);
-  for (size_t i = 0; i < ours.size(); ++i) {
-    Image reference = BottomUpPadded(reinterpret_cast<const uint8_t*>(scaled.data()) + i * 48 * 40 * 3, 48, 40);
-    EXPECT_GE(Psnr(ours[i], reference), 35.0) << "frame " << i;
-  }
+    Source s;
+    MakeSource(&s, "source", "-c:v libx264 -preset veryfast -bf 2", 6, 96, 64);
+    std::string scaled;
+    RunCommand("ffmpeg -v error -i '" + s.path +
+                   "' -vf scale=48:40:flags=bicubic -f rawvideo -pix_fmt bgr24 -",
+               &scaled);
+    ASSERT_EQ(scaled.size(), size_t{6} * 48 * 40 * 3);
+    OpenedAvi avi(s.path);
+    std::vector<Image> ours = DecodeAll(VideoStream(avi), 48, 40);
+    ASSERT_EQ(ours.size(), 6u);
+    for (size_t i = 0; i < ours.size(); ++i) {
+        Image reference = BottomUpPadded(
+            reinterpret_cast<const uint8_t*>(scaled.data()) + i * 48 * 40 * 3, 48, 40);
+        EXPECT_GE(Psnr(ours[i], reference), 35.0) << "frame " << i;
+    }
 }
 
 TEST(DecoderCodec, GarbageInACodecStreamNeverCrashes) {
-  TempDir dir;
-  for (DWORD fourcc : {mmioFOURCC('H', '2', '6', '4'), mmioFOURCC('X', 'V', 'I', 'D'),
-                       mmioFOURCC('M', 'J', 'P', 'G'), mmioFOURCC('d', 'v', 's', 'd'),
-                       mmioFOURCC('c', 'v', 'i', 'd'), mmioFOURCC('U', 'L', 'Y', '0')}) {
-    std::string path = dir.Path("garbage.avi");
-    std::vector<VideoSample> samples;
-    for (LONG p = 0; p < 8; ++p)
-      samples.push_back({p, Pattern(static_cast<size_t>(50 + 97 * p), static_cast<uint32_t>(p)), p % 3 == 0});
-    std::vector<uint8_t> extradata = Pattern(9, 77);
-    ASSERT_TRUE(WriteVideoAvi(path, VideoHeader(fourcc, 1, 25, 32, 16),
-                              FormatBytes(BitmapHeader(32, 16, 24, fourcc), extradata), samples));
-    OpenedAvi avi(path);
-    BITMAPINFOHEADER wanted = Wanted(32, 16);
-    FrameDecoder decoder(VideoStream(avi), &wanted);
-    for (LONG p : {0, 1, 2, 7, 3, 0, 5, 6, 7})
-      if (decoder.handle) {
-        Image image = decoder.At(p, 32, 16);
-        if (!image.empty()) {
-          EXPECT_EQ(image.size(), RowBytes(32) * 16);
-        }
-      }
-  }
+    TempDir dir;
+    for (DWORD fourcc : {mmioFOURCC('H', '2', '6', '4'), mmioFOURCC('X', 'V', 'I', 'D'),
+                         mmioFOURCC('M', 'J', 'P', 'G'), mmioFOURCC('d', 'v', 's', 'd'),
+                         mmioFOURCC('c', 'v', 'i', 'd'), mmioFOURCC('U', 'L', 'Y', '0')}) {
+        std::string path = dir.Path("garbage.avi");
+        std::vector<VideoSample> samples;
+        for (LONG p = 0; p < 8; ++p)
+            samples.push_back({p,
+                               Pattern(static_cast<size_t>(50 + 97 * p), static_cast<uint32_t>(p)),
+                               p % 3 == 0});
+        std::vector<uint8_t> extradata = Pattern(9, 77);
+        ASSERT_TRUE(WriteVideoAvi(path, VideoHeader(fourcc, 1, 25, 32, 16),
+                                  FormatBytes(BitmapHeader(32, 16, 24, fourcc), extradata),
+                                  samples));
+        OpenedAvi avi(path);
+        BITMAPINFOHEADER wanted = Wanted(32, 16);
+        FrameDecoder decoder(VideoStream(avi), &wanted);
+        for (LONG p : {0, 1, 2, 7, 3, 0, 5, 6, 7})
+            if (decoder.handle) {
+                Image image = decoder.At(p, 32, 16);
+                if (!image.empty()) {
+                    EXPECT_EQ(image.size(), RowBytes(32) * 16);
+                }
+            }
+    }
 }
 
 }  // namespace

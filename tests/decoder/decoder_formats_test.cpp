@@ -10,55 +10,59 @@
 namespace {
 
 struct FormatCase {
-  const char* name;
-  const char* source;  // lavfi graph
-  int width;
-  int height;
-  int frames;
-  const char* encoder;
-  bool exact;  // lossless or raw: every byte must match
+    const char* name;
+    const char* source;  // lavfi graph
+    int width;
+    int height;
+    int frames;
+    const char* encoder;
+    bool exact;  // lossless or raw: every byte must match
 };
 
-void PrintTo(const FormatCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const FormatCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class DecoderFormats : public testing::TestWithParam<FormatCase> {};
 
 TEST_P(DecoderFormats, EveryFrameMatchesFfmpegSequentiallyAndAfterJumps) {
-  const FormatCase& c = GetParam();
-  TempDir dir;
-  std::string path = dir.Path(std::string(c.name) + ".avi");
-  ASSERT_TRUE(MakeAvi(path, c.source, c.frames, c.encoder));
-  std::vector<Image> reference = ReferenceFrames(path, c.width, c.height);
-  ASSERT_FALSE(reference.empty());
+    const FormatCase& c = GetParam();
+    TempDir dir;
+    std::string path = dir.Path(std::string(c.name) + ".avi");
+    ASSERT_TRUE(MakeAvi(path, c.source, c.frames, c.encoder));
+    std::vector<Image> reference = ReferenceFrames(path, c.width, c.height);
+    ASSERT_FALSE(reference.empty());
 
-  OpenedAvi avi(path);
-  ASSERT_TRUE(avi.ok());
-  PAVISTREAM stream = VideoStream(avi);
-  ASSERT_NE(stream, nullptr);
-  AVISTREAMINFOW info = StreamInfo(stream);
-  ASSERT_EQ(info.rcFrame.right - info.rcFrame.left, c.width);
-  ASSERT_EQ(info.rcFrame.bottom - info.rcFrame.top, c.height);
+    OpenedAvi avi(path);
+    ASSERT_TRUE(avi.ok());
+    PAVISTREAM stream = VideoStream(avi);
+    ASSERT_NE(stream, nullptr);
+    AVISTREAMINFOW info = StreamInfo(stream);
+    ASSERT_EQ(info.rcFrame.right - info.rcFrame.left, c.width);
+    ASSERT_EQ(info.rcFrame.bottom - info.rcFrame.top, c.height);
 
-  std::vector<Image> expected = ExpectedWithDrops(reference, stream);
-  std::vector<Image> ours = DecodeAll(stream, c.width, c.height);
-  ASSERT_EQ(ours.size(), expected.size());
-  for (size_t i = 0; i < ours.size(); ++i) {
-    ASSERT_FALSE(ours[i].empty()) << "frame " << i;
-    if (c.exact)
-      ASSERT_TRUE(ours[i] == expected[i]) << "frame " << i << ", PSNR " << Psnr(ours[i], expected[i]);
-    else
-      ASSERT_GE(Psnr(ours[i], expected[i]), 45.0) << "frame " << i;
-  }
+    std::vector<Image> expected = ExpectedWithDrops(reference, stream);
+    std::vector<Image> ours = DecodeAll(stream, c.width, c.height);
+    ASSERT_EQ(ours.size(), expected.size());
+    for (size_t i = 0; i < ours.size(); ++i) {
+        ASSERT_FALSE(ours[i].empty()) << "frame " << i;
+        if (c.exact)
+            ASSERT_TRUE(ours[i] == expected[i])
+                << "frame " << i << ", PSNR " << Psnr(ours[i], expected[i]);
+        else
+            ASSERT_GE(Psnr(ours[i], expected[i]), 45.0) << "frame " << i;
+    }
 
-  // Jumps in both directions, from a fresh decoder, give what sequential reading gave.
-  std::vector<LONG> order(ours.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<LONG>(i);
-  std::mt19937 random(7);
-  std::shuffle(order.begin(), order.end(), random);
-  BITMAPINFOHEADER wanted = Wanted(c.width, c.height);
-  FrameDecoder decoder(stream, &wanted);
-  for (LONG p : order)
-    ASSERT_TRUE(decoder.At(p, c.width, c.height) == ours[static_cast<size_t>(p)]) << "position " << p;
+    // Jumps in both directions, from a fresh decoder, give what sequential reading gave.
+    std::vector<LONG> order(ours.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<LONG>(i);
+    std::mt19937 random(7);
+    std::shuffle(order.begin(), order.end(), random);
+    BITMAPINFOHEADER wanted = Wanted(c.width, c.height);
+    FrameDecoder decoder(stream, &wanted);
+    for (LONG p : order)
+        ASSERT_TRUE(decoder.At(p, c.width, c.height) == ours[static_cast<size_t>(p)])
+            << "position " << p;
 }
 
 // testsrc2 keeps even sizes only; testsrc gives the odd ones.
@@ -83,6 +87,8 @@ const FormatCase kCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Ffmpeg, DecoderFormats, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<FormatCase>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<FormatCase>& info) {
+                             return info.param.name;
+                         });
 
 }  // namespace

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "avi_test_support.h"
 #include "avifile/avi_file.h"
 #include "avifile/decoder/frame_decoder.h"
-#include "avi_test_support.h"
 
 // A 24-bit bottom-up picture without its header; empty when no frame was delivered.
 using Image = std::vector<uint8_t>;
@@ -31,14 +31,14 @@ PAVISTREAM VideoStream(const OpenedAvi& avi);
 
 // A decoder that closes itself.
 struct FrameDecoder {
-  PGETFRAME handle = nullptr;
-  FrameDecoder(PAVISTREAM stream, const BITMAPINFOHEADER* wanted)
-      : handle(AVIStreamGetFrameOpen(stream, wanted)) {}
-  ~FrameDecoder() { AVIStreamGetFrameClose(handle); }
-  FrameDecoder(const FrameDecoder&) = delete;
-  FrameDecoder& operator=(const FrameDecoder&) = delete;
-  // The frame's rows, checked against the delivered header; empty when there is none.
-  Image At(LONG position, int width, int height);
+    PGETFRAME handle = nullptr;
+    FrameDecoder(PAVISTREAM stream, const BITMAPINFOHEADER* wanted)
+        : handle(AVIStreamGetFrameOpen(stream, wanted)) {}
+    ~FrameDecoder() { AVIStreamGetFrameClose(handle); }
+    FrameDecoder(const FrameDecoder&) = delete;
+    FrameDecoder& operator=(const FrameDecoder&) = delete;
+    // The frame's rows, checked against the delivered header; empty when there is none.
+    Image At(LONG position, int width, int height);
 };
 
 // The wanted header the stream converter passes: the frame size, 24 bits, bottom-up.
@@ -53,9 +53,9 @@ std::vector<Image> DecodeAll(PAVISTREAM stream, int width, int height);
 
 // One video sample for our writer; positions left out become empty chunks (drop frames).
 struct VideoSample {
-  LONG position;
-  std::vector<uint8_t> bytes;
-  bool key = true;
+    LONG position;
+    std::vector<uint8_t> bytes;
+    bool key = true;
 };
 // Writes an AVI with one video stream through our writer (and, if asked, a short PCM stream
 // after it). Returns false when the writer refused something.
@@ -63,7 +63,8 @@ bool WriteVideoAvi(const std::string& path, const AVISTREAMINFOW& header,
                    const std::vector<uint8_t>& format, const std::vector<VideoSample>& samples,
                    bool withAudio = false);
 // A header followed by `extra` bytes (masks, palette or codec data).
-std::vector<uint8_t> FormatBytes(const BITMAPINFOHEADER& header, const std::vector<uint8_t>& extra = {});
+std::vector<uint8_t> FormatBytes(const BITMAPINFOHEADER& header,
+                                 const std::vector<uint8_t>& extra = {});
 // The video samples of a file as stored, with their key-frame flags.
 std::vector<VideoSample> StoredSamples(PAVISTREAM stream);
 

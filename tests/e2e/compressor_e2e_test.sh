@@ -16,6 +16,7 @@ fail() {
   done
   exit 1
 }
+# shellcheck source=../xvfb_session.sh
 source "$(dirname "$0")/../xvfb_session.sh"
 
 start_display
@@ -58,7 +59,8 @@ expect_uncompressed() {
 expect_only() {
   local folder=$1 got want
   shift
-  got=$(cd "$folder" && ls -A | grep -vxE 'reframe|vidcrunch\.exe|.*\.log' | sort | tr '\n' ' ')
+  got=$(find "$folder" -mindepth 1 -maxdepth 1 -printf '%f\n' | grep -vxE 'reframe|vidcrunch\.exe|.*\.log' |
+    sort | tr '\n' ' ')
   want=$(printf '%s\n' "$@" | sort | tr '\n' ' ')
   [ "$got" = "$want" ] || fail "$folder holds '$got', expected '$want'"
 }

@@ -11,6 +11,7 @@ fail() {
   for log in "$work"/*.log; do [ -f "$log" ] && { echo "--- $log" >&2; tail -n 30 "$log" >&2; }; done
   exit 1
 }
+# shellcheck source=../xvfb_session.sh
 source "$(dirname "$0")/../xvfb_session.sh"
 
 prefix="$work/prefix"

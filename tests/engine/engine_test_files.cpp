@@ -1,12 +1,12 @@
 #include "engine_test_files.h"
 
+#include <sys/wait.h>
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <sys/wait.h>
 
 #include "support/unicode_text.h"
 
@@ -21,7 +21,9 @@ ScratchDir::~ScratchDir() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
-std::u16string ScratchDir::Path16(const std::string& name) const { return FromUtf8(Path(name)); }
+std::u16string ScratchDir::Path16(const std::string& name) const {
+    return FromUtf8(Path(name));
+}
 
 std::vector<uint8_t> TestFramePixels(int32_t stream, int32_t position, int32_t width,
                                      int32_t height) {
@@ -84,10 +86,10 @@ bool WriteVideo(PAVIFILE file, int32_t index, const TestStream& s) {
     format.biSizeImage = static_cast<DWORD>((s.width * 3 + 3) / 4 * 4 * s.height);
     bool ok = AVIStreamSetFormat(stream, 0, &format, sizeof format) == AVIERR_OK;
     for (int32_t p = 0; p < s.frames && ok; ++p) {
-        const bool empty = std::find(s.emptyFrames.begin(), s.emptyFrames.end(), p) !=
-                           s.emptyFrames.end();
-        const bool cut = std::find(s.shortFrames.begin(), s.shortFrames.end(), p) !=
-                         s.shortFrames.end();
+        const bool empty =
+            std::find(s.emptyFrames.begin(), s.emptyFrames.end(), p) != s.emptyFrames.end();
+        const bool cut =
+            std::find(s.shortFrames.begin(), s.shortFrames.end(), p) != s.shortFrames.end();
         std::vector<uint8_t> pixels = TestFramePixels(index, p, s.width, s.height);
         if (cut) pixels.resize(5);
         ok = AVIStreamWrite(stream, s.start + p, 1, empty ? nullptr : pixels.data(),
@@ -124,9 +126,9 @@ bool WriteAudio(PAVIFILE file, int32_t index, const TestStream& s) {
     bool ok = AVIStreamSetFormat(stream, 0, format.data(), formatSize) == AVIERR_OK;
     const std::vector<uint8_t> bytes = TestAudioBytes(index, s.frames);
     if (ok && !bytes.empty())
-        ok = AVIStreamWrite(stream, s.start, s.frames, bytes.data(),
-                            static_cast<LONG>(bytes.size()), AVIIF_KEYFRAME, nullptr,
-                            nullptr) == AVIERR_OK;
+        ok =
+            AVIStreamWrite(stream, s.start, s.frames, bytes.data(), static_cast<LONG>(bytes.size()),
+                           AVIIF_KEYFRAME, nullptr, nullptr) == AVIERR_OK;
     AVIStreamRelease(stream);
     return ok;
 }
@@ -161,9 +163,12 @@ bool WriteTestAvi(const std::string& path, const std::vector<TestStream>& stream
     bool ok = true;
     for (size_t i = 0; i < streams.size() && ok; ++i) {
         const auto index = static_cast<int32_t>(i);
-        if (streams[i].type == streamtypeVIDEO) ok = WriteVideo(file, index, streams[i]);
-        else if (streams[i].type == streamtypeAUDIO) ok = WriteAudio(file, index, streams[i]);
-        else ok = WriteOther(file, index, streams[i]);
+        if (streams[i].type == streamtypeVIDEO)
+            ok = WriteVideo(file, index, streams[i]);
+        else if (streams[i].type == streamtypeAUDIO)
+            ok = WriteAudio(file, index, streams[i]);
+        else
+            ok = WriteOther(file, index, streams[i]);
     }
     AVIFileRelease(file);
     return ok && AVIFileLastCloseResult() == AVIERR_OK;

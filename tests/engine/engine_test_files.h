@@ -9,13 +9,13 @@
 #include "avifile/avi_file.h"
 
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
     std::u16string Path16(const std::string& name) const;
 
-private:
+  private:
     std::string dir_;
 };
 

@@ -34,10 +34,11 @@ TEST(LongAudio, StreamAbove2GiBIsCopiedWholeInBoundedMemory) {
     // that a sample in the wrong place changes the checksum.
     constexpr int64_t seconds = 11280;
     constexpr int64_t sampleFrames = seconds * 48000;
-    ASSERT_EQ(RunShell("ffmpeg -v error -f lavfi -i 'sine=frequency=440:sample_rate=48000' -f lavfi "
-                       "-i 'sine=frequency=613:sample_rate=48000' -filter_complex amerge -t " +
-                       std::to_string(seconds) + " -c:a pcm_s16le '" + dir.Path("long.avi") + "'"),
-              0);
+    ASSERT_EQ(
+        RunShell("ffmpeg -v error -f lavfi -i 'sine=frequency=440:sample_rate=48000' -f lavfi "
+                 "-i 'sine=frequency=613:sample_rate=48000' -filter_complex amerge -t " +
+                 std::to_string(seconds) + " -c:a pcm_s16le '" + dir.Path("long.avi") + "'"),
+        0);
 
     AviFileRecord source;
     AviFileRecord destination;

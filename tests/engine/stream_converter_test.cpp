@@ -60,7 +60,8 @@ struct Opened {
         LONG bytes = 0;
         AVIStreamRead(streams.at(i), position, 1, nullptr, 0, &bytes, nullptr);
         std::vector<uint8_t> data(static_cast<size_t>(bytes));
-        if (bytes > 0) AVIStreamRead(streams.at(i), position, 1, data.data(), bytes, nullptr, nullptr);
+        if (bytes > 0)
+            AVIStreamRead(streams.at(i), position, 1, data.data(), bytes, nullptr, nullptr);
         return data;
     }
     std::vector<uint8_t> All(size_t i) const {
@@ -68,7 +69,8 @@ struct Opened {
         LONG bytes = 0;
         AVIStreamRead(streams.at(i), 0, length, nullptr, 0, &bytes, nullptr);
         std::vector<uint8_t> data(static_cast<size_t>(bytes));
-        if (bytes > 0) AVIStreamRead(streams.at(i), 0, length, data.data(), bytes, nullptr, nullptr);
+        if (bytes > 0)
+            AVIStreamRead(streams.at(i), 0, length, data.data(), bytes, nullptr, nullptr);
         return data;
     }
 };
@@ -105,9 +107,9 @@ TEST(ConvertStreams, VideoAudioAndOtherStreamsWithTheirExactReports) {
     ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {Video(3, 16, 8), Audio(800), Other()}));
     Convert(dir.Path("in.avi"), dir.Path("out.avi"), 8, 4, 0);
     const std::vector<Call> expected{
-        {streamtypeVIDEO, 0, 0, 3}, {streamtypeVIDEO, 0, 0, 3},   {streamtypeVIDEO, 0, 1, 3},
-        {streamtypeVIDEO, 0, 2, 3}, {streamtypeVIDEO, 0, 3, 3},   {streamtypeAUDIO, 1, 0, 800},
-        {streamtypeAUDIO, 1, 800, 800}, {streamtypeTEXT, 2, 0, 4}, {streamtypeTEXT, 2, 4, 4}};
+        {streamtypeVIDEO, 0, 0, 3},     {streamtypeVIDEO, 0, 0, 3}, {streamtypeVIDEO, 0, 1, 3},
+        {streamtypeVIDEO, 0, 2, 3},     {streamtypeVIDEO, 0, 3, 3}, {streamtypeAUDIO, 1, 0, 800},
+        {streamtypeAUDIO, 1, 800, 800}, {streamtypeTEXT, 2, 0, 4},  {streamtypeTEXT, 2, 4, 4}};
     EXPECT_EQ(calls, expected);
 
     Opened in(dir.Path("in.avi"));
@@ -178,8 +180,10 @@ TEST(ConvertStreams, FrameThatCannotBeDeliveredIsSkippedWithoutReport) {
     video.shortFrames = {1};
     ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {video}));
     Convert(dir.Path("in.avi"), dir.Path("out.avi"), 16, 8, 0);
-    EXPECT_EQ(calls, (std::vector<Call>{{streamtypeVIDEO, 0, 0, 3}, {streamtypeVIDEO, 0, 0, 3},
-                                        {streamtypeVIDEO, 0, 2, 3}, {streamtypeVIDEO, 0, 3, 3}}));
+    EXPECT_EQ(calls, (std::vector<Call>{{streamtypeVIDEO, 0, 0, 3},
+                                        {streamtypeVIDEO, 0, 0, 3},
+                                        {streamtypeVIDEO, 0, 2, 3},
+                                        {streamtypeVIDEO, 0, 3, 3}}));
     Opened out(dir.Path("out.avi"));
     EXPECT_EQ(out.Sample(0, 0), TestFramePixels(0, 0, 16, 8));
     EXPECT_TRUE(out.Sample(0, 1).empty());
@@ -210,7 +214,8 @@ TEST(ConvertStreams, CountsTheVideoStreamsOfWhichNoFrameCouldBeDecoded) {
     nothing.frames = 0;  // no frame to decode is no failure
     TestStream partly = Video(3, 16, 8);
     partly.shortFrames = {0, 2};  // some frames fail: those are skipped, as ever
-    ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {unknown, Video(2, 16, 8), broken, nothing, partly, Audio(100)}));
+    ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"),
+                             {unknown, Video(2, 16, 8), broken, nothing, partly, Audio(100)}));
     EXPECT_EQ(ConvertCounting(dir.Path("in.avi"), dir.Path("out.avi")), 2);
     Opened out(dir.Path("out.avi"));
     ASSERT_EQ(out.streams.size(), 6u);
@@ -264,8 +269,10 @@ TEST(ConvertStreams, StreamStartingAtFiveKeepsItsPositions) {
     ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {video, Audio(400)}));
     Convert(dir.Path("in.avi"), dir.Path("out.avi"), 16, 8, 0);
     EXPECT_EQ(std::vector<Call>(calls.begin(), calls.begin() + 5),
-              (std::vector<Call>{{streamtypeVIDEO, 0, 0, 3}, {streamtypeVIDEO, 0, 0, 3},
-                                 {streamtypeVIDEO, 0, 1, 3}, {streamtypeVIDEO, 0, 2, 3},
+              (std::vector<Call>{{streamtypeVIDEO, 0, 0, 3},
+                                 {streamtypeVIDEO, 0, 0, 3},
+                                 {streamtypeVIDEO, 0, 1, 3},
+                                 {streamtypeVIDEO, 0, 2, 3},
                                  {streamtypeVIDEO, 0, 3, 3}}));
     Opened in(dir.Path("in.avi"));
     Opened out(dir.Path("out.avi"));
@@ -314,16 +321,20 @@ TEST(ConvertStreams, OptionsMoveVideoAndAudioToTheRawCopyOrDropThem) {
 
     // Raw copies: every sample with its size, position and key flag, and the stream's format.
     Convert(dir.Path("in.avi"), dir.Path("raw.avi"), 8, 4, OPTION_NO_VIDEO | OPTION_NO_AUDIO);
-    EXPECT_EQ(calls, (std::vector<Call>{{streamtypeVIDEO, 0, 0, 4}, {streamtypeVIDEO, 0, 4, 4},
-                                        {streamtypeAUDIO, 1, 0, 300}, {streamtypeAUDIO, 1, 300, 300},
-                                        {streamtypeTEXT, 2, 0, 4}, {streamtypeTEXT, 2, 4, 4}}));
+    EXPECT_EQ(calls, (std::vector<Call>{{streamtypeVIDEO, 0, 0, 4},
+                                        {streamtypeVIDEO, 0, 4, 4},
+                                        {streamtypeAUDIO, 1, 0, 300},
+                                        {streamtypeAUDIO, 1, 300, 300},
+                                        {streamtypeTEXT, 2, 0, 4},
+                                        {streamtypeTEXT, 2, 4, 4}}));
     {
         Opened raw(dir.Path("raw.avi"));
         ASSERT_EQ(raw.streams.size(), 3u);
         EXPECT_EQ(AVIStreamLength(raw.streams[0]), 4);
         for (LONG p = 0; p < 4; ++p) {
             EXPECT_EQ(raw.Sample(0, p), in.Sample(0, p)) << p;
-            EXPECT_EQ(AVIStreamIsKeyFrame(raw.streams[0], p), AVIStreamIsKeyFrame(in.streams[0], p));
+            EXPECT_EQ(AVIStreamIsKeyFrame(raw.streams[0], p),
+                      AVIStreamIsKeyFrame(in.streams[0], p));
         }
         EXPECT_EQ(raw.Format(0), in.Format(0));
         EXPECT_EQ(raw.All(1), in.All(1));
@@ -389,7 +400,8 @@ TEST(ConvertStreams, FrameEdgesRoundHalfToEvenAndBadProductsBecomeTheSmallestInt
     const BITMAPINFOHEADER bad = FrameHeaderFor(RECT{smallest, 0, 100, 10}, true);
     EXPECT_EQ(bad.biWidth, 0);
     EXPECT_EQ(bad.biSizeImage, 0u);
-    const BITMAPINFOHEADER both = FrameHeaderFor(RECT{smallest, smallest, smallest, smallest}, true);
+    const BITMAPINFOHEADER both =
+        FrameHeaderFor(RECT{smallest, smallest, smallest, smallest}, true);
     EXPECT_EQ(both.biWidth, 0);
     EXPECT_EQ(both.biSizeImage, 0u);
     const BITMAPINFOHEADER good = FrameHeaderFor(RECT{0, 0, 101, 2}, true);

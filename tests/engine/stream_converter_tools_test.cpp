@@ -20,7 +20,9 @@ bool HaveFfmpeg() {
     return present;
 }
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+std::string Quoted(const std::string& path) {
+    return "'" + path + "'";
+}
 
 // Runs the engine as the job does: open, create, set the target size, convert, close.
 void Convert(const std::string& sourcePath, const std::string& destinationPath, int32_t width,
@@ -41,10 +43,12 @@ void Convert(const std::string& sourcePath, const std::string& destinationPath, 
 // "type codec tag pixfmt WxH frames" for video, "type codec rate channels" for audio.
 std::vector<std::string> ProbeStreams(const std::string& path) {
     std::string out;
-    RunShell("ffprobe -v error -count_packets -show_entries "
-             "stream=codec_type,codec_name,codec_tag,pix_fmt,width,height,sample_rate,channels,"
-             "nb_read_packets -of json " + Quoted(path),
-             &out);
+    RunShell(
+        "ffprobe -v error -count_packets -show_entries "
+        "stream=codec_type,codec_name,codec_tag,pix_fmt,width,height,sample_rate,channels,"
+        "nb_read_packets -of json " +
+            Quoted(path),
+        &out);
     // A small reader for ffprobe's flat per-stream objects: collect "key": value pairs.
     std::vector<std::string> lines;
     size_t at = 0;
@@ -65,8 +69,8 @@ std::vector<std::string> ProbeStreams(const std::string& path) {
         const std::string type = field("codec_type");
         if (type == "video")
             lines.push_back("video " + field("codec_name") + " " + field("codec_tag") + " " +
-                            field("pix_fmt") + " " + field("width") + "x" + field("height") +
-                            " " + field("nb_read_packets"));
+                            field("pix_fmt") + " " + field("width") + "x" + field("height") + " " +
+                            field("nb_read_packets"));
         else if (type != "-")
             lines.push_back(type + " " + field("codec_name") + " " + field("sample_rate") + " " +
                             field("channels"));
@@ -96,9 +100,10 @@ std::string AudioDigest(const std::string& path, int audioIndex) {
 std::string DecodedFrames(const std::string& path, const std::string& scale = "") {
     std::string out;
     const std::string filter =
-        scale.empty() ? "" : " -vf scale=" + scale + "+full_chroma_int+full_chroma_inp+accurate_rnd";
-    RunShell("ffmpeg -v error -i " + Quoted(path) + " -map 0:v:0 -fps_mode passthrough" +
-                 filter + " -f rawvideo -pix_fmt bgr24 - 2>/dev/null",
+        scale.empty() ? ""
+                      : " -vf scale=" + scale + "+full_chroma_int+full_chroma_inp+accurate_rnd";
+    RunShell("ffmpeg -v error -i " + Quoted(path) + " -map 0:v:0 -fps_mode passthrough" + filter +
+                 " -f rawvideo -pix_fmt bgr24 - 2>/dev/null",
              &out);
     return out;
 }
@@ -130,8 +135,9 @@ Difference Compare(const std::string& a, const std::string& b) {
         squares += static_cast<double>(delta) * delta;
         if (delta > d.largest) d.largest = delta;
     }
-    d.psnr = squares == 0 ? 1000
-                          : 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / squares);
+    d.psnr = squares == 0
+                 ? 1000
+                 : 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / squares);
     return d;
 }
 
@@ -143,7 +149,7 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 class ToolsCheck : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     }
@@ -275,9 +281,9 @@ TEST_F(ToolsCheck, CompressedSourcesAreDecodedInDisplayOrderAndScaled) {
             EXPECT_EQ(ProbeStreams(destination), s.expectedStreams);
             EXPECT_EQ(ProbeWarnings(destination), "");
             EXPECT_EQ(AudioDigest(destination, 0), AudioDigest(source, 0));
-            const std::string reference = ScaledByFfmpeg(
-                dir_.Path("frames.bgr"), 160, 120,
-                options != 0 ? "80:60:flags=area" : "80:60:flags=neighbor");
+            const std::string reference =
+                ScaledByFfmpeg(dir_.Path("frames.bgr"), 160, 120,
+                               options != 0 ? "80:60:flags=area" : "80:60:flags=neighbor");
             const Difference d = Compare(DecodedFrames(destination), reference);
             EXPECT_GE(d.psnr, 40.0) << "options " << options;
         }

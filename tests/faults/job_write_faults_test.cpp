@@ -39,11 +39,13 @@ std::string Contents(const std::string& path) {
 }
 
 class JobWriteFaults : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        count = reinterpret_cast<unsigned long (*)()>(dlsym(RTLD_DEFAULT, "ReframeFaultWriteCount"));
+        count =
+            reinterpret_cast<unsigned long (*)()>(dlsym(RTLD_DEFAULT, "ReframeFaultWriteCount"));
         reset = reinterpret_cast<void (*)()>(dlsym(RTLD_DEFAULT, "ReframeFaultResetCount"));
-        ASSERT_TRUE(count != nullptr && reset != nullptr) << "the write fault shim is not preloaded";
+        ASSERT_TRUE(count != nullptr && reset != nullptr)
+            << "the write fault shim is not preloaded";
         char program[] = "reframe";
         char* argv[] = {program, nullptr};
         SetProgramArguments(1, argv);
@@ -93,7 +95,8 @@ TEST_F(JobWriteFaults, FailedWritesRemoveTheDestinationAndShortOnesChangeNothing
             setenv("REFRAME_FAULT_KIND", kind, 1);
             reset();
             Job();
-            EXPECT_EQ(messages, (std::vector<Message>{{u"ERROR", u"Couldn't write the destination file!"}}))
+            EXPECT_EQ(messages,
+                      (std::vector<Message>{{u"ERROR", u"Couldn't write the destination file!"}}))
                 << kind << " at write " << at << " of " << total;
             EXPECT_FALSE(std::filesystem::exists(dir.Path("out/big.avi"))) << kind << " at " << at;
         }
@@ -101,7 +104,8 @@ TEST_F(JobWriteFaults, FailedWritesRemoveTheDestinationAndShortOnesChangeNothing
         reset();
         Job();
         EXPECT_EQ(messages, CONVERTED) << "short at " << at;
-        EXPECT_TRUE(Contents(dir.Path("out/big.avi")) == clean) << "a short write at " << at << " changed the file";
+        EXPECT_TRUE(Contents(dir.Path("out/big.avi")) == clean)
+            << "a short write at " << at << " changed the file";
     }
     EXPECT_TRUE(Contents(dir.Path("in.avi")) == source);
     EXPECT_EQ(Contents(dir.Path("out/other.txt")), "the user's own file");

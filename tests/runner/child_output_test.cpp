@@ -62,8 +62,8 @@ TEST(ReadChildLine, LastLineWithoutBreakArrivesOnceTheOutputEnds) {
 }
 
 TEST(ReadChildLine, LinesLongerThanTheBufferComeWhole) {
-    ChildRecord* record = StartWriter(
-        u"rep:3000:A sleep:100 rep:3000:B sleep:100 rep:3000:C t:\\r\\nnext\\r\\n");
+    ChildRecord* record =
+        StartWriter(u"rep:3000:A sleep:100 rep:3000:B sleep:100 rep:3000:C t:\\r\\nnext\\r\\n");
     const std::u16string joined =
         std::u16string(3000, u'A') + std::u16string(3000, u'B') + std::u16string(3000, u'C');
     EXPECT_EQ(DrainLines(record), (Lines{joined, u"next"}));
@@ -143,9 +143,9 @@ std::vector<std::u16string> TakeLines(ChildRecord* record, int timeoutMs = 20000
 }
 
 TEST(TakeChildLine, GivesTheSameLinesAsReadChildLine) {
-    for (const std::u16string actions : {u"t:a\\rb\\nc\\n\\rd\\r\\n", u"t:5\\r\\n sleep:200 t:99",
-                                         u"b:3100 b:0d000a00", u"t:1\\r\\n2\\r\\n3 exit:0",
-                                         u"t:4\\r\\n b:35"}) {  // an odd byte last
+    for (const std::u16string actions :
+         {u"t:a\\rb\\nc\\n\\rd\\r\\n", u"t:5\\r\\n sleep:200 t:99", u"b:3100 b:0d000a00",
+          u"t:1\\r\\n2\\r\\n3 exit:0", u"t:4\\r\\n b:35"}) {  // an odd byte last
         ChildRecord* record = StartWriter(actions);
         ChildRecord* again = StartWriter(actions);
         EXPECT_EQ(TakeLines(record), DrainLines(again)) << ToUtf8(actions);
@@ -184,7 +184,8 @@ TEST(TakeChildLine, NeverWaitsForABreakAndCutsEndlessText) {
     }
     EXPECT_EQ(total, 1000000u);
     EXPECT_EQ(lines.back(), u"7");
-    EXPECT_LT(record->pending.capacity(), 4 * CHILD_LINE_LIMIT) << "the kept text grew with the output";
+    EXPECT_LT(record->pending.capacity(), 4 * CHILD_LINE_LIMIT)
+        << "the kept text grew with the output";
     ReleaseChild(record);
 }
 

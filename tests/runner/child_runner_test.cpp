@@ -4,11 +4,11 @@
 
 #include "support/program_parameters.h"
 
-#include <csignal>
-#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <csignal>
+#include <filesystem>
 
 using namespace runner_test;
 
@@ -125,8 +125,8 @@ TEST(StartChild, ChildRunsInTheGivenDirectoryOrOurs) {
     std::filesystem::current_path(writer.parent_path().parent_path());
     const std::u16string relative =
         FromUtf8((writer.parent_path().filename() / writer.filename()).string());
-    record = reinterpret_cast<ChildRecord*>(
-        StartChild(relative, u"cwd", FromUtf8(scratch.path()), 14));
+    record =
+        reinterpret_cast<ChildRecord*>(StartChild(relative, u"cwd", FromUtf8(scratch.path()), 14));
     std::filesystem::current_path(here);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(DrainLines(record), Lines{RealPath(scratch.path())});
@@ -164,7 +164,8 @@ TEST(StartChild, WithoutRedirectionAFailedStartIsRetriedWithTheProgramUnsplit) {
 
     EXPECT_EQ(StartChild(program, u"exit:0", u"", 14), 0u);
 
-    const uintptr_t started = StartChild(program, FromUtf8("out:" + result + " cwd exit:7"), u"", CHILD_OPEN);
+    const uintptr_t started =
+        StartChild(program, FromUtf8("out:" + result + " cwd exit:7"), u"", CHILD_OPEN);
     ASSERT_NE(started, 0u);
     ChildRecord* record = reinterpret_cast<ChildRecord*>(started);
     DrainLines(record);

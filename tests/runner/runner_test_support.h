@@ -9,22 +9,27 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <unistd.h>
 #include <chrono>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace runner_test {
 
-inline std::u16string IntToUtf16(int value) { return FromUtf8(std::to_string(value)); }
+inline std::u16string IntToUtf16(int value) {
+    return FromUtf8(std::to_string(value));
+}
 
-inline std::u16string WriterPath() { return FromUtf8(PATTERN_WRITER_PATH); }
+inline std::u16string WriterPath() {
+    return FromUtf8(PATTERN_WRITER_PATH);
+}
 
 // Starts the pattern writer with the given actions, its output captured as the shell does.
-inline ChildRecord* StartWriter(const std::u16string& actions, const std::u16string& directory = u"",
+inline ChildRecord* StartWriter(const std::u16string& actions,
+                                const std::u16string& directory = u"",
                                 uint32_t flags = CHILD_HIDE | CHILD_OPEN | CHILD_READ_OUTPUT) {
     return reinterpret_cast<ChildRecord*>(StartChild(WriterPath(), actions, directory, flags));
 }
@@ -88,11 +93,13 @@ inline int CountChildren(bool zombiesOnly) {
     return zombies;
 }
 
-inline int CountZombieChildren() { return CountChildren(true); }
+inline int CountZombieChildren() {
+    return CountChildren(true);
+}
 
 // A fresh directory under /tmp, removed with its contents afterwards.
 class ScratchDirectory {
-public:
+  public:
     ScratchDirectory() {
         std::string pattern = "/tmp/reframe-runner-XXXXXX";
         if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
@@ -102,7 +109,7 @@ public:
     }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -4,22 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <unistd.h>
 
 namespace {
 
 // A fresh directory made by mkdtemp under base, removed with everything in it afterwards.
 class ScratchDirectory {
-public:
+  public:
     explicit ScratchDirectory(const std::string& base = "/tmp") {
         std::string pattern = base + "/reframe-support-XXXXXX";
         if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
@@ -31,7 +31,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -50,10 +50,12 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-std::u16string U(const std::string& utf8) { return FromUtf8(utf8); }
+std::u16string U(const std::string& utf8) {
+    return FromUtf8(utf8);
+}
 
 class FileHelpersTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(scratch_.ok()); }
     ScratchDirectory scratch_;
 };
@@ -123,11 +125,12 @@ TEST_F(FileHelpersTest, RenameRejectsEmptyOrMissingPaths) {
 
 // /dev/shm is tmpfs; the scratch directory in /tmp is usually on another file system.
 class CrossFileSystemTest : public FileHelpersTest {
-protected:
+  protected:
     void SetUp() override {
         FileHelpersTest::SetUp();
         ASSERT_TRUE(other_.ok());
-        struct stat a {}, b {};
+        struct stat a {
+        }, b{};
         ASSERT_EQ(stat(scratch_.path().c_str(), &a), 0);
         ASSERT_EQ(stat(other_.path().c_str(), &b), 0);
         if (a.st_dev == b.st_dev) GTEST_SKIP() << "/tmp and /dev/shm share a file system";
@@ -201,7 +204,9 @@ TEST_F(CrossFileSystemTest, SourceThatCannotBeDeletedIsNotDuplicated) {
 }
 
 volatile std::sig_atomic_t alarms = 0;
-void CountAlarm(int) { alarms = alarms + 1; }
+void CountAlarm(int) {
+    alarms = alarms + 1;
+}
 
 TEST(Pause, WaitsAtLeastTheGivenTime) {
     using Clock = std::chrono::steady_clock;
@@ -218,7 +223,8 @@ TEST(Pause, WaitsAtLeastTheGivenTime) {
 
 TEST(Pause, ResumesAfterSignal) {
     using Clock = std::chrono::steady_clock;
-    struct sigaction action {}, previous {};
+    struct sigaction action {
+    }, previous{};
     action.sa_handler = CountAlarm;  // no SA_RESTART: nanosleep is interrupted
     ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
     alarms = 0;

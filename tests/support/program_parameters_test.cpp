@@ -5,15 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <sys/stat.h>
+#include <string>
 #include <vector>
 
 namespace {
 
 using Tokens = std::vector<std::u16string>;
 
-std::string Narrow(const std::u16string& text) { return ToUtf8(text); }
+std::string Narrow(const std::u16string& text) {
+    return ToUtf8(text);
+}
 
 TEST(SplitCommandLine, SplitsAtSpacesWithQuotedTokens) {
     struct Case {
@@ -46,7 +48,7 @@ TEST(SplitCommandLine, SplitsAtSpacesWithQuotedTokens) {
 }
 
 class NextParameterTest : public ::testing::Test {
-protected:
+  protected:
     // Each test starts the count afresh; the program itself never resets it.
     void Use(std::vector<std::string> arguments) {
         storage_ = std::move(arguments);
@@ -103,9 +105,11 @@ TEST(OwnExecutablePath, NamesTheRunningTestProgram) {
     EXPECT_EQ(path[0], u'/');
     EXPECT_EQ(FilePart(path), u"support_tests");
     // The way the shell finds a program beside itself must reach this very file.
-    struct stat self {}, found {};
+    struct stat self {
+    }, found{};
     ASSERT_EQ(stat("/proc/self/exe", &self), 0);
-    ASSERT_EQ(stat(ToUtf8(DirectoryPart(path) + u"support_tests").c_str(), &found), 0) << Narrow(path);
+    ASSERT_EQ(stat(ToUtf8(DirectoryPart(path) + u"support_tests").c_str(), &found), 0)
+        << Narrow(path);
     EXPECT_EQ(self.st_ino, found.st_ino);
     EXPECT_EQ(self.st_dev, found.st_dev);
 }

@@ -9,7 +9,9 @@
 
 namespace {
 
-std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+std::string Narrow(const std::u16string& text) {
+    return std::string(text.begin(), text.end());
+}
 
 TEST(IntToText, WritesDecimalAcrossWholeRange) {
     struct Case {
@@ -83,14 +85,14 @@ TEST(TruncateToInt, TruncatesTowardZeroThenKeepsLow32Bits) {
         {-0.5, 0},
         {-99.9, -99},
         {2147483647.0, 2147483647},
-        {2147483648.0, INT32_MIN},       // low 32 bits of 2^31
-        {4294967296.0 + 5.0, 5},         // 2^32 + 5
+        {2147483648.0, INT32_MIN},  // low 32 bits of 2^31
+        {4294967296.0 + 5.0, 5},    // 2^32 + 5
         {-4294967296.0 - 5.0, -5},
         {9223372036854774784.0, -1024},  // largest double below 2^63 is 2^63 - 1024
         {9223372036854775808.0, -1},     // 2^63 saturates to INT64_MAX
         {1e300, -1},
         {inf, -1},
-        {-9223372036854775808.0, 0},     // exactly INT64_MIN
+        {-9223372036854775808.0, 0},  // exactly INT64_MIN
         {-1e300, 0},
         {-inf, 0},
         {std::nan(""), 0},

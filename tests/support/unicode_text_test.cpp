@@ -35,10 +35,16 @@ TEST(UnicodeText, InvalidUtf8BecomesReplacementCharacter) {
         std::u16string expected;
     };
     const Case cases[] = {
-        {"stray continuation byte", "a\x80" "b", u"a\uFFFDb"},
+        {"stray continuation byte",
+         "a\x80"
+         "b",
+         u"a\uFFFDb"},
         {"invalid lead byte", "\xFF", u"\uFFFD"},
         {"truncated at end", "a\xE2\x82", u"a\uFFFD"},
-        {"truncated before ASCII", "\xE2\x82" "b", u"\uFFFDb"},
+        {"truncated before ASCII",
+         "\xE2\x82"
+         "b",
+         u"\uFFFDb"},
         {"overlong slash", "\xC0\xAF", u"\uFFFD"},
         {"overlong three-byte NUL", "\xE0\x80\x80", u"\uFFFD"},
         {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD"},

@@ -6,9 +6,9 @@
 #include <vector>
 
 struct ProgramRun {
-  int exitCode = -1;
-  std::string out;  // standard output, as bytes
-  std::string err;
+    int exitCode = -1;
+    std::string out;  // standard output, as bytes
+    std::string err;
 };
 
 // Runs vidcrunch.exe with `arguments`. A `fileSizeLimit` above 0 caps the size of any file it
@@ -30,7 +30,8 @@ bool MakeRawAvi(const std::string& path, int width, int height, int seconds);
 
 // ffprobe's value of `key` (for example "codec_name") for the first stream of `selector`
 // ("v:0", "a:0"), with packets counted so "nb_read_packets" is known.
-std::string ProbeStream(const std::string& path, const std::string& selector, const std::string& key);
+std::string ProbeStream(const std::string& path, const std::string& selector,
+                        const std::string& key);
 
 // The stream index of every packet in file order.
 std::vector<int> PacketStreamsInFileOrder(const std::string& path);
