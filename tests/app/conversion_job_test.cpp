@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 
 #include <filesystem>
@@ -459,6 +460,36 @@ TEST_F(ConversionJob, CompressorRunsLeaveNoDescriptorOpen) {
     EXPECT_EQ(Shell.CompressorChild, nullptr);
     EXPECT_EQ(messages.size(), 1001u);
     EXPECT_EQ(messages.back(), COMPRESS_FAILED);
+}
+
+// One figure of /proc/self/status, in the unit it is given in (kB for memory).
+long StatusField(const std::string& name) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(name + ":", 0) == 0) return std::stol(line.substr(name.size() + 1));
+    return -1;
+}
+
+TEST_F(ConversionJob, HundredJobsInOneSessionLeaveNothingBehind) {
+    // Each job converts and hands over to a compressor that succeeds, as in daily use.
+    ASSERT_TRUE(WriteTestAvi(dir.Path("clip.avi"), {Video(25, 160, 120), Audio(8000), Other()}));
+    const auto job = [&] {
+        messages.clear();
+        Job(dir.Path("clip.avi"), dir.Path("out.avi"), u"320", u"240");
+        ASSERT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED}));
+    };
+    job();
+    const size_t descriptors = OpenDescriptors();
+    const long threads = StatusField("Threads");
+    const long memory = StatusField("VmRSS");
+    for (int i = 1; i < 100; ++i) job();
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(StatusField("Threads"), threads);
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer holds freed memory back in its quarantine
+    EXPECT_LE(StatusField("VmRSS"), memory + memory / 20) << "kB after the first job: " << memory;
+#endif
+    std::printf("after job 1: %ld kB, %ld threads; after job 100: %ld kB, %ld threads\n", memory,
+                threads, StatusField("VmRSS"), StatusField("Threads"));
 }
 
 TEST_F(ConversionJob, QuoteInThePathNeverReachesTheCompressorAsExtraArguments) {
