@@ -46,13 +46,15 @@ int32_t WindowSystemAvailable() {
     return 0;
 }
 
+// Held here for the rest of the process, never deleted (see InitWindows).
+static QApplication* theApplication = nullptr;
+
 void InitWindows() {
     // The application object lives until the process ends; it is never destroyed, because
     // Qt's own global data may already be gone when static destructors run.
     if (QApplication::instance() == nullptr) {
         QApplication::setApplicationName(QStringLiteral("Reframe"));
-        // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks): kept on purpose, see above
-        new QApplication(qtArgumentCount, qtArguments);
+        theApplication = new QApplication(qtArgumentCount, qtArguments);
         // The windows stay open until the caller disposes of them, whatever the user does.
         QApplication::setQuitOnLastWindowClosed(false);
         InstallKeyboardRules();
