@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) return 0;
+    if (size < 1 || !FramesAreSmall(data + 1, size - 1)) return 0;
     MemoryFile input(data + 1, size - 1);
     MemoryFile output;
     if (!input.Valid() || !output.Valid()) return 0;

@@ -336,10 +336,23 @@ int WriteInterleaved(CompressionJob* job, std::string* error) {
             if (!s.finished) earliest = std::min(earliest, NextTime(s));
         if (earliest == std::numeric_limits<double>::infinity()) return 1;
         double until = std::floor(earliest) + 1.0;
+        bool advanced = false;
         for (StreamPlan& s : job->streams) {
             while (!s.finished && NextTime(s) < until) {
                 int ok = s.encode ? AdvanceEncoding(job, &s, error) : CopyChunk(job, &s, error);
                 if (!ok) return 0;
+                advanced = true;
+            }
+        }
+        // Times beyond 2^53 seconds (a damaged rate or a huge start) have no whole second
+        // after them: floor + 1 is the time itself and nothing would ever be taken. The
+        // earliest stream then moves one item, so every pass makes progress.
+        if (!advanced) {
+            for (StreamPlan& s : job->streams) {
+                if (s.finished || !(NextTime(s) <= earliest)) continue;
+                if (!(s.encode ? AdvanceEncoding(job, &s, error) : CopyChunk(job, &s, error)))
+                    return 0;
+                break;
             }
         }
     }
