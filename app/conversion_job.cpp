@@ -32,16 +32,6 @@ bool ConvertsVideo(const AviFileRecord& source, uint32_t options) {
     return false;
 }
 
-// Whether frames of this size can be stored: both sides positive as the converter reads them
-// (signed), and one 24-bit frame within what a sample can hold.
-bool MakesAFrame(DWORD width, DWORD height) {
-    const auto w = static_cast<int32_t>(width);
-    const auto h = static_cast<int32_t>(height);
-    if (w <= 0 || h <= 0) return false;
-    const int64_t rowBytes = (static_cast<int64_t>(w) * 3 + 3) / 4 * 4;
-    return h <= INT32_MAX / rowBytes;
-}
-
 uint32_t OptionsFromBoxes() {
     uint32_t options = 0;
     if (GetControlState(NoVideoStreamsBox) != 0) options += OPTION_NO_VIDEO;
@@ -74,7 +64,9 @@ void RunConversionJob() {
     // A frame size of 0 (or one that is negative or too large for a frame, as pasted digits
     // can give) would write video streams without frames: refused before the destination is
     // created, so an existing file of that name stays as it is.
-    if (!MakesAFrame(width, height) && ConvertsVideo(Shell.SourceRecord, Shell.JobOptions)) {
+    // The sides count as the converter reads them: signed.
+    if (FrameFitsOneSample(static_cast<int32_t>(width), static_cast<int32_t>(height)) == 0 &&
+        ConvertsVideo(Shell.SourceRecord, Shell.JobOptions)) {
         CloseAvi(Shell.SourceRecord);
         ShowMessage(u"ERROR", u"Enter the width and height of the new frames.");
         return;
@@ -92,29 +84,23 @@ void RunConversionJob() {
     const int undecodable =
         ConvertStreams(Shell.SourceRecord, Shell.DestinationRecord, Shell.JobOptions, OnProgress);
 
-    // A destination that could not be written whole (a full disk, an I/O error) must not be
-    // passed off as finished: it is removed and the user told.
+    // What was written is not passed off as a conversion of the source, and not compressed:
+    // - it could not be written whole (a full disk, an I/O error);
+    // - the source was cut short or rewritten while it was read (frames missing or mixed,
+    //   which nothing else would point out);
+    // - a video stream came out empty because not one of its frames could be decoded.
     const bool failed = AVIFileHasFailed(Shell.DestinationRecord.fileHandle) != 0;
     CloseAvi(Shell.DestinationRecord);
-    if (failed || AVIFileLastCloseResult() != AVIERR_OK) {
+    const char16_t* problem = nullptr;
+    if (failed || AVIFileLastCloseResult() != AVIERR_OK)
+        problem = u"Couldn't write the destination file!";
+    else if (!(StampOf(Shell.SourcePath) == sourceBefore))
+        problem = u"The source file changed during the conversion!";
+    else if (undecodable > 0)
+        problem = u"Couldn't decode the video of the source file!";
+    if (problem != nullptr) {
         RemoveFile(Shell.DestinationPath);
-        ShowMessage(u"ERROR", u"Couldn't write the destination file!");
-        CloseAvi(Shell.SourceRecord);
-        return;
-    }
-    // A source cut short or rewritten while it was read gives a file of mixed or missing
-    // frames that nothing would point out: it is not kept.
-    if (!(StampOf(Shell.SourcePath) == sourceBefore)) {
-        RemoveFile(Shell.DestinationPath);
-        ShowMessage(u"ERROR", u"The source file changed during the conversion!");
-        CloseAvi(Shell.SourceRecord);
-        return;
-    }
-    // A video stream of which not one frame could be decoded came out empty: the file is no
-    // conversion of the source, so it is neither kept nor compressed.
-    if (undecodable > 0) {
-        RemoveFile(Shell.DestinationPath);
-        ShowMessage(u"ERROR", u"Couldn't decode the video of the source file!");
+        ShowMessage(u"ERROR", problem);
         CloseAvi(Shell.SourceRecord);
         return;
     }

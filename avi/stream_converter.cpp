@@ -237,14 +237,17 @@ BITMAPINFOHEADER FrameHeaderFor(const RECT& frame, bool withImageSize) {
     if (!fits) return header;  // 0 x 0: no frame can be made
     header.biWidth = static_cast<int32_t>(width);
     header.biHeight = static_cast<int32_t>(height);
-    if (withImageSize && width > 0 && height > 0) {
-        const int64_t rowSize = (width * 3 + 3) / 4 * 4;  // at most about 2^33
-        // One frame is one sample, whose byte count the library holds in a LONG; testing the
-        // height first keeps the product itself from overflowing.
-        const int64_t limit = std::numeric_limits<LONG>::max();
-        if (height <= limit / rowSize) header.biSizeImage = static_cast<DWORD>(rowSize * height);
-    }
+    if (withImageSize && FrameFitsOneSample(width, height) != 0)
+        header.biSizeImage = static_cast<DWORD>((width * 3 + 3) / 4 * 4 * height);
     return header;
+}
+
+int FrameFitsOneSample(int64_t width, int64_t height) {
+    if (width <= 0 || height <= 0 || width > std::numeric_limits<int32_t>::max()) return 0;
+    const int64_t rowSize = (width * 3 + 3) / 4 * 4;  // at most about 2^33
+    // One frame is one sample, whose byte count the library holds in a LONG; testing the
+    // height first keeps the product itself from overflowing.
+    return height <= std::numeric_limits<LONG>::max() / rowSize ? 1 : 0;
 }
 
 int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t options,

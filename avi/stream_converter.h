@@ -41,6 +41,10 @@ void SetCopyPieceBytesForTests(int64_t bytes);  // 0 or less restores the defaul
 // integer, ties to even; a product that is not a number or does not fit gives INT32_MIN.
 int32_t ScaleFrameEdge(int32_t edge, double factor);
 
+// 1 when a 24-bit frame of this size (rows padded to 4 bytes) can be stored: both sides
+// positive and the frame within what one sample's byte count (a LONG) can hold. Else 0.
+int FrameFitsOneSample(int64_t width, int64_t height);
+
 // The 24-bit bottom-up frame header for a frame rectangle. Sizes that do not fit (an inverted
 // or overflowing rectangle, an image beyond what one sample can hold) give an image size of 0.
 BITMAPINFOHEADER FrameHeaderFor(const RECT& frame, bool withImageSize);

@@ -40,12 +40,6 @@ std::string NameOf(const std::string& path) {
     return path.substr(path.find_last_of('/') + 1);
 }
 
-// A name the engine can carry: its texts are UTF-16, so bytes that are not UTF-8 would come
-// back as another name, which could be another file.
-bool RoundTrips(const std::string& path) {
-    return ToUtf8(FromUtf8(path)) == path;
-}
-
 // A new empty file with a name of our own in `folder` (no text of the user's in it, so it
 // can go on the compressor's command line as it is). Empty on failure, with errno set.
 std::string MakeTemporary(const std::string& folder) {
@@ -175,7 +169,7 @@ class Conversion {
     }
 
     bool Check(std::string* reason) {
-        if (!RoundTrips(source_) || !RoundTrips(destination_)) {
+        if (!IsUtf8Text(source_) || !IsUtf8Text(destination_)) {
             *reason = "the file name is not valid UTF-8 text; rename the file to convert it";
             return false;
         }
@@ -227,8 +221,7 @@ class Conversion {
                           std::to_string(height) + "; give one with --size";
                 return false;
             }
-            const int64_t frameBytes = (static_cast<int64_t>(width) * 3 + 3) / 4 * 4 * height;
-            if (frameBytes > INT32_MAX) {
+            if (FrameFitsOneSample(width, height) == 0) {
                 *reason = "a frame of " + std::to_string(width) + " x " + std::to_string(height) +
                           " is too large for an AVI file";
                 return false;

@@ -57,9 +57,10 @@ int32_t ChildOutputAvailable(ChildRecord* record);
 std::u16string ReadChildLine(ChildRecord* record);
 
 // Like ReadChildLine, but never blocks: gives 1 and the next line when a whole one has arrived,
-// when the output has ended (the last text, which may be empty), or when CHILD_LINE_LIMIT
-// characters came without a break (they are given as one line, so a child that never ends a
-// line cannot make the text pile up). Else 0, keeping what arrived for the next call.
+// when the output has ended (the text after the last break, if there is any), or when
+// CHILD_LINE_LIMIT characters came without a break (given as one line, so a child that never
+// ends a line cannot make the text pile up). Else 0, keeping what arrived for the next call.
+// Unlike ReadChildLine, a CR LF whose halves arrive apart stays one break.
 constexpr size_t CHILD_LINE_LIMIT = 4096;
 int TakeChildLine(ChildRecord* record, std::u16string* line);
 

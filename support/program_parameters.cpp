@@ -27,7 +27,7 @@ void SetProgramArguments(int argc, char** argv) {
     if (argv == nullptr) return;
     for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
         arguments.push_back(FromUtf8(argv[i]));
-        ArgumentsAreText().push_back(ToUtf8(arguments.back()) == argv[i]);
+        ArgumentsAreText().push_back(IsUtf8Text(argv[i]));
     }
 }
 

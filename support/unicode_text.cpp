@@ -95,3 +95,7 @@ std::u16string FromUtf8(std::string_view bytes) {
     }
     return out;
 }
+
+bool IsUtf8Text(std::string_view bytes) {
+    return ToUtf8(FromUtf8(bytes)) == bytes;
+}

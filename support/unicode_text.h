@@ -7,3 +7,6 @@
 
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view bytes);
+// Whether `bytes` are UTF-8 text, so that FromUtf8 keeps them: a name with other bytes would
+// come back from UTF-16 as another name, which could be another file.
+bool IsUtf8Text(std::string_view bytes);

@@ -386,9 +386,8 @@ int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
     std::u16string output = FromUtf8(options.outputPath);
     // The file services take UTF-16 names: bytes that are not UTF-8 would come back as another
     // name, and the job would read, write or remove another file than the one named.
-    for (const auto& [name, text] :
-         {std::pair{&options.inputPath, &input}, std::pair{&options.outputPath, &output}}) {
-        if (ToUtf8(*text) != *name) {
+    for (const std::string* name : {&options.inputPath, &options.outputPath}) {
+        if (!IsUtf8Text(*name)) {
             *error = "the file name \"" + *name + "\" is not UTF-8 text; rename the file to use it";
             return 0;
         }
