@@ -2,6 +2,7 @@
 // kernels in force and clears each destination row's padding.
 #include "avi/frame_scaler.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <new>
@@ -49,6 +50,13 @@ int GetScaleKernels() {
 
 int ScaleFrame(const uint8_t* pixels, uint8_t* output, const BITMAPINFOHEADER* sourceHeader,
                const BITMAPINFOHEADER* destinationHeader, int32_t antiAlias) {
+    return ScaleFrameRows(pixels, output, sourceHeader, destinationHeader, antiAlias, 0,
+                          SCALE_MAX_DIMENSION);
+}
+
+int ScaleFrameRows(const uint8_t* pixels, uint8_t* output, const BITMAPINFOHEADER* sourceHeader,
+                   const BITMAPINFOHEADER* destinationHeader, int32_t antiAlias, int32_t firstRow,
+                   int32_t endRow) {
     if (!pixels || !output || !sourceHeader || !destinationHeader) return 0;
     if (!Servable(*sourceHeader) || !Servable(*destinationHeader)) return 0;
 
@@ -67,11 +75,14 @@ int ScaleFrame(const uint8_t* pixels, uint8_t* output, const BITMAPINFOHEADER* s
                        static_cast<ptrdiff_t>(destinationStride),
                        destinationHeader->biWidth,
                        destinationHeader->biHeight,
-                       antiAlias != 0};
+                       antiAlias != 0,
+                       std::max(firstRow, 0),
+                       std::min(endRow, destinationHeader->biHeight)};
+    if (job.firstRow >= job.endRow) return 0;
     const size_t pixelBytes = 3 * static_cast<size_t>(job.destinationWidth);
 
     if (job.sourceWidth == job.destinationWidth && job.sourceHeight == job.destinationHeight) {
-        for (int32_t y = 0; y < job.destinationHeight; ++y) {
+        for (int32_t y = job.firstRow; y < job.endRow; ++y) {
             std::memcpy(output + y * job.destinationStride, pixels + y * job.sourceStride,
                         pixelBytes);
         }
@@ -87,7 +98,7 @@ int ScaleFrame(const uint8_t* pixels, uint8_t* output, const BITMAPINFOHEADER* s
 
     const size_t padding = static_cast<size_t>(destinationStride) - pixelBytes;
     if (padding != 0) {
-        for (int32_t y = 0; y < job.destinationHeight; ++y) {
+        for (int32_t y = job.firstRow; y < job.endRow; ++y) {
             std::memset(output + y * job.destinationStride + pixelBytes, 0, padding);
         }
     }

@@ -36,6 +36,13 @@
 int ScaleFrame(const uint8_t* pixels, uint8_t* output, const BITMAPINFOHEADER* sourceHeader,
                const BITMAPINFOHEADER* destinationHeader, int32_t antiAlias);
 
+// ScaleFrame for the destination rows firstRow .. endRow - 1 only (stored order, bottom row 0;
+// the range is clipped to the frame). Each row comes out exactly as ScaleFrame makes it, so
+// threads that take disjoint bands of one frame together give ScaleFrame's result.
+int ScaleFrameRows(const uint8_t* pixels, uint8_t* output, const BITMAPINFOHEADER* sourceHeader,
+                   const BITMAPINFOHEADER* destinationHeader, int32_t antiAlias, int32_t firstRow,
+                   int32_t endRow);
+
 // Largest width or height the scaler serves; it keeps every fixed-point product in 64 bits.
 constexpr int32_t SCALE_MAX_DIMENSION = 1 << 24;
 

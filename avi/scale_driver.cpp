@@ -65,7 +65,7 @@ void ScaleNearest(const ScaleJob& job, const Kernels& kernels) {
     auto sourceRow = [&](int32_t y) {
         return job.sourceHeight - 1 - rows[job.destinationHeight - 1 - y];
     };
-    for (int32_t y = 0; y < job.destinationHeight; ++y) {
+    for (int32_t y = job.firstRow; y < job.endRow; ++y) {
         const int32_t row = sourceRow(y);
         uint8_t* out = job.destination + y * job.destinationStride;
         const uint8_t* in = job.source + row * job.sourceStride;
@@ -73,8 +73,9 @@ void ScaleNearest(const ScaleJob& job, const Kernels& kernels) {
             // Even a repeated row is made again: the kernel's aligned stores outpace a copy,
             // which has to read the row back as well (measured on 640x480 -> 1280x960).
             ScaleRowNearestChunks_AVX2(in, out, chunks, columns.data());
-        } else if (y > 0 && sourceRow(y - 1) == row) {
-            // A repeated source row comes out the same: copy the row just made.
+        } else if (y > job.firstRow && sourceRow(y - 1) == row) {
+            // A repeated source row comes out the same: copy the row just made (in this band:
+            // the row before the band may not be made yet).
             std::memcpy(out, out - job.destinationStride, rowBytes);
         } else {
             kernels.nearest(in, out, columns.data(), job.destinationWidth, job.sourceWidth);
@@ -114,7 +115,7 @@ void ScaleAveraged(const ScaleJob& job, const Kernels& kernels) {
     std::vector<int32_t> ringRow(ringSize, -1);
     std::vector<const int16_t*> rows(ringSize);
 
-    for (int32_t y = 0; y < job.destinationHeight; ++y) {
+    for (int32_t y = job.firstRow; y < job.endRow; ++y) {
         const int32_t first = window ? down.pairStart[y] : down.start[y];
         const int32_t taps = window ? 2 * down.pairSteps : down.count[y];
         for (int32_t t = 0; t < taps; ++t) {
@@ -171,7 +172,7 @@ bool ScaleExactly(const ScaleJob& job, const Kernels& kernels) {
         }
         return line;
     };
-    for (int32_t y = 0; y < job.destinationHeight; ++y) {
+    for (int32_t y = job.firstRow; y < job.endRow; ++y) {
         const ExactTaps t = ExactAxisTaps(downKind, y, job.sourceHeight);
         const uint16_t* a = summedRow(t.first);
         const uint16_t* b = t.w1 ? summedRow(t.first + 1) : a;

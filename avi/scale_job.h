@@ -15,6 +15,10 @@ struct ScaleJob {
     int32_t destinationWidth;
     int32_t destinationHeight;
     bool average;  // false: nearest pixel; true: area average / bilinear per axis
+    // The destination rows to make, in stored order: a band of the frame, so that several
+    // threads can share one frame. Every row comes out the same whichever band makes it.
+    int32_t firstRow;
+    int32_t endRow;
 };
 
 // Scales with exact integer arithmetic, one destination value at a time.

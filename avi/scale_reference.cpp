@@ -68,7 +68,7 @@ int64_t NearestIndex(int64_t source, int64_t destination, int64_t d) {
 void ScaleImageReference(const ScaleJob& job) {
     const int64_t sw = job.sourceWidth, sh = job.sourceHeight;
     const int64_t dw = job.destinationWidth, dh = job.destinationHeight;
-    for (int64_t y = 0; y < dh; ++y) {
+    for (int64_t y = job.firstRow; y < job.endRow; ++y) {
         uint8_t* out = job.destination + y * job.destinationStride;
         if (!job.average) {
             // Rows are stored bottom first but chosen counting from the top of the picture.

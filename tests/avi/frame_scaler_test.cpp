@@ -307,6 +307,64 @@ TEST(ScaleFrameKernels, MatchTheReferenceOnRandomFrames) {
     }
 }
 
+// Frames cut into row bands (any number, in any order, as threads finish them) come out
+// byte for byte as one call makes them, with every kernel and the reference.
+TEST(ScaleFrameRows, BandsInAnyOrderGiveTheWholeFrame) {
+    ScaleKernelsGuard guard;
+    std::vector<int> levels = OptimisedLevels();
+    levels.push_back(SCALE_KERNELS_REFERENCE);
+    uint32_t seed = 100;
+    const Shape shapes[] = {{321, 9, 160, 4},    {160, 4, 321, 9}, {64, 48, 19, 64},
+                            {1920, 12, 1280, 8}, {640, 6, 320, 3}, {64, 5, 128, 10},
+                            {1000, 50, 7, 3},    {5, 300, 3, 2},   {7, 7, 7, 7},
+                            {1, 1, 37, 29},      {19, 40, 64, 120}};
+    for (const Shape& s : shapes) {
+        const Frame source = RandomFrame(s.sw, s.sh, seed++);
+        const BITMAPINFOHEADER in = Header(s.sw, s.sh);
+        const BITMAPINFOHEADER out = Header(s.dw, s.dh);
+        for (int32_t antiAlias : {0, 8}) {
+            for (int level : levels) {
+                SetScaleKernels(level);
+                const auto whole = Scale(source, s.dw, s.dh, antiAlias);
+                for (int bands : {2, 3, 7}) {
+                    std::vector<uint8_t> banded(whole.size(), kUntouched);
+                    // Last band first: no band may lean on rows another band has not made.
+                    for (int band = bands - 1; band >= 0; --band) {
+                        const int32_t first = s.dh * band / bands;
+                        const int32_t end = s.dh * (band + 1) / bands;
+                        EXPECT_EQ(ScaleFrameRows(source.bytes.data(), banded.data(), &in, &out,
+                                                 antiAlias, first, end),
+                                  0);
+                    }
+                    EXPECT_EQ(banded, whole)
+                        << Describe(s, level, antiAlias) << " in " << bands << " bands";
+                }
+            }
+        }
+    }
+}
+
+TEST(ScaleFrameRows, RowsOutsideTheRangeAreLeftAlone) {
+    const Frame source = RandomFrame(40, 30, 7);
+    const BITMAPINFOHEADER in = Header(40, 30);
+    const BITMAPINFOHEADER out = Header(21, 10);  // rows of 63 bytes padded to 64
+    std::vector<uint8_t> output(out.biSizeImage + kTail, kUntouched);
+    ScaleFrameRows(source.bytes.data(), output.data(), &in, &out, 8, 3, 5);
+    const auto whole = Scale(source, 21, 10, 8);
+    const size_t stride = Stride(21);
+    for (size_t i = 0; i < output.size(); ++i) {
+        const bool inside = i >= 3 * stride && i < 5 * stride;
+        EXPECT_EQ(output[i], inside ? whole[i] : kUntouched) << "byte " << i;
+    }
+    // Ranges past the frame are clipped; an empty one writes nothing.
+    std::vector<uint8_t> clipped(out.biSizeImage + kTail, kUntouched);
+    ScaleFrameRows(source.bytes.data(), clipped.data(), &in, &out, 8, -5, 1000);
+    EXPECT_EQ(clipped, whole);
+    std::vector<uint8_t> none(out.biSizeImage + kTail, kUntouched);
+    ScaleFrameRows(source.bytes.data(), none.data(), &in, &out, 8, 6, 6);
+    EXPECT_EQ(none, std::vector<uint8_t>(out.biSizeImage + kTail, kUntouched));
+}
+
 TEST(ScaleFrameKernels, HalvingTwoThirdsAndDoublingAreExact) {
     // These sizes weigh whole, half and quarter pixels only, which the kernels can sum without
     // rounding: they must give the exact average, not just come within one step of it.
