@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& utf8Path) {
     int fd = ::open(utf8Path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -42,6 +43,9 @@ bool FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
     // Large reads go straight to the caller's buffer: copying them through a window gains nothing.
     if (count >= kWindowSize / 2) return ReadFully(offset, out, count);
 
+    // Streams of one file may be read from two threads (a decoder reading ahead beside the
+    // copying of the audio); the windows are shared.
+    std::lock_guard<std::mutex> hold(windowsLock_);
     ++useClock_;
     Window* oldest = &windows_[0];
     for (Window& w : windows_) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ class ByteSource {
 };
 
 // Reads a file through a few read-ahead windows, so that walking the samples of one or two
-// streams costs one system call per window rather than one per chunk.
+// streams costs one system call per window rather than one per chunk. Safe to read from
+// several threads at once.
 class FileByteSource final : public ByteSource {
   public:
     static std::unique_ptr<FileByteSource> Open(const std::string& utf8Path);
@@ -39,6 +41,7 @@ class FileByteSource final : public ByteSource {
     static constexpr size_t kWindowCount = 4;
     int fd_;
     uint64_t size_;
+    std::mutex windowsLock_;
     uint64_t useClock_ = 0;
     Window windows_[kWindowCount];
 };

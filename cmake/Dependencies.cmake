@@ -1,6 +1,7 @@
 # Every dependency comes from Debian 12's packages (scripts/setup.sh installs them).
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavutil libswscale)
 if(REFRAME_BUILD_TESTS)
   find_package(GTest REQUIRED)

@@ -24,6 +24,8 @@ constexpr LONG kMaxFormatBytes = 64 << 20;
 constexpr uint64_t kMaxSlack = 16 << 20;
 // The rows start on this boundary, which the SIMD paths of the conversions prefer.
 constexpr size_t kRowAlignment = 64;
+// The most delivered frames a decoder keeps valid at once.
+constexpr int kMaxDepth = 16;
 
 int gThreads = 0;
 
@@ -41,9 +43,19 @@ struct IGetFrame {
     bool topDown = false;
     uint64_t stride = 0;
     uint64_t imageSize = 0;
-    std::unique_ptr<uint8_t[]> storage;
-    uint8_t* pixels = nullptr;
-    uint64_t capacity = 0;  // bytes available at `pixels`
+
+    // Frames are made in the `target` slot. With one slot (the default) a frame is made where
+    // the last one was delivered; with more, delivered frames rotate through the slots so that
+    // each stays valid while the next ones are made (a reader thread decoding ahead).
+    struct Slot {
+        std::unique_ptr<uint8_t[]> storage;
+        uint8_t* pixels = nullptr;
+        uint64_t capacity = 0;  // bytes available at `pixels`
+    };
+    std::vector<Slot> slots = std::vector<Slot>(1);
+    size_t target = 0;
+    size_t last = 0;  // the slot of the last delivered frame, which the caches below describe
+    uint8_t* pixels = nullptr;  // slots[target].pixels
 
     // Uncompressed streams.
     bool uncompressed = false;
@@ -67,26 +79,49 @@ uint8_t* FrameStart(IGetFrame* g) {
     return g->pixels - sizeof(BITMAPINFOHEADER);
 }
 
-// Makes room for `bytes` of rows; what the old rows held is lost.
+// Forgets what the last delivered frame held, when the next frame is made over it.
+void Overwriting(IGetFrame* g) {
+    if (g->target != g->last) return;
+    g->shownSample = -1;
+    g->haveConverted = false;
+}
+
+// Makes room for `bytes` of rows in the target slot; what the old rows held is lost.
 bool Reserve(IGetFrame* g, uint64_t bytes) {
-    if (bytes <= g->capacity && g->storage) return true;
+    IGetFrame::Slot& slot = g->slots[g->target];
+    if (bytes <= slot.capacity && slot.storage) return true;
     uint64_t total = bytes + 2 * kRowAlignment;
     // Zero-filled, so the pad bytes at the end of each row are always 0.
     std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[total]());
     if (!storage) return false;
+    Overwriting(g);
     auto address = reinterpret_cast<uintptr_t>(storage.get());
     uintptr_t aligned = (address + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
-    g->pixels = storage.get() + (aligned - address) + kRowAlignment;
-    g->storage = std::move(storage);
-    g->capacity = bytes;
-    g->shownSample = -1;
-    g->haveConverted = false;
+    slot.pixels = storage.get() + (aligned - address) + kRowAlignment;
+    slot.storage = std::move(storage);
+    slot.capacity = bytes;
+    g->pixels = slot.pixels;
     return true;
 }
 
+// Hands out the frame just made in the target slot and moves on to the next slot.
 void* Deliver(IGetFrame* g) {
     std::memcpy(FrameStart(g), &g->header, sizeof g->header);
-    return FrameStart(g);
+    void* frame = FrameStart(g);
+    g->last = g->target;
+    g->target = (g->target + 1) % g->slots.size();
+    g->pixels = g->slots[g->target].pixels;
+    return frame;
+}
+
+// The last delivered frame once more. With one slot it is still in place; with more it is
+// copied into the next slot, as the caller may still hold the earlier one (and every frame
+// must stay valid for the same number of requests).
+void* DeliverAgain(IGetFrame* g) {
+    if (g->target == g->last) return Deliver(g);
+    if (!Reserve(g, g->imageSize)) return nullptr;
+    std::memcpy(g->pixels, g->slots[g->last].pixels, g->imageSize);
+    return Deliver(g);
 }
 
 // Where delivered row 0 (the bottom row) and the step to the next row up are.
@@ -118,7 +153,7 @@ void* UncompressedFrame(IGetFrame* g, LONG position) {
     LONG source = position;
     LONG size = 0;
     for (; source >= g->first; --source) {
-        if (source == g->shownSample) return Deliver(g);
+        if (source == g->shownSample) return DeliverAgain(g);
         size = SampleSize(g, source);
         if (size != 0) break;
     }
@@ -130,7 +165,7 @@ void* UncompressedFrame(IGetFrame* g, LONG position) {
 
     if (g->direct) {
         if (!Reserve(g, static_cast<uint64_t>(size))) return nullptr;
-        g->shownSample = -1;
+        Overwriting(g);
         if (!ReadSample(g, source, size, g->pixels)) return nullptr;
         g->shownSample = source;
         return Deliver(g);
@@ -138,7 +173,8 @@ void* UncompressedFrame(IGetFrame* g, LONG position) {
 
     g->sample.resize(static_cast<size_t>(size));
     if (!ReadSample(g, source, size, g->sample.data())) return nullptr;
-    g->shownSample = -1;
+    if (!Reserve(g, g->imageSize)) return nullptr;
+    Overwriting(g);
     if (g->layout.width == g->width && g->layout.height == g->height) {
         ConvertDibToBgr24(g->layout, g->sample.data(), BottomRow(g), UpStep(g));
     } else {
@@ -165,8 +201,9 @@ void* CompressedFrame(IGetFrame* g, LONG position) {
     uint64_t serial = 0;
     const AVFrame* frame = DecodeFrameAt(g->codec, position, &serial);
     if (!frame) return nullptr;
-    if (g->haveConverted && serial == g->convertedSerial) return Deliver(g);
-    g->haveConverted = false;
+    if (g->haveConverted && serial == g->convertedSerial) return DeliverAgain(g);
+    if (!Reserve(g, g->imageSize)) return nullptr;
+    Overwriting(g);
     Picture picture;
     for (int i = 0; i < 4; ++i) {
         picture.planes[i] = frame->data[i];
@@ -286,6 +323,24 @@ HRESULT AVIStreamGetFrameClose(PGETFRAME g) {
     ReleasePictureConverter(&g->converter);
     AVIStreamRelease(g->stream);
     delete g;
+    return AVIERR_OK;
+}
+
+HRESULT AVIStreamGetFrameSetDepth(PGETFRAME g, int frames) {
+    if (!g || frames < 1 || frames > kMaxDepth) return AVIERR_BADPARAM;
+    if (static_cast<size_t>(frames) == g->slots.size()) return AVIERR_OK;
+    // Slots are added or dropped after the last delivered one, which keeps its frame.
+    try {
+        std::vector<IGetFrame::Slot> slots(static_cast<size_t>(frames));
+        slots[0] = std::move(g->slots[g->last]);
+        g->slots = std::move(slots);
+    } catch (const std::bad_alloc&) {
+        return AVIERR_MEMORY;
+    }
+    g->last = 0;
+    g->target = g->slots.size() > 1 ? 1 : 0;
+    g->pixels = g->slots[g->target].pixels;
+    if (!Reserve(g, g->imageSize)) return AVIERR_MEMORY;
     return AVIERR_OK;
 }
 

@@ -3,7 +3,8 @@
 //
 // A delivered frame is a 40-byte BITMAPINFOHEADER followed at once by its rows (blue, green, red
 // bytes, each row padded to a multiple of 4 bytes), of the size asked for at open. It belongs to
-// the decoder and stays valid until the next request on the same decoder or its close.
+// the decoder and stays valid until the next request on the same decoder or its close, unless
+// the decoder was given a greater depth.
 #pragma once
 
 #include "avifile/avi_types.h"
@@ -21,6 +22,12 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wante
 // The frame at `position`, or null when there is none: a null decoder, a position outside the
 // stream, or data that can't be decoded. A drop frame (an empty chunk) shows the frame before it.
 void* AVIStreamGetFrame(PGETFRAME decoder, LONG position);
+
+// Makes the decoder keep `frames` delivered frames (1 to 16; 1 at open): a delivered frame then
+// stays valid while up to frames - 1 further requests are made, so that one thread can decode
+// ahead while another still reads the frames it was given. Costs one frame of memory per
+// frame kept. The last delivered frame stays valid across the call.
+HRESULT AVIStreamGetFrameSetDepth(PGETFRAME decoder, int frames);
 
 // Frees the decoder and what it delivered. A null decoder is accepted.
 HRESULT AVIStreamGetFrameClose(PGETFRAME decoder);
