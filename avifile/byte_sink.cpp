@@ -1,6 +1,7 @@
 #include "avifile/byte_sink.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -22,20 +23,29 @@ bool ByteSink::Append(const void* data, size_t count) {
     if (failed_ || closed_) return false;
     const auto* bytes = static_cast<const uint8_t*>(data);
     if (buffer_.capacity() < kBufferSize) buffer_.reserve(kBufferSize);
-    if (buffer_.size() + count > kBufferSize) {
-        if (!Flush()) return false;
-        if (count >= kBufferSize) {
-            // Big blocks go straight out rather than through the buffer.
-            if (!StoreAt(flushed_, bytes, count)) {
-                failed_ = true;
-                return false;
-            }
-            flushed_ += count;
-            return true;
-        }
+    if (count < kDirectBytes && buffer_.size() + count <= kBufferSize) {
+        buffer_.insert(buffer_.end(), bytes, bytes + count);
+        return true;
     }
-    buffer_.insert(buffer_.end(), bytes, bytes + count);
+    // Out go the buffer and, straight from the caller's memory (a frame is not copied), as
+    // much of `data` as makes the store end on a block boundary of the file; the rest, less
+    // than a block, starts the next buffer. So the file is written in large aligned blocks.
+    const uint64_t start = Position();
+    const uint64_t blockEnd = (start + count) / kBlockSize * kBlockSize;
+    const size_t direct = blockEnd > start ? static_cast<size_t>(blockEnd - start) : 0;
+    if (!StoreTwoAt(flushed_, buffer_.data(), buffer_.size(), bytes, direct)) {
+        failed_ = true;
+        return false;
+    }
+    flushed_ += buffer_.size() + direct;
+    buffer_.clear();
+    buffer_.insert(buffer_.end(), bytes + direct, bytes + count);
     return true;
+}
+
+bool ByteSink::StoreTwoAt(uint64_t offset, const uint8_t* first, size_t firstCount,
+                          const uint8_t* second, size_t secondCount) {
+    return StoreAt(offset, first, firstCount) && StoreAt(offset + firstCount, second, secondCount);
 }
 
 bool ByteSink::AppendZeros(size_t count) {
@@ -102,6 +112,37 @@ bool FileByteSink::StoreAt(uint64_t offset, const uint8_t* data, size_t count) {
         data += put;
         offset += static_cast<uint64_t>(put);
         count -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool FileByteSink::StoreTwoAt(uint64_t offset, const uint8_t* first, size_t firstCount,
+                              const uint8_t* second, size_t secondCount) {
+    iovec parts[2] = {{const_cast<uint8_t*>(first), firstCount},
+                      {const_cast<uint8_t*>(second), secondCount}};
+    iovec* part = parts;
+    int left = 2;
+    while (left > 0) {
+        if (part->iov_len == 0) {
+            ++part;
+            --left;
+            continue;
+        }
+        ssize_t put = ::pwritev(fd_, part, left, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        offset += static_cast<uint64_t>(put);
+        // A short write: skip what went out and go on with the rest.
+        auto done = static_cast<size_t>(put);
+        while (left > 0 && done >= part->iov_len) {
+            done -= part->iov_len;
+            ++part;
+            --left;
+        }
+        if (left > 0) {
+            part->iov_base = static_cast<uint8_t*>(part->iov_base) + done;
+            part->iov_len -= done;
+        }
     }
     return true;
 }

@@ -28,6 +28,9 @@ class ByteSink {
 
   protected:
     virtual bool StoreAt(uint64_t offset, const uint8_t* data, size_t count) = 0;
+    // Stores two blocks one after the other, in one system call where the target can.
+    virtual bool StoreTwoAt(uint64_t offset, const uint8_t* first, size_t firstCount,
+                            const uint8_t* second, size_t secondCount);
     virtual bool LoadAt(uint64_t offset, uint8_t* data, size_t count) = 0;
     virtual bool Finish() = 0;
 
@@ -35,6 +38,10 @@ class ByteSink {
     bool Flush();
 
     static constexpr size_t kBufferSize = 1 << 20;
+    // Blocks this large go out from the caller's memory rather than through the buffer.
+    static constexpr size_t kDirectBytes = 64 << 10;
+    // Stores end on multiples of this, the page size and the disks' sector sizes.
+    static constexpr uint64_t kBlockSize = 4096;
     std::vector<uint8_t> buffer_;
     uint64_t flushed_ = 0;  // bytes before the buffer
     bool failed_ = false;
@@ -49,6 +56,8 @@ class FileByteSink final : public ByteSink {
 
   protected:
     bool StoreAt(uint64_t offset, const uint8_t* data, size_t count) override;
+    bool StoreTwoAt(uint64_t offset, const uint8_t* first, size_t firstCount, const uint8_t* second,
+                    size_t secondCount) override;
     bool LoadAt(uint64_t offset, uint8_t* data, size_t count) override;
     bool Finish() override;
 

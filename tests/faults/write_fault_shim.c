@@ -84,6 +84,43 @@ ssize_t writev(int fd, const struct iovec* parts, int count) {
                      parts[0].iov_len < (size_t)allowed ? parts[0].iov_len : (size_t)allowed);
 }
 
+// A short positioned vector write: as much of the first part as is allowed.
+static ssize_t ShortPwrite(int fd, const struct iovec* parts, ssize_t allowed, off_t offset) {
+    static ssize_t (*real)(int, const void*, size_t, off_t);
+    if (real == NULL)
+        real = (ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
+    return real(fd, parts[0].iov_base,
+                parts[0].iov_len < (size_t)allowed ? parts[0].iov_len : (size_t)allowed, offset);
+}
+
+static size_t TotalOf(const struct iovec* parts, int count) {
+    size_t total = 0;
+    for (int i = 0; i < count; ++i) total += parts[i].iov_len;
+    return total;
+}
+
+ssize_t pwritev(int fd, const struct iovec* parts, int count, off_t offset) {
+    static ssize_t (*real)(int, const struct iovec*, int, off_t);
+    if (real == NULL)
+        real = (ssize_t(*)(int, const struct iovec*, int, off_t))dlsym(RTLD_NEXT, "pwritev");
+    const size_t total = TotalOf(parts, count);
+    const ssize_t allowed = Allowed(fd, total);
+    if (allowed < 0) return -1;
+    if ((size_t)allowed == total || count < 1) return real(fd, parts, count, offset);
+    return ShortPwrite(fd, parts, allowed, offset);
+}
+
+ssize_t pwritev64(int fd, const struct iovec* parts, int count, off64_t offset) {
+    static ssize_t (*real)(int, const struct iovec*, int, off64_t);
+    if (real == NULL)
+        real = (ssize_t(*)(int, const struct iovec*, int, off64_t))dlsym(RTLD_NEXT, "pwritev64");
+    const size_t total = TotalOf(parts, count);
+    const ssize_t allowed = Allowed(fd, total);
+    if (allowed < 0) return -1;
+    if ((size_t)allowed == total || count < 1) return real(fd, parts, count, offset);
+    return ShortPwrite(fd, parts, allowed, (off_t)offset);
+}
+
 // For a test that has the shim preloaded into its own process: the matching writes so far,
 // and a fresh count.
 unsigned long ReframeFaultWriteCount(void) {
