@@ -1,14 +1,19 @@
 #include "avi/stream_converter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
+#include <thread>
 
 #include "avi/frame_scaler.h"
+#include "avi/row_bands.h"
 #include "avifile/decoder/frame_decoder.h"
+#include "avifile/decoder/frame_prefetcher.h"
 
 namespace {
 
@@ -39,6 +44,65 @@ PositionRange PositionsOf(int32_t start, int32_t length) {
     return {start, static_cast<int64_t>(start) + (length > 0 ? length : 0)};
 }
 
+using Clock = std::chrono::steady_clock;
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+int converterThreads = 0;  // 0: one per processor core
+ConverterPhases phases;
+
+int ResolvedThreads() {
+    if (converterThreads > 0) return converterThreads;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int>(std::min(cores, 64u)) : 1;
+}
+
+// Frames decoded ahead of the one being scaled: enough to ride out a slow frame (a key frame
+// of a compressed stream), within a fixed budget of memory per stream.
+int FramesAhead(int64_t frameBytes) {
+    constexpr int64_t kBudget = 32 << 20;
+    return static_cast<int>(std::clamp<int64_t>(kBudget / std::max<int64_t>(frameBytes, 1), 1, 4));
+}
+
+// Frames this large are scaled in row bands by all threads; for smaller ones the hand-over
+// would cost more than it saves, and the decoding thread keeps the other cores busy anyway.
+constexpr int64_t kBandedPixels = 1920 * 1080;
+
+struct FrameScaling {
+    const uint8_t* pixels;
+    uint8_t* output;
+    const BITMAPINFOHEADER* from;
+    const BITMAPINFOHEADER* to;
+    int32_t antiAlias;
+};
+void ScaleBand(void* context, int band, int bands) {
+    const auto* job = static_cast<const FrameScaling*>(context);
+    const RowRange rows = BandRows(job->to->biHeight, band, bands);
+    ScaleFrameRows(job->pixels, job->output, job->from, job->to, job->antiAlias, rows.first,
+                   rows.end);
+}
+
+// Scales one delivered frame and stores it as the sample at `position`.
+void StoreFrame(const void* picture, uint8_t* frame, LONG position, const StreamSlot& destination,
+                const BITMAPINFOHEADER& from, const BITMAPINFOHEADER& to, int32_t antiAlias,
+                RowBands* bands) {
+    const auto scaled = Clock::now();
+    FrameScaling job{static_cast<const uint8_t*>(picture) + sizeof(BITMAPINFOHEADER), frame, &from,
+                     &to, antiAlias};
+    if (bands != nullptr) {
+        bands->Run(ScaleBand, &job);
+    } else {
+        ScaleFrame(job.pixels, frame, &from, &to, antiAlias);
+    }
+    const auto written = Clock::now();
+    phases.scale += std::chrono::duration<double>(written - scaled).count();
+    AVIStreamWrite(destination.streamHandle, position, 1, frame, static_cast<LONG>(to.biSizeImage),
+                   0, nullptr, nullptr);
+    phases.write += SecondsSince(written);
+    ++phases.frames;
+}
+
 // Gives the number of frames the decoder delivered, or -1 when the target size makes no frame
 // (then the decoder is not asked at all).
 int64_t ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PAVIFILE file,
@@ -57,16 +121,42 @@ int64_t ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PA
     if (Block frame = TakeBlock(destinationHeader.biSizeImage)) {
         delivered = 0;
         const PositionRange positions = PositionsOf(start, length);
-        for (int64_t j = positions.first; j < positions.end; ++j) {
-            const auto position = static_cast<LONG>(j);
-            const auto* picture = static_cast<const uint8_t*>(AVIStreamGetFrame(decoder, position));
-            if (picture == nullptr) continue;
-            ++delivered;
-            Report(callback, source, index, static_cast<int32_t>(j - start), length);
-            ScaleFrame(picture + sizeof(BITMAPINFOHEADER), frame.get(), &sourceHeader,
-                       &destinationHeader, antiAlias);
-            AVIStreamWrite(destination.streamHandle, position, 1, frame.get(),
-                           static_cast<LONG>(destinationHeader.biSizeImage), 0, nullptr, nullptr);
+        const int threads = ResolvedThreads();
+        if (threads <= 1 || decoder == nullptr) {
+            // One thread: decode, scale and write each frame in turn.
+            for (int64_t j = positions.first; j < positions.end; ++j) {
+                const auto position = static_cast<LONG>(j);
+                const auto decoded = Clock::now();
+                const void* picture = AVIStreamGetFrame(decoder, position);
+                phases.decode += SecondsSince(decoded);
+                if (picture == nullptr) continue;
+                ++delivered;
+                Report(callback, source, index, static_cast<int32_t>(j - start), length);
+                StoreFrame(picture, frame.get(), position, destination, sourceHeader,
+                           destinationHeader, antiAlias, nullptr);
+            }
+        } else {
+            // The next frames are decoded on a thread of their own while this one scales and
+            // writes; frames, callbacks and file come out as with one thread.
+            const int64_t sourcePixels = int64_t{sourceHeader.biWidth} * sourceHeader.biHeight;
+            const int64_t sourceBytes = int64_t{sourceHeader.biWidth} * 3 * sourceHeader.biHeight;
+            std::optional<RowBands> bands;
+            if (sourcePixels >= kBandedPixels ||
+                int64_t{destinationHeader.biWidth} * destinationHeader.biHeight >= kBandedPixels)
+                bands.emplace(threads);
+            FramePrefetcher frames(decoder, positions.first, positions.end,
+                                   FramesAhead(sourceBytes));
+            int64_t j = 0;
+            const void* picture = nullptr;
+            while (frames.Next(&j, &picture)) {
+                if (picture == nullptr) continue;
+                ++delivered;
+                Report(callback, source, index, static_cast<int32_t>(j - start), length);
+                StoreFrame(picture, frame.get(), static_cast<LONG>(j), destination, sourceHeader,
+                           destinationHeader, antiAlias, bands ? &*bands : nullptr);
+            }
+            phases.decode += frames.DecodeSeconds();
+            phases.wait += frames.WaitSeconds();
         }
     }
     if (decoder != nullptr) AVIStreamGetFrameClose(decoder);
@@ -209,6 +299,18 @@ double ScaleFactor(DWORD target, DWORD original) {
 
 }  // namespace
 
+void SetConverterThreads(int threads) {
+    converterThreads = threads > 0 ? threads : 0;
+}
+
+int ConverterThreads() {
+    return ResolvedThreads();
+}
+
+ConverterPhases LastConverterPhases() {
+    return phases;
+}
+
 void SetCopyPieceBytesForTests(int64_t bytes) {
     copyPieceLimit = bytes > 0 ? bytes : DEFAULT_COPY_PIECE_BYTES;
 }
@@ -252,6 +354,7 @@ int FrameFitsOneSample(int64_t width, int64_t height) {
 
 int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t options,
                    ProgressCallback callback) {
+    phases = ConverterPhases{};
     const int32_t antiAlias = static_cast<int32_t>(options & OPTION_ANTI_ALIAS);
     destination.fileInfo.dwStreams = source.fileInfo.dwStreams;
     const double horizontal = ScaleFactor(destination.fileInfo.dwWidth, source.fileInfo.dwWidth);

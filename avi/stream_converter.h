@@ -32,6 +32,24 @@ constexpr uint32_t OPTION_DROP_AUDIO = 32;
 int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t options,
                    ProgressCallback callback);
 
+// Threads the converter uses for video: 0 (the default) means one per processor core; with 2 or
+// more the next frames are decoded on a thread of their own while the current one is scaled
+// and written, and large frames are scaled in row bands by all of them; 1 does everything in
+// the calling thread. The frames, the callbacks and the file are the same in every case.
+void SetConverterThreads(int threads);
+int ConverterThreads();  // the count in force, 0 resolved to the cores
+
+// Where the video's time went in the last ConvertStreams, in seconds: in the decoder (on its
+// own thread, when there is one), scaling, writing, and waiting for a decoded frame.
+struct ConverterPhases {
+    double decode = 0;
+    double scale = 0;
+    double write = 0;
+    double wait = 0;
+    int64_t frames = 0;
+};
+ConverterPhases LastConverterPhases();
+
 // Fixed-size streams (PCM audio and the like) are copied in pieces of about a second, and of
 // at most this many bytes; tests set a smaller limit to see a stream cut into many pieces.
 constexpr int64_t DEFAULT_COPY_PIECE_BYTES = 1 << 20;
