@@ -106,7 +106,9 @@ TEST(FramePrefetcher, GivesEveryPositionWhatTheDecoderGivesInTurn) {
         }
         // The damaged sample (now at 6) gives no frame, except from H.264, whose decoder
         // hides the damage with the picture before it.
-        if (std::string(c.name) != "h264") EXPECT_TRUE(expected[6].empty()) << c.name;
+        if (std::string(c.name) != "h264") {
+            EXPECT_TRUE(expected[6].empty()) << c.name;
+        }
         for (int ahead : {1, 2, 4}) {
             const BITMAPINFOHEADER wanted = Wanted(kWidth, kHeight);
             FrameDecoder decoder(stream, &wanted);
