@@ -58,13 +58,6 @@ int ResolvedThreads() {
     return cores > 0 ? static_cast<int>(std::min(cores, 64u)) : 1;
 }
 
-// Frames decoded ahead of the one being scaled: enough to ride out a slow frame (a key frame
-// of a compressed stream), within a fixed budget of memory per stream.
-int FramesAhead(int64_t frameBytes) {
-    constexpr int64_t kBudget = 32 << 20;
-    return static_cast<int>(std::clamp<int64_t>(kBudget / std::max<int64_t>(frameBytes, 1), 1, 4));
-}
-
 // Frames this large are scaled in row bands by all threads; for smaller ones the hand-over
 // would cost more than it saves, and the decoding thread keeps the other cores busy anyway.
 constexpr int64_t kBandedPixels = 1920 * 1080;
@@ -145,7 +138,7 @@ int64_t ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PA
                 int64_t{destinationHeader.biWidth} * destinationHeader.biHeight >= kBandedPixels)
                 bands.emplace(threads);
             FramePrefetcher frames(decoder, positions.first, positions.end,
-                                   FramesAhead(sourceBytes));
+                                   FramesAheadFor(sourceBytes));
             int64_t j = 0;
             const void* picture = nullptr;
             while (frames.Next(&j, &picture)) {

@@ -59,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.inputPath = input.Path();
     options.outputPath = output.Path();
     options.codec = (data[0] & 1) ? VideoCodec::Ffv1 : VideoCodec::Mjpeg;
+    options.threads = (data[0] & 2) ? 2 : 1;  // 2: frames decoded ahead on a thread of their own
     ProgressReporter progress;
     progress.write = DropLines;
     std::string error;

@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <vector>
 
 #include "avifile/avi_file.h"
 #include "avifile/decoder/frame_decoder.h"
+#include "avifile/decoder/frame_prefetcher.h"
 #include "support/file_helpers.h"
 #include "support/unicode_text.h"
 #include "vidcrunch/video_encoder.h"
@@ -28,6 +30,9 @@ struct StreamPlan {
 
     bool encode = false;
     PGETFRAME frames = nullptr;
+    // Decodes the next frames on a thread of its own while the encoder works; null with one
+    // thread, when frames are decoded as the encoder asks for them.
+    std::unique_ptr<FramePrefetcher> ahead;
     VideoEncoder* encoder = nullptr;
     int width = 0;
     int height = 0;
@@ -122,7 +127,21 @@ int PrepareEncoding(StreamPlan* s, const CompressorOptions& options, std::string
     s->start = AVIStreamStart(s->source);
     s->length = AVIStreamLength(s->source);
     if (s->length < 0) s->length = 0;
+    if (options.threads != 1) {
+        const int64_t frameBytes = int64_t{s->width} * 3 * s->height;
+        s->ahead = std::make_unique<FramePrefetcher>(
+            s->frames, s->start, int64_t{s->start} + s->length, FramesAheadFor(frameBytes));
+    }
     return 1;
+}
+
+// The stream's next frame for the encoder, at `position`; null when it can't be decoded.
+const uint8_t* NextFrame(StreamPlan* s, LONG position) {
+    if (!s->ahead) return static_cast<const uint8_t*>(AVIStreamGetFrame(s->frames, position));
+    int64_t at = 0;
+    const void* frame = nullptr;
+    if (!s->ahead->Next(&at, &frame) || at != position) return nullptr;
+    return static_cast<const uint8_t*>(frame);
 }
 
 int CreateEncodedStream(CompressionJob* job, StreamPlan* s, std::string* error) {
@@ -255,7 +274,7 @@ int AdvanceEncoding(CompressionJob* job, StreamPlan* s, std::string* error) {
     if (got > 0) return WritePacket(s, packet, error);
     if (s->sent < s->length) {
         LONG position = s->start + s->sent;
-        auto* frame = static_cast<const uint8_t*>(AVIStreamGetFrame(s->frames, position));
+        const uint8_t* frame = NextFrame(s, position);
         if (!frame) {
             *error = StreamName(*s) + ": frame " + std::to_string(position) + " can't be decoded";
             return 0;
@@ -361,6 +380,7 @@ int WriteInterleaved(CompressionJob* job, std::string* error) {
 // Releases everything; returns 1 when the output (if any) was completed and closed.
 int ReleaseJob(CompressionJob* job) {
     for (StreamPlan& s : job->streams) {
+        s.ahead.reset();  // its thread uses the decoder
         AVIStreamGetFrameClose(s.frames);
         CloseVideoEncoder(s.encoder);
         if (s.source) AVIStreamRelease(s.source);

@@ -1,5 +1,6 @@
 #include "avifile/decoder/frame_prefetcher.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 
@@ -10,6 +11,11 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 }  // namespace
+
+int FramesAheadFor(int64_t frameBytes) {
+    constexpr int64_t kBudget = 32 << 20;
+    return static_cast<int>(std::clamp<int64_t>(kBudget / std::max<int64_t>(frameBytes, 1), 1, 4));
+}
 
 FramePrefetcher::FramePrefetcher(PGETFRAME decoder, int64_t first, int64_t end, int ahead)
     : decoder_(decoder), next_(first), end_(end), capacity_(ahead > 1 ? ahead : 1) {

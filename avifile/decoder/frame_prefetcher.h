@@ -11,6 +11,10 @@
 
 #include "avifile/decoder/frame_decoder.h"
 
+// How many frames of `frameBytes` to decode ahead: enough to ride out a slow frame (a key frame
+// of a compressed stream), within a fixed budget of memory per stream.
+int FramesAheadFor(int64_t frameBytes);
+
 class FramePrefetcher {
   public:
     // Positions first .. end - 1 of `decoder`, up to `ahead` frames (at least 1) decoded in
