@@ -1,106 +1,35 @@
 // Headless conversion for measurements: runs the real engine (open, create, convert, close) on
 // one file, with no window and no progress display, so that its time and memory can be set
-// beside other tools'. With --phases it instead replays the first video stream's work step by
-// step, with one decoding thread so that the phases don't overlap, and prints how long
-// decoding, scaling and writing took.
+// beside other tools'. --threads N sets the converter's threads (default: one per core);
+// --phases prints where the video's time went: in the decoder, scaling, writing, and waiting
+// for a decoded frame (with 2 or more threads decoding overlaps the rest).
 //
-//   convert_driver SOURCE DESTINATION WIDTH HEIGHT OPTIONS [--phases]
+//   convert_driver SOURCE DESTINATION WIDTH HEIGHT OPTIONS [--threads N] [--phases]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "avi/avi_file_record.h"
-#include "avi/frame_scaler.h"
 #include "avi/stream_converter.h"
-#include "avifile/decoder/frame_decoder.h"
 #include "support/unicode_text.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-// Reads every frame of the first video stream of SOURCE, scales it and writes it to a
-// video-only DESTINATION with the same calls the converter makes, timing each kind of call.
-int TimePhases(const std::u16string& sourcePath, const std::u16string& destinationPath,
-               int32_t width, int32_t height, uint32_t options) {
-    AVIStreamGetFrameSetThreads(1);
-    AviFileRecord source;
-    AviFileRecord destination;
-    if (OpenSourceAvi(sourcePath, source) != 1 ||
-        CreateDestinationAvi(destinationPath, destination) != 1) {
-        std::fprintf(stderr, "convert_driver: can't open the files\n");
-        return 1;
-    }
-    int32_t index = -1;
-    for (int32_t i = 0; i < static_cast<int32_t>(source.fileInfo.dwStreams); ++i)
-        if (source.slots[i].streamInfo.fccType == streamtypeVIDEO) {
-            index = i;
-            break;
-        }
-    if (index < 0) {
-        std::fprintf(stderr, "convert_driver: no video stream\n");
-        CloseAvi(destination);
-        CloseAvi(source);
-        return 1;
-    }
-    const StreamSlot& from = source.slots[index];
-    StreamSlot& to = destination.slots[0];
-    to.streamInfo = from.streamInfo;
-    to.streamInfo.rcFrame = RECT{0, 0, width, height};
-    destination.fileInfo.dwStreams = 1;
-    AVIFileCreateStreamW(destination.fileHandle, &to.streamHandle, &to.streamInfo);
-    const BITMAPINFOHEADER sourceHeader = FrameHeaderFor(from.streamInfo.rcFrame, false);
-    const BITMAPINFOHEADER destinationHeader = FrameHeaderFor(to.streamInfo.rcFrame, true);
-    AVIStreamSetFormat(to.streamHandle, 0, &destinationHeader, sizeof destinationHeader);
-    std::vector<uint8_t> frame(destinationHeader.biSizeImage);
-
-    const Clock::time_point begin = Clock::now();
-    PGETFRAME decoder = AVIStreamGetFrameOpen(from.streamHandle, &sourceHeader);
-    Clock::duration decode{}, scale{}, write{};
-    decode += Clock::now() - begin;
-    const LONG start = AVIStreamStart(from.streamHandle);
-    const LONG length = AVIStreamLength(from.streamHandle);
-    const auto antiAlias = static_cast<int32_t>(options & OPTION_ANTI_ALIAS);
-    int32_t delivered = 0;
-    for (LONG j = start; j < start + length; ++j) {
-        const Clock::time_point t0 = Clock::now();
-        const auto* pixels = static_cast<const uint8_t*>(AVIStreamGetFrame(decoder, j));
-        const Clock::time_point t1 = Clock::now();
-        decode += t1 - t0;
-        if (pixels == nullptr) continue;
-        ++delivered;
-        ScaleFrame(pixels + sizeof(BITMAPINFOHEADER), frame.data(), &sourceHeader,
-                   &destinationHeader, antiAlias);
-        const Clock::time_point t2 = Clock::now();
-        scale += t2 - t1;
-        AVIStreamWrite(to.streamHandle, j, 1, frame.data(),
-                       static_cast<LONG>(destinationHeader.biSizeImage), 0, nullptr, nullptr);
-        write += Clock::now() - t2;
-    }
-    AVIStreamGetFrameClose(decoder);
-    const Clock::time_point closing = Clock::now();
-    CloseAvi(destination);
-    write += Clock::now() - closing;
-    CloseAvi(source);
-    const double total = Seconds(Clock::now() - begin);
-    std::printf("frames %d  decode %.3f s  scale %.3f s  write+close %.3f s  total %.3f s\n",
-                delivered, Seconds(decode), Seconds(scale), Seconds(write), total);
-    return 0;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
+    bool phasesWanted = false;
+    for (int i = 6; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--phases") == 0) {
+            phasesWanted = true;
+        } else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
+            SetConverterThreads(static_cast<int>(std::strtol(argv[++i], nullptr, 10)));
+        } else {
+            argc = 0;  // unknown: show the usage
+        }
+    }
     if (argc < 6) {
         std::fprintf(stderr,
-                     "usage: convert_driver SOURCE DESTINATION WIDTH HEIGHT OPTIONS [--phases]\n");
+                     "usage: convert_driver SOURCE DESTINATION WIDTH HEIGHT OPTIONS "
+                     "[--threads N] [--phases]\n");
         return 2;
     }
     const std::u16string sourcePath = FromUtf8(argv[1]);
@@ -111,9 +40,8 @@ int main(int argc, char** argv) {
 
     AVIFileInit();
     int result = 0;
-    if (argc > 6 && std::strcmp(argv[6], "--phases") == 0) {
-        result = TimePhases(sourcePath, destinationPath, width, height, options);
-    } else {
+    const auto begin = std::chrono::steady_clock::now();
+    {
         AviFileRecord source;
         AviFileRecord destination;
         if (OpenSourceAvi(sourcePath, source) != 1) {
@@ -134,6 +62,16 @@ int main(int argc, char** argv) {
                 result = 1;
             }
         }
+    }
+    if (phasesWanted) {
+        const ConverterPhases p = LastConverterPhases();
+        const double total =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        std::printf(
+            "threads %d  frames %lld  decode %.3f s  scale %.3f s  write %.3f s  "
+            "wait %.3f s  total %.3f s\n",
+            ConverterThreads(), static_cast<long long>(p.frames), p.decode, p.scale, p.write,
+            p.wait, total);
     }
     AVIFileExit();
     return result;

@@ -65,6 +65,7 @@ std::vector<std::string> SingleFileArguments(const ConvertOptions& options, Prog
     if (options.compress) arguments.push_back("--compress=" + options.codec);
     if (options.quality >= 0) arguments.push_back("--quality=" + std::to_string(options.quality));
     if (options.overwrite) arguments.push_back("--overwrite");
+    if (options.threads > 0) arguments.push_back("--threads=" + std::to_string(options.threads));
     arguments.push_back(std::string("--progress=") + StyleName(progress));
     arguments.push_back("--");
     arguments.push_back(source);

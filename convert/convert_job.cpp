@@ -82,6 +82,7 @@ bool Compress(const ConvertOptions& options, const std::string& folder, const st
     std::string parameters =
         "\"" + NameOf(input) + "\" \"" + NameOf(output) + "\" /console /codec:" + options.codec;
     if (options.quality >= 0) parameters += " /quality:" + std::to_string(options.quality);
+    if (options.threads > 0) parameters += " /threads:" + std::to_string(options.threads);
     auto* child =
         reinterpret_cast<ChildRecord*>(StartChild(program, FromUtf8(parameters), FromUtf8(folder),
                                                   CHILD_HIDE | CHILD_OPEN | CHILD_READ_OUTPUT));

@@ -209,6 +209,14 @@ int ParseConvertArguments(const std::vector<std::string>& arguments, ConvertOpti
                 return 0;
             }
             options->jobs = static_cast<int32_t>(jobs);
+        } else if (name == "-t" || name == "--threads") {
+            if (!TakeValue(arguments, &i, inlineValue, hasInline, &value, error)) return 0;
+            int64_t threads = 0;
+            if (!ReadInteger(value, &threads) || threads < 1 || threads > 64) {
+                *error = "--threads '" + value + "': expected a number from 1 to 64";
+                return 0;
+            }
+            options->threads = static_cast<int32_t>(threads);
         } else if (name == "--progress") {
             if (!TakeValue(arguments, &i, inlineValue, hasInline, &value, error)) return 0;
             if (value == "auto")
@@ -275,6 +283,7 @@ std::string ConvertUsage() {
            "  -o, --output-dir DIR    write each source to DIR/NAME.avi\n"
            "  -f, --overwrite         replace existing destinations\n"
            "  -j, --jobs N            convert N sources at once (default: one per core)\n"
+           "  -t, --threads N         threads for each conversion (default: one per core)\n"
            "      --progress=STYLE    auto, bar (on standard error), json (on standard output), "
            "none\n"
            "  -h, --help              show this text\n"

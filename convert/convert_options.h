@@ -25,7 +25,8 @@ struct ConvertOptions {
     std::string codec = "h264";
     int32_t quality = -1;  // -1: the compressor's own default
     bool overwrite = false;
-    int32_t jobs = 0;  // 0: one per core
+    int32_t jobs = 0;     // 0: one per core
+    int32_t threads = 0;  // per conversion and its compressor; 0: one per core
     ProgressStyle progress = ProgressStyle::Auto;
     bool helpWanted = false, versionWanted = false;
 };

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "avi/stream_converter.h"
 #include "avifile/avi_file.h"
 #include "convert/batch_runner.h"
 #include "convert/convert_job.h"
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
         return failed == 0 ? 0 : 1;
     }
 
+    SetConverterThreads(options.threads);
     InitProcessServices();
     InstallInterruptCleanup();
     AVIFileInit();

@@ -110,6 +110,13 @@ int ParseCompressorArguments(const std::vector<std::string>& arguments, Compress
             }
             parsed.preset = preset;
             presetGiven = true;
+        } else if (name == "/threads" && hasValue) {
+            int threads = 0;
+            if (!ParseWholeNumber(value, &threads) || threads < 0 || threads > 64) {
+                *error = "threads \"" + value + "\" is not a whole number from 0 to 64";
+                return 0;
+            }
+            parsed.threads = threads;
         } else {
             files.push_back(argument);
         }
@@ -160,6 +167,7 @@ std::string CompressorUsage() {
            "\n"
            "Usage: vidcrunch.exe INPUT OUTPUT [/console] [/codec:NAME] [/quality:N] "
            "[/preset:NAME]\n"
+           "       [/threads:N]\n"
            "\n"
            "  INPUT          the AVI file to read; it is never changed\n"
            "  OUTPUT         the AVI file to write; replaced if it exists; must not be INPUT\n"
@@ -170,6 +178,7 @@ std::string CompressorUsage() {
            "                 (default 2); ffv1 takes none\n"
            "  /preset:NAME   h264 only: ultrafast, superfast, veryfast, faster, fast,\n"
            "                 medium (default), slow, slower, veryslow or placebo\n"
+           "  /threads:N     0 (default): every core; 1: one thread; up to 64\n"
            "  /console       accepted; progress is always printed\n"
            "  /? or /help    show this text\n"
            "\n"

@@ -13,6 +13,9 @@ struct CompressorOptions {
     VideoCodec codec = VideoCodec::H264;
     int quality = -1;  // -1: the codec's default (CodecDefaultQuality)
     std::string preset = "medium";
+    // Threads for decoding and encoding: 0 lets the libraries use every core; 1 does all the
+    // work in one thread, with no frame decoded ahead.
+    int threads = 0;
     bool console = false;
     bool helpWanted = false;
 };

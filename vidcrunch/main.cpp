@@ -1,13 +1,15 @@
-// vidcrunch.exe INPUT OUTPUT [/console] [/codec:NAME] [/quality:N] [/preset:NAME]
+// vidcrunch.exe INPUT OUTPUT [/console] [/codec:NAME] [/quality:N] [/preset:NAME] [/threads:N]
 // Exit code 0 when the output is complete, 1 when compression failed, 2 for bad arguments.
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "avifile/decoder/frame_decoder.h"
 #include "vidcrunch/avi_compressor.h"
 #include "vidcrunch/compressor_options.h"
 #include "vidcrunch/progress_lines.h"
+#include "vidcrunch/video_encoder.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -30,6 +32,8 @@ int main(int argc, char** argv) {
         std::fputs(CompressorUsage().c_str(), stdout);
         return 0;
     }
+    SetEncoderThreads(options.threads);
+    AVIStreamGetFrameSetThreads(options.threads);
     ProgressReporter progress;
     if (!CompressAvi(options, &progress, &error)) {
         std::fprintf(stderr, "vidcrunch: %s\n", error.c_str());

@@ -81,11 +81,13 @@ TEST(Arguments, OneSourceAndDestinationOrAnOutputFolder) {
     EXPECT_EQ(one.sources, std::vector<std::string>{"in.avi"});
     EXPECT_EQ(one.destination, "out.avi");
     EXPECT_TRUE(one.average);
-    ConvertOptions many =
-        Parse({"-o", "dir", "a.avi", "b.avi", "--drop", "audio", "--drop=other", "-j", "3"});
+    ConvertOptions many = Parse(
+        {"-o", "dir", "a.avi", "b.avi", "--drop", "audio", "--drop=other", "-j", "3", "-t", "2"});
     EXPECT_EQ(many.sources.size(), 2u);
     EXPECT_TRUE(many.dropAudio && many.dropOther && !many.dropVideo);
     EXPECT_EQ(many.jobs, 3);
+    EXPECT_EQ(many.threads, 2);
+    EXPECT_EQ(one.threads, 0);
     // After -- every argument is a file, a leading dash included.
     ConvertOptions dashed = Parse({"--", "-in.avi", "-out.avi"});
     EXPECT_EQ(dashed.destination, "-out.avi");
@@ -106,6 +108,8 @@ TEST(Arguments, MistakesAreRefusedWithTheirReason) {
         {{"--quality", "9", "a", "b"}, "needs --compress"},
         {{"-c", "--quality", "52", "a", "b"}, "0 to 51"},
         {{"--jobs", "0", "-o", "d", "a"}, "1 to 1024"},
+        {{"--threads=65", "a", "b"}, "1 to 64"},
+        {{"-t", "0", "a", "b"}, "1 to 64"},
         {{"--progress=loud", "a", "b"}, "expected auto"},
         {{"-x", "a", "b"}, "unknown option"},
         {{"", "b"}, "empty file name"},
@@ -130,8 +134,8 @@ TEST(OutputFolder, NamesEachSourceAfterItsFileName) {
 }
 
 TEST(Batch, ChildArgumentsCarryEveryOptionAndEndOptionsBeforeTheFiles) {
-    const ConvertOptions options =
-        Parse({"-s", "64x-2", "-a", "-d", "video", "--compress=mjpeg", "-q", "4", "-f", "a", "b"});
+    const ConvertOptions options = Parse({"-s", "64x-2", "-a", "-d", "video", "--compress=mjpeg",
+                                          "-q", "4", "-f", "-t", "3", "a", "b"});
     const auto arguments = SingleFileArguments(options, ProgressStyle::Json, "-src.avi", "dst.avi");
     ConvertOptions again;
     std::string error;
@@ -141,6 +145,7 @@ TEST(Batch, ChildArgumentsCarryEveryOptionAndEndOptionsBeforeTheFiles) {
     EXPECT_TRUE(again.average && again.dropVideo && again.overwrite && again.compress);
     EXPECT_EQ(again.codec, "mjpeg");
     EXPECT_EQ(again.quality, 4);
+    EXPECT_EQ(again.threads, 3);
     EXPECT_EQ(again.progress, ProgressStyle::Json);
     EXPECT_EQ(again.sources, std::vector<std::string>{"-src.avi"});
 }

@@ -55,6 +55,15 @@ TEST(CompressorOptions, QualityIsAWholeNumberInTheCodecsRange) {
     EXPECT_NE(lossless.error.find("lossless"), std::string::npos);
 }
 
+TEST(CompressorOptions, ThreadsAreAWholeNumberUpTo64) {
+    EXPECT_EQ(Parse({"a", "b"}).options.threads, 0);
+    EXPECT_EQ(Parse({"a", "b", "/THREADS:1"}).options.threads, 1);
+    EXPECT_EQ(Parse({"a", "b", "/threads:64"}).options.threads, 64);
+    EXPECT_EQ(Parse({"a", "b", "/threads:65"}).ok, 0);
+    EXPECT_EQ(Parse({"a", "b", "/threads:-1"}).ok, 0);
+    EXPECT_EQ(Parse({"a", "b", "/threads:two"}).ok, 0);
+}
+
 TEST(CompressorOptions, RefusesUnknownNamesAndWrongFileCounts) {
     EXPECT_EQ(Parse({"a", "b", "/codec:vp9"}).ok, 0);
     EXPECT_EQ(Parse({"a", "b", "/preset:quick"}).ok, 0);
