@@ -80,6 +80,16 @@ int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t*
         converter->colorRange = picture.colorRange;
     }
 
+    // A width of whole groups can't be overrun: the rows go straight into the bitmap, which
+    // saves copying every frame once more and a frame's worth of memory.
+    if (width % kStagingWidthAlign == 0) {
+        uint8_t* destination[4] = {topRow, nullptr, nullptr, nullptr};
+        int destinationStrides[4] = {static_cast<int>(rowStep), 0, 0, 0};
+        return sws_scale(converter->context, picture.planes, picture.strides, 0, picture.height,
+                         destination, destinationStrides) == height
+                   ? 1
+                   : 0;
+    }
     int stagingStride = 0;
     uint8_t* staging = StagingRows(converter, width, height, &stagingStride);
     if (!staging) return 0;
