@@ -13,15 +13,15 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 int FramesAheadFor(int64_t frameBytes) {
-    constexpr int64_t kBudget = 32 << 20;
+    constexpr int64_t kBudget = 16 << 20;
     return static_cast<int>(std::clamp<int64_t>(kBudget / std::max<int64_t>(frameBytes, 1), 1, 4));
 }
 
 FramePrefetcher::FramePrefetcher(PGETFRAME decoder, int64_t first, int64_t end, int ahead)
     : decoder_(decoder), next_(first), end_(end), capacity_(ahead > 1 ? ahead : 1) {
-    // The caller holds one frame and the thread makes one more besides those queued.
+    // The caller holds one frame; the thread makes one when fewer than `ahead` are queued.
     if (decoder_ == nullptr || first >= end ||
-        AVIStreamGetFrameSetDepth(decoder_, static_cast<int>(capacity_) + 2) != AVIERR_OK)
+        AVIStreamGetFrameSetDepth(decoder_, static_cast<int>(capacity_) + 1) != AVIERR_OK)
         return;
     try {
         queue_.resize(capacity_);
@@ -44,12 +44,18 @@ FramePrefetcher::~FramePrefetcher() {
 
 void FramePrefetcher::Run() {
     for (int64_t position = next_; position < end_; ++position) {
+        // A frame is decoded only once there is room to queue it, so the decoder needs one slot
+        // for it, one per queued frame and one for the frame the caller holds.
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            changed_.wait(hold, [this] { return stop_ || count_ < capacity_; });
+            if (stop_) return;
+        }
         const auto started = std::chrono::steady_clock::now();
         const void* frame = AVIStreamGetFrame(decoder_, static_cast<LONG>(position));
         const double spent = SecondsSince(started);
         std::unique_lock<std::mutex> hold(lock_);
         decodeSeconds_ += spent;
-        changed_.wait(hold, [this] { return stop_ || count_ < capacity_; });
         if (stop_) return;
         queue_[(head_ + count_) % capacity_] = Entry{position, frame};
         ++count_;
