@@ -107,6 +107,17 @@ phases() {  # source width height
     echo "$line"
 }
 
+# ffmpeg decoding the source and nothing else (default threads), best of the runs: the
+# decoder's share, which no converter built on libavcodec's decoders can go below.
+decode_only() {  # source
+    local best=999999 t m c
+    for ((i = 0; i < runs; i++)); do
+        read -r t m c < <(measure ffmpeg -nostdin -v error -i "$1" -map 0:v -f null -)
+        best=$(min "$t" "$best")
+    done
+    echo "$best s wall"
+}
+
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; $(ffmpeg -version | head -n1)"
 echo "| Job | Engine wall (s) | ffmpeg wall (s) | Wall ratio | Engine CPU (s) | ffmpeg CPU (s) | CPU ratio | Engine peak RSS (MiB) | ffmpeg peak RSS (MiB) |"
 echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
@@ -124,13 +135,13 @@ fi
 if want h264; then
     h264=$(make_h264 "$h264_seconds")
     compare "H.264 1920x1080 ${h264_seconds} s -> 1280x720" "$h264" 1280 720
-    phases_h264=$(phases "$h264" 1280 720)
+    phases_h264="$(phases "$h264" 1280 720); ffmpeg decoding alone: $(decode_only "$h264")"
 fi
 
 if want huffyuv; then
     huffyuv=$(make_huffyuv "$huffyuv_seconds")
     compare "HuffYUV 3840x2160 ${huffyuv_seconds} s -> 1920x1080" "$huffyuv" 1920 1080
-    phases_huffyuv=$(phases "$huffyuv" 1920 1080)
+    phases_huffyuv="$(phases "$huffyuv" 1920 1080); ffmpeg decoding alone: $(decode_only "$huffyuv")"
     [ "${KEEP:-0}" = 1 ] || rm -f "$huffyuv"
 fi
 

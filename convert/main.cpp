@@ -14,6 +14,7 @@
 
 #include "avi/stream_converter.h"
 #include "avifile/avi_file.h"
+#include "avifile/decoder/frame_decoder.h"
 #include "convert/batch_runner.h"
 #include "convert/convert_job.h"
 #include "convert/convert_options.h"
@@ -76,7 +77,9 @@ int main(int argc, char** argv) {
         return failed == 0 ? 0 : 1;
     }
 
+    // The count covers the decoders' own threads too, so that 1 really is one thread.
     SetConverterThreads(options.threads);
+    AVIStreamGetFrameSetThreads(options.threads);
     InitProcessServices();
     InstallInterruptCleanup();
     AVIFileInit();

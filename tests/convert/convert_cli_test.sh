@@ -163,6 +163,19 @@ new ünï.avi" "out 'ünï\".avi"
 [ "$(probe "out 'ünï\".avi" v:0 width)" = 32 ] || fail "odd names did not convert"
 cd ..
 
+# One thread or every core: the same file, and the count reaches the compressor.
+expect 0 --size 160x90 --average --threads 1 src.avi t1.avi
+expect 0 --size 160x90 --average src.avi tn.avi
+cmp -s t1.avi tn.avi || fail "--threads 1 and the default wrote different files"
+mkdir recorder && cp "$convert" recorder/reframe-convert
+# shellcheck disable=SC2016  # the stand-in's own arguments
+printf '#!/bin/sh\nprintf "%%s\\n" "$@" >"$(dirname "$0")/arguments.txt"\ncp "$1" "$2"\n' \
+  >recorder/vidcrunch.exe && chmod +x recorder/vidcrunch.exe
+recorder/reframe-convert --size 64x36 --compress --threads 3 src.avi rec.avi 2>err.txt ||
+  fail "the recording compressor's job failed: $(cat err.txt)"
+grep -qx '/threads:3' recorder/arguments.txt ||
+  fail "the compressor was given: $(tr '\n' ' ' <recorder/arguments.txt)"
+
 # --- several files, --jobs, -o -----------------------------------------------------------------
 mkdir many
 for i in 1 2 3 4; do
