@@ -18,19 +18,23 @@ class ByteSource {
 };
 
 // Reads a file through a few read-ahead windows, so that walking the samples of one or two
-// streams costs one system call per window rather than one per chunk. Safe to read from
-// several threads at once.
+// streams costs one system call per window rather than one per chunk. A window that served
+// only a small part of what it read makes the next ones smaller: small chunks far apart (the
+// audio between large uncompressed frames) would otherwise cost a whole window each. Safe to
+// read from several threads at once.
 class FileByteSource final : public ByteSource {
   public:
     static std::unique_ptr<FileByteSource> Open(const std::string& utf8Path);
     ~FileByteSource() override;
     uint64_t Size() const override { return size_; }
     bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
+    uint64_t BytesFetched() const;  // read from the file so far, windows and direct reads
 
   private:
     struct Window {
         uint64_t start = 0;
         size_t filled = 0;
+        size_t served = 0;  // bytes handed out from this filling
         uint64_t lastUse = 0;
         std::vector<uint8_t> bytes;
     };
@@ -38,10 +42,13 @@ class FileByteSource final : public ByteSource {
     bool ReadFully(uint64_t offset, uint8_t* buffer, size_t count);
 
     static constexpr size_t kWindowSize = 256 * 1024;
+    static constexpr size_t kSmallestFill = 16 * 1024;
     static constexpr size_t kWindowCount = 4;
     int fd_;
     uint64_t size_;
-    std::mutex windowsLock_;
+    mutable std::mutex windowsLock_;
+    size_t fillSize_ = kWindowSize;  // what the next window fill reads
+    uint64_t fetched_ = 0;
     uint64_t useClock_ = 0;
     Window windows_[kWindowCount];
 };
