@@ -83,6 +83,9 @@ answer_box() {
 # One job: PROGRAM SOURCE DESTINATION WIDTH HEIGHT [BOX...]. Starts the program with the two
 # paths, scales to WIDTH x HEIGHT with Start, answers each named box in order (the last is
 # always "Information"), closes the window and requires exit code 0.
+# Each box is awaited for job_wait seconds (120 unless set): long jobs need more. A caller
+# that defines before_close gets the program's pid once the job is over and before the window
+# closes, to read what only the running process can tell (its peak memory, say).
 run_job() {
   local program=$1 source=$2 destination=$3 width=$4 height=$5
   shift 5
@@ -98,7 +101,8 @@ run_job() {
   type_into "$window" 165 129 "$height"
   xdotool mousemove --window "$window" 55 215 click 1
   local box
-  for box in "$@" Information; do answer_box "$box"; done
+  for box in "$@" Information; do answer_box "$box" "${job_wait:-120}"; done
+  if declare -F before_close >/dev/null; then before_close "$app"; fi
   xdotool windowactivate --sync "$window"
   xdotool key --clearmodifiers alt+F4
   timeout 20 tail --pid="$app" -f /dev/null || fail "alt+F4 did not end the program"
