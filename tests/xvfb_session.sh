@@ -1,9 +1,19 @@
 # shellcheck shell=bash
 # Shared by the window tests: a virtual display with a window manager, clean-up of what the
 # test started, and helpers for driving the real window with the mouse and keyboard. Source
-# it after setting "work" to a temporary folder; define "fail" before calling anything here.
+# it after setting "work" to a temporary folder. A test may define its own "fail"; the one given
+# here prints the message and the end of every log in the folder.
 
 : "${work:?set work to a temporary folder before sourcing xvfb_session.sh}"
+if ! declare -F fail >/dev/null; then
+  fail() {
+    echo "FAIL: $*" >&2
+    for log in "$work"/*.log "$work"/*/*.log; do
+      [ -f "$log" ] && { echo "--- $log" >&2; tail -n 30 "$log" >&2; }
+    done
+    exit 1
+  }
+fi
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done

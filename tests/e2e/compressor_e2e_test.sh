@@ -9,13 +9,6 @@ reframe=$1
 vidcrunch=$2
 
 work=$(mktemp -d)
-fail() {
-  echo "FAIL: $*" >&2
-  for log in "$work"/*.log "$work"/*/*.log; do
-    [ -f "$log" ] && { echo "--- $log" >&2; tail -n 30 "$log" >&2; }
-  done
-  exit 1
-}
 # shellcheck source=../xvfb_session.sh
 source "$(dirname "$0")/../xvfb_session.sh"
 
