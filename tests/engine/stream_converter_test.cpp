@@ -163,6 +163,24 @@ TEST(ConvertStreams, AveragingUsesTheAntiAliasedScaler) {
     EXPECT_EQ(out.Sample(0, 1), averaged);
 }
 
+// At its own size a frame comes out as it went in, with and without averaging, whether it is
+// written straight from the decoder (rows without padding) or through the scaler.
+TEST(ConvertStreams, KeptSizeStoresEveryFrameAsItIs) {
+    ScratchDir dir;
+    for (int32_t width : {16, 15}) {
+        for (uint32_t options : {0u, OPTION_ANTI_ALIAS}) {
+            ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {Video(4, width, 6), Audio(400)}));
+            Convert(dir.Path("in.avi"), dir.Path("out.avi"), width, 6, options);
+            Opened in(dir.Path("in.avi"));
+            Opened out(dir.Path("out.avi"));
+            ASSERT_EQ(AVIStreamLength(out.streams.at(0)), 4);
+            for (LONG j = 0; j < 4; ++j)
+                EXPECT_EQ(out.Sample(0, j), in.Sample(0, j))
+                    << "width " << width << " options " << options << " frame " << j;
+        }
+    }
+}
+
 TEST(ConvertStreams, EmptyStreamStillGetsItsStreamFormatAndTwoReports) {
     ScratchDir dir;
     ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {Video(0, 16, 8)}));
