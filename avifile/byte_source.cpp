@@ -36,21 +36,13 @@ bool FileByteSource::ReadFully(uint64_t offset, uint8_t* buffer, size_t count) {
     return true;
 }
 
-uint64_t FileByteSource::BytesFetched() const {
-    std::lock_guard<std::mutex> hold(windowsLock_);
-    return fetched_;
-}
-
 bool FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
     if (offset > size_ || count > size_ - offset) return false;
     if (count == 0) return true;
     auto* out = static_cast<uint8_t*>(buffer);
     // Large reads go straight to the caller's buffer: copying them through a window gains nothing.
     if (count >= kWindowSize / 2) {
-        {
-            std::lock_guard<std::mutex> hold(windowsLock_);
-            fetched_ += count;
-        }
+        fetched_.fetch_add(count, std::memory_order_relaxed);
         return ReadFully(offset, out, count);
     }
 
@@ -86,7 +78,7 @@ bool FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(fill, size_ - start));
     w.filled = 0;
     w.served = 0;
-    fetched_ += want;
+    fetched_.fetch_add(want, std::memory_order_relaxed);
     if (!ReadFully(start, w.bytes.data(), want)) return false;
     w.start = start;
     w.filled = want;

@@ -2,6 +2,7 @@
 // parser can be tested and fuzzed without touching the disk.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,7 +29,8 @@ class FileByteSource final : public ByteSource {
     ~FileByteSource() override;
     uint64_t Size() const override { return size_; }
     bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
-    uint64_t BytesFetched() const;  // read from the file so far, windows and direct reads
+    // Read from the file so far, windows and direct reads.
+    uint64_t BytesFetched() const { return fetched_.load(std::memory_order_relaxed); }
 
   private:
     struct Window {
@@ -46,9 +48,9 @@ class FileByteSource final : public ByteSource {
     static constexpr size_t kWindowCount = 4;
     int fd_;
     uint64_t size_;
-    mutable std::mutex windowsLock_;
+    std::mutex windowsLock_;
     size_t fillSize_ = kWindowSize;  // what the next window fill reads
-    uint64_t fetched_ = 0;
+    std::atomic<uint64_t> fetched_{0};
     uint64_t useClock_ = 0;
     Window windows_[kWindowCount];
 };
