@@ -3,6 +3,7 @@
 #include "app/shell_state.h"
 #include "avi/avi_file_record.h"
 #include "support/child_runner.h"
+#include "support/durable_files.h"
 #include "support/file_helpers.h"
 #include "support/program_parameters.h"
 #include "support/text_helpers.h"
@@ -119,12 +120,12 @@ void RunCompressor() {
     }
 
     // The copy's name was free before the start, so whatever stands there now is the
-    // compressor's. The uncompressed destination goes only when a readable copy can replace it.
-    if (exitCode == 0 && IsReadableAvi(copy) != 0) {
-        RemoveFile(Shell.DestinationPath);
-        RenameFileTo(copy, Shell.DestinationPath);
-    } else {
-        RemoveFile(copy);
-        ReportCompressingFailed();
-    }
+    // compressor's. The uncompressed destination goes only when a readable copy replaces it,
+    // in one step and with the copy's data on the disk first: at no moment, crash or power
+    // loss included, is the destination missing or half written.
+    if (exitCode == 0 && IsReadableAvi(copy) != 0 &&
+        ReplaceFileDurably(copy, Shell.DestinationPath) != 0)
+        return;
+    RemoveFile(copy);
+    ReportCompressingFailed();
 }

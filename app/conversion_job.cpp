@@ -6,8 +6,11 @@
 #include "app/progress_display.h"
 #include "app/shell_state.h"
 #include "avi/stream_converter.h"
+#include "support/durable_files.h"
 #include "support/file_helpers.h"
+#include "support/temporary_files.h"
 #include "support/text_helpers.h"
+#include "support/unicode_text.h"
 #include "ui/requesters.h"
 #include "ui/window_toolkit.h"
 
@@ -72,8 +75,22 @@ void RunConversionJob() {
         return;
     }
 
-    if (CreateDestinationAvi(Shell.DestinationPath, Shell.DestinationRecord) == 0) {
-        // A missing or read-only folder, or a name that is a folder: nothing was written.
+    // The result is written under a scratch name beside the destination and takes the
+    // destination's name only once it is whole and on the disk: a crash or a kill never leaves
+    // half a file there, nor costs the file that stood there before.
+    const std::string folder = ToUtf8(DirectoryPart(Shell.DestinationPath));
+    TemporaryFile scratch;
+    bool created = ResultMayTakeName(Shell.DestinationPath) != 0;
+    if (created) {
+        // What killed jobs left in this folder goes first, before it piles up.
+        RemoveStaleTemporaries(folder);
+        created = CreateTemporaryFile(folder, &scratch) &&
+                  CreateDestinationAvi(FromUtf8(scratch.path), Shell.DestinationRecord) != 0;
+    }
+    if (!created) {
+        // A missing or read-only folder, a name that is a folder or a device: nothing was
+        // written, and whatever stands at the destination stays as it is.
+        ReleaseTemporaryFile(&scratch, true);
         CloseAvi(Shell.SourceRecord);
         ShowMessage(u"ERROR", u"Couldn't create the destination file!");
         return;
@@ -98,8 +115,10 @@ void RunConversionJob() {
         problem = u"The source file changed during the conversion!";
     else if (undecodable > 0)
         problem = u"Couldn't decode the video of the source file!";
+    else if (ReplaceFileDurably(FromUtf8(scratch.path), Shell.DestinationPath) == 0)
+        problem = u"Couldn't write the destination file!";
+    ReleaseTemporaryFile(&scratch, problem != nullptr);
     if (problem != nullptr) {
-        RemoveFile(Shell.DestinationPath);
         ShowMessage(u"ERROR", problem);
         CloseAvi(Shell.SourceRecord);
         return;

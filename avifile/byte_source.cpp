@@ -9,7 +9,9 @@
 #include <mutex>
 
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& utf8Path) {
-    int fd = ::open(utf8Path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a pipe waits for a writer that may never come; only regular
+    // files are taken, and on them the flag changes nothing.
+    int fd = ::open(utf8Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return nullptr;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

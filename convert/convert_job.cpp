@@ -13,8 +13,10 @@
 #include "convert/interrupt_cleanup.h"
 #include "support/child_record.h"
 #include "support/child_runner.h"
+#include "support/durable_files.h"
 #include "support/file_helpers.h"
 #include "support/program_parameters.h"
+#include "support/temporary_files.h"
 #include "support/text_helpers.h"
 #include "support/unicode_text.h"
 
@@ -38,20 +40,6 @@ std::string FolderOf(const std::string& path) {
 
 std::string NameOf(const std::string& path) {
     return path.substr(path.find_last_of('/') + 1);
-}
-
-// A new empty file with a name of our own in `folder` (no text of the user's in it, so it
-// can go on the compressor's command line as it is). Empty on failure, with errno set.
-std::string MakeTemporary(const std::string& folder) {
-    std::string pattern = folder + ".reframe-XXXXXX.avi";
-    const int fd = mkstemps(pattern.data(), 4);
-    if (fd < 0) return {};
-    // mkstemps makes the file private; the result is to have the permissions any new file gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    close(fd);
-    return pattern;
 }
 
 bool ConvertsVideo(const AviFileRecord& source, const ConvertOptions& options) {
@@ -116,15 +104,17 @@ bool Compress(const ConvertOptions& options, const std::string& folder, const st
     return true;
 }
 
-// Gives `from` the name `to`: atomically replacing it with --overwrite, never otherwise.
+// Gives `from` the name `to`: atomically replacing it with --overwrite, never otherwise. Either
+// way the data is on the disk before the name changes, and the name is on the disk after.
 bool PutInPlace(const std::string& from, const std::string& to, bool overwrite,
                 std::string* reason) {
-    if (overwrite ? std::rename(from.c_str(), to.c_str()) == 0
-                  : RenameFileTo(FromUtf8(from), FromUtf8(to)) != 0)
+    errno = 0;
+    if (overwrite ? ReplaceFileDurably(FromUtf8(from), FromUtf8(to)) != 0
+                  : RenameFileDurably(FromUtf8(from), FromUtf8(to)) != 0)
         return true;
-    *reason = errno == EEXIST
-                  ? "the destination appeared while converting; it was left alone"
-                  : std::string("can't name the result ") + to + ": " + std::strerror(errno);
+    *reason = errno == EEXIST ? "the destination appeared while converting; it was left alone"
+                              : "can't put the result in place as " + QuotedName(to) + ": " +
+                                    std::strerror(errno);
     return false;
 }
 
@@ -137,27 +127,27 @@ class Conversion {
         CloseAvi(sourceRecord_);
         CloseAvi(destinationRecord_);
         for (int slot : {SLOT_CONVERTED, SLOT_COMPRESSED}) ForgetOnInterrupt(slot);
-        if (!converted_.empty()) unlink(converted_.c_str());
-        if (!compressed_.empty()) unlink(compressed_.c_str());
+        ReleaseTemporaryFile(&converted_, true);
+        ReleaseTemporaryFile(&compressed_, true);
     }
 
     bool Run() {
         std::string reason;
         if (!Check(&reason) || !Convert(&reason)) return Fail(reason);
-        std::string keep = converted_;
+        TemporaryFile* keep = &converted_;
         if (options_.compress) {
-            compressed_ = MakeTemporary(folder_);
-            if (compressed_.empty())
-                return Fail(std::string("can't write in ") + folder_ + ": " + std::strerror(errno));
-            RemoveOnInterrupt(SLOT_COMPRESSED, compressed_);
-            if (Compress(options_, folder_, converted_, compressed_, report_, &reason)) {
-                keep = compressed_;
+            if (!MakeTemporary(SLOT_COMPRESSED, &compressed_))
+                return Fail("can't write in " + QuotedName(folder_) + ": " + std::strerror(errno));
+            if (Compress(options_, folder_, converted_.path, compressed_.path, report_, &reason)) {
+                keep = &compressed_;
             } else {
                 compressFailed_ = reason + "; the uncompressed file was kept";
             }
         }
-        if (!PutInPlace(keep, destination_, options_.overwrite, &reason)) return Fail(reason);
-        (keep == converted_ ? converted_ : compressed_).clear();
+        if (!PutInPlace(keep->path, destination_, options_.overwrite, &reason)) return Fail(reason);
+        // The result bears its final name now: nothing of it is to be removed any more.
+        ForgetOnInterrupt(keep == &converted_ ? SLOT_CONVERTED : SLOT_COMPRESSED);
+        ReleaseTemporaryFile(keep, false);
         if (!compressFailed_.empty()) return Fail(compressFailed_);
         report_.Done(destination_);
         return true;
@@ -167,6 +157,14 @@ class Conversion {
     bool Fail(const std::string& reason) {
         report_.Failed(reason);
         return false;
+    }
+
+    // A scratch file beside the destination, known to the interrupt clean-up from the moment
+    // it has a name.
+    bool MakeTemporary(int slot, TemporaryFile* file) {
+        return CreateTemporaryFile(folder_, file, [slot](const std::string& path, int descriptor) {
+            RemoveOnInterrupt(slot, path, descriptor);
+        });
     }
 
     bool Check(std::string* reason) {
@@ -184,27 +182,51 @@ class Conversion {
             *reason = "is a folder, not a file";
             return false;
         }
-        const int fd = open(source_.c_str(), O_RDONLY | O_CLOEXEC);
+        // A pipe would hold the batch up for as long as no one writes into it, and a device
+        // has no end: only files are converted.
+        if (!S_ISREG(info.st_mode)) {
+            *reason = "is not a regular file (a pipe, a device or a socket)";
+            return false;
+        }
+        const int fd = open(source_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd < 0) {
             *reason = std::string("can't read it: ") + std::strerror(errno);
             return false;
         }
         close(fd);
         if (NameSameFile(FromUtf8(source_), FromUtf8(destination_)) != 0) {
-            *reason = "the destination " + destination_ + " is the source itself";
+            *reason = "the destination " + QuotedName(destination_) + " is the source itself";
             return false;
         }
         struct stat target {};
         if (lstat(destination_.c_str(), &target) == 0) {
+            // What a link leads to decides; a dangling link is a name that is taken.
+            if (stat(destination_.c_str(), &target) != 0) target.st_mode = S_IFREG;
             if (S_ISDIR(target.st_mode)) {
-                *reason = "the destination " + destination_ + " is a folder";
+                *reason = "the destination " + QuotedName(destination_) + " is a folder";
+                return false;
+            }
+            // Replacing a device or a pipe with a file would take it away from everyone who
+            // uses it (as root, /dev/null itself).
+            if (!S_ISREG(target.st_mode)) {
+                *reason =
+                    "the destination " + QuotedName(destination_) +
+                    " is not a regular file (a device, a pipe or a socket); it was left alone";
                 return false;
             }
             if (!options_.overwrite) {
-                *reason =
-                    "the destination " + destination_ + " already exists (--overwrite replaces it)";
+                *reason = "the destination " + QuotedName(destination_) +
+                          " already exists (--overwrite replaces it)";
                 return false;
             }
+        }
+        folder_ = FolderOf(destination_);
+        // Found out now rather than after the whole conversion, when the result is to be named.
+        if (PathFitsFileSystem(FromUtf8(destination_)) == 0 ||
+            PathFitsFileSystem(FromUtf8(folder_ + ".reframe-XXXXXX.avi")) == 0) {
+            *reason = "the destination name " + QuotedName(destination_) +
+                      " is too long for its file system";
+            return false;
         }
         sourceStamp_ = StampOf(FromUtf8(source_));
         if (OpenSourceAvi(FromUtf8(source_), sourceRecord_) == 0) {
@@ -230,19 +252,18 @@ class Conversion {
         }
         width_ = width;
         height_ = height;
-        folder_ = FolderOf(destination_);
         return true;
     }
 
     bool Convert(std::string* reason) {
-        converted_ = MakeTemporary(folder_);
-        if (converted_.empty()) {
-            *reason = "can't create a file in " + folder_ + ": " + std::strerror(errno);
+        // What killed runs left in this folder goes first, before it piles up.
+        RemoveStaleTemporaries(folder_);
+        if (!MakeTemporary(SLOT_CONVERTED, &converted_)) {
+            *reason = "can't create a file in " + QuotedName(folder_) + ": " + std::strerror(errno);
             return false;
         }
-        RemoveOnInterrupt(SLOT_CONVERTED, converted_);
-        if (CreateDestinationAvi(FromUtf8(converted_), destinationRecord_) == 0) {
-            *reason = "can't create a file in " + folder_;
+        if (CreateDestinationAvi(FromUtf8(converted_.path), destinationRecord_) == 0) {
+            *reason = "can't create a file in " + QuotedName(folder_);
             return false;
         }
         destinationRecord_.fileInfo.dwWidth = static_cast<DWORD>(width_);
@@ -275,7 +296,8 @@ class Conversion {
     const std::string& destination_;
     ProgressReport& report_;
     AviFileRecord sourceRecord_, destinationRecord_;
-    std::string folder_, converted_, compressed_, compressFailed_;
+    std::string folder_, compressFailed_;
+    TemporaryFile converted_, compressed_;
     int32_t width_ = 0, height_ = 0;
     FileStamp sourceStamp_;
 };

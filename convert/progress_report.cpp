@@ -29,6 +29,43 @@ std::string Clock(double seconds) {
 
 }  // namespace
 
+std::string QuotedName(const std::string& name) {
+    const bool utf8 = IsUtf8Text(name);
+    bool plain = utf8;
+    for (unsigned char c : name) plain = plain && c >= 0x20 && c != 0x7F;
+    if (plain) return name;
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string quoted = "\"";
+    for (unsigned char c : name) {
+        switch (c) {
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\t':
+                quoted += "\\t";
+                break;
+            case '\r':
+                quoted += "\\r";
+                break;
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\\':
+                quoted += "\\\\";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F || (c >= 0x80 && !utf8)) {
+                    quoted += "\\x";
+                    quoted += HEX[c >> 4];
+                    quoted += HEX[c & 15];
+                } else {
+                    quoted += static_cast<char>(c);
+                }
+        }
+    }
+    return quoted + "\"";
+}
+
 std::string JsonString(const std::string& text) {
     // Through UTF-16 and back, so that the bytes written are always valid UTF-8.
     const std::string clean = ToUtf8(FromUtf8(text));
@@ -89,8 +126,8 @@ void ProgressReport::Stream(int32_t type, int32_t index, int32_t current, int32_
         std::fflush(stdout);
         return;
     }
-    std::fprintf(stderr, "\r%s: stream #%d (%s) %3d%%", source_.c_str(), index, KindOf(type),
-                 percent);
+    std::fprintf(stderr, "\r%s: stream #%d (%s) %3d%%", QuotedName(source_).c_str(), index,
+                 KindOf(type), percent);
     if (video) std::fprintf(stderr, "  %.1f fps  %s left", fps, Clock(left).c_str());
     std::fputs("\033[K", stderr);
     barShown_ = true;
@@ -104,7 +141,7 @@ void ProgressReport::Compressing(int32_t percent) {
         std::fflush(stdout);
         return;
     }
-    std::fprintf(stderr, "\r%s: compressing %3d%%\033[K", source_.c_str(), percent);
+    std::fprintf(stderr, "\r%s: compressing %3d%%\033[K", QuotedName(source_).c_str(), percent);
     barShown_ = true;
 }
 
@@ -115,13 +152,14 @@ void ProgressReport::Done(const std::string& destination) {
         std::fflush(stdout);
     } else if (style_ == ProgressStyle::Bar) {
         ClearBar();
-        std::fprintf(stderr, "%s -> %s\n", source_.c_str(), destination.c_str());
+        std::fprintf(stderr, "%s -> %s\n", QuotedName(source_).c_str(),
+                     QuotedName(destination).c_str());
     }
 }
 
 void ProgressReport::Failed(const std::string& reason) {
     ClearBar();
-    std::fprintf(stderr, "reframe-convert: %s: %s\n", source_.c_str(), reason.c_str());
+    std::fprintf(stderr, "reframe-convert: %s: %s\n", QuotedName(source_).c_str(), reason.c_str());
     if (style_ == ProgressStyle::Json) {
         std::printf("{\"event\":\"failed\",\"file\":%s,\"reason\":%s}\n",
                     JsonString(source_).c_str(), JsonString(reason).c_str());
@@ -131,5 +169,5 @@ void ProgressReport::Failed(const std::string& reason) {
 
 void ProgressReport::Warn(const std::string& message) {
     ClearBar();
-    std::fprintf(stderr, "reframe-convert: %s: %s\n", source_.c_str(), message.c_str());
+    std::fprintf(stderr, "reframe-convert: %s: %s\n", QuotedName(source_).c_str(), message.c_str());
 }

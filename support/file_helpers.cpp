@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -139,4 +140,32 @@ int IsFolder(const std::u16string& path) {
     if (path.empty()) return 0;
     struct stat info {};
     return ::stat(ToUtf8(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? 1 : 0;
+}
+
+int PathFitsFileSystem(const std::u16string& path) {
+    const std::string bytes = ToUtf8(path);
+    if (bytes.empty() || bytes.size() >= PATH_MAX) return 0;
+    const size_t slash = bytes.find_last_of('/');
+    const std::string name = slash == std::string::npos ? bytes : bytes.substr(slash + 1);
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                               : slash == 0               ? std::string("/")
+                                                          : bytes.substr(0, slash);
+    long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (limit <= 0) limit = NAME_MAX;
+    return name.size() <= static_cast<size_t>(limit) ? 1 : 0;
+}
+
+int IsSpecialFile(const std::u16string& path) {
+    if (path.empty()) return 0;
+    struct stat info {};
+    return ::stat(ToUtf8(path).c_str(), &info) == 0 && !S_ISREG(info.st_mode) ? 1 : 0;
+}
+
+int ResultMayTakeName(const std::u16string& path) {
+    if (PathFitsFileSystem(path) == 0 || IsSpecialFile(path) != 0) return 0;
+    const std::string bytes = ToUtf8(path);
+    struct stat info {};
+    if (::stat(bytes.c_str(), &info) != 0) return errno == ENOENT ? 1 : 0;
+    // A file the user made read-only stays theirs, as it did when results were written into it.
+    return access(bytes.c_str(), W_OK) == 0 ? 1 : 0;
 }

@@ -32,6 +32,18 @@ int PathExists(const std::u16string& path);
 // 1 when path names a folder (following links), else 0.
 int IsFolder(const std::u16string& path);
 
+// 1 when a file could bear the name `path`: the whole path within the system's limit and its
+// last part within what its folder's file system allows; else 0. Only the length is judged.
+int PathFitsFileSystem(const std::u16string& path);
+
+// 1 when a file exists at path (following links) and is not a regular file: a folder, a
+// device, a pipe or a socket, which a result must never replace. Else 0.
+int IsSpecialFile(const std::u16string& path);
+
+// 1 when a finished result may take the name `path`: nothing stands there, or a regular file
+// that we may write (as we could truncate it), and the name fits its file system. Else 0.
+int ResultMayTakeName(const std::u16string& path);
+
 // What tells whether a file's contents were changed or replaced: its identity, size and last
 // change. Two stamps of one unchanged file are equal; a missing file gives the zero stamp.
 struct FileStamp {

@@ -14,7 +14,10 @@
 #include "avifile/avi_file.h"
 #include "avifile/decoder/frame_decoder.h"
 #include "avifile/decoder/frame_prefetcher.h"
+#include "support/durable_files.h"
 #include "support/file_helpers.h"
+#include "support/temporary_files.h"
+#include "support/text_helpers.h"
 #include "support/unicode_text.h"
 #include "vidcrunch/video_encoder.h"
 
@@ -57,14 +60,20 @@ struct CompressionJob {
     int64_t doneUnits = 0;
     int64_t totalUnits = 0;
     ProgressReporter* progress = nullptr;
+    // Where a new output is written until it is whole; empty when the output is written in place.
+    TemporaryFile scratch;
 };
 
 std::string StreamName(const StreamPlan& s) {
     return "stream " + std::to_string(s.index);
 }
 
-void Warn(const std::string& text) {
-    std::fprintf(stderr, "vidcrunch: %s\n", text.c_str());
+// The frame size the stream's header gives, for a message: " (W x H)", or nothing.
+std::string FrameSizeNote(const StreamPlan& s) {
+    const int64_t width = int64_t{s.info.rcFrame.right} - s.info.rcFrame.left;
+    const int64_t height = int64_t{s.info.rcFrame.bottom} - s.info.rcFrame.top;
+    if (width <= 0 || height <= 0) return {};
+    return " (" + std::to_string(width) + " x " + std::to_string(height) + ")";
 }
 
 int LoadChunk(StreamPlan* s) {
@@ -228,8 +237,13 @@ int PrepareStreams(CompressionJob* job, const CompressorOptions& options, std::s
         if (s->info.fccType == streamtypeVIDEO) {
             int prepared = PrepareEncoding(s, options, error);
             if (prepared < 0) return 0;
-            if (prepared == 0)
-                Warn(StreamName(*s) + ": its video can't be decoded, so it is copied unchanged");
+            // Copying it unchanged would give an output that is not compressed, and a caller
+            // that asked for compression must not take that for success.
+            if (prepared == 0) {
+                *error = StreamName(*s) + ": its video can't be decoded" + FrameSizeNote(*s) +
+                         ", so it can't be compressed";
+                return 0;
+            }
         }
     }
     // Every stream header goes in before the first chunk, so the writer lays out its headers once.
@@ -433,6 +447,20 @@ int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
         return 0;
     }
     ReportProgress(job->progress, 0, 1);
+    // A new output appears only once it is whole: it is written under a scratch name beside it
+    // and renamed at the end, so a killed or failed run never leaves half a file under the name
+    // the caller waits for. An output that exists already is the caller's own file (a scratch
+    // file it holds for us), and is written in place.
+    if (access(options.outputPath.c_str(), F_OK) != 0) {
+        const std::string folder = ToUtf8(DirectoryPart(output));
+        RemoveStaleTemporaries(folder);
+        if (!CreateTemporaryFile(folder, &job->scratch)) {
+            *error = "the output file \"" + options.outputPath +
+                     "\" can't be created (does its folder exist, and may it be written?)";
+            return 0;
+        }
+        output = FromUtf8(job->scratch.path);
+    }
     if (AVIFileOpenW(&job->output, output.c_str(), OF_CREATE | OF_WRITE, nullptr) != AVIERR_OK) {
         job->output = nullptr;
         *error = "the output file \"" + options.outputPath +
@@ -459,10 +487,25 @@ int CompressAvi(const CompressorOptions& options, ProgressReporter* progress, st
     }
     int closed = ReleaseJob(&job);
     if (ok && !closed) *error = "the output file could not be completed (is the disk full?)";
+    const std::u16string output = FromUtf8(options.outputPath);
     if (ok && closed) {
-        ReportFinished(progress);
-        return 1;
+        // Whole and on the disk before the caller is told so.
+        if (job.scratch.path.empty() ? FlushFileToDisk(output) != 0
+                                     : RenameFileDurably(FromUtf8(job.scratch.path), output) != 0) {
+            ReleaseTemporaryFile(&job.scratch, false);
+            ReportFinished(progress);
+            return 1;
+        }
+        *error = PathExists(output) != 0 && !job.scratch.path.empty()
+                     ? "the output \"" + options.outputPath +
+                           "\" appeared while compressing; it was left alone"
+                     : "the output file could not be completed (is the disk full?)";
+        ReleaseTemporaryFile(&job.scratch, true);
+        return 0;
     }
-    if (created) unlink(options.outputPath.c_str());
+    if (!job.scratch.path.empty())
+        ReleaseTemporaryFile(&job.scratch, true);
+    else if (created)
+        unlink(options.outputPath.c_str());
     return 0;
 }

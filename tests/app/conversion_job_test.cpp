@@ -3,7 +3,10 @@
 // what the user sees at the end, and the files left on disk.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QTimer>
@@ -29,6 +32,19 @@
 #include "ui/window_toolkit.h"
 
 namespace {
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Scratch files a job writes its result into before it takes the destination's name.
+int ScratchFilesIn(const std::string& folder) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with(".reframe-")) ++count;
+    return count;
+}
 
 std::vector<std::pair<std::u16string, std::u16string>> messages;
 int32_t RecordMessage(const std::u16string& title, const std::u16string& text) {
@@ -152,8 +168,11 @@ TEST_F(ConversionJob, TwoNamesOfOneFileAreRefusedAndTheSourceSurvives) {
 TEST_F(ConversionJob, SourceThatIsNoAviFileLeavesTheDestinationAlone) {
     std::ofstream(dir.Path("notes.avi")) << "just some text";
     std::ofstream(dir.Path("keep.avi")) << "precious";
+    // A pipe no one writes into would hold the window for ever.
+    ASSERT_EQ(mkfifo(dir.Path("pipe.avi").c_str(), 0600), 0);
     Job(dir.Path("notes.avi"), dir.Path("keep.avi"));
-    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{NOT_AVI}));
+    Job(dir.Path("pipe.avi"), dir.Path("keep.avi"));
+    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>(2, NOT_AVI)));
     EXPECT_EQ(std::filesystem::file_size(dir.Path("keep.avi")), 8u);
 }
 
@@ -186,8 +205,10 @@ TEST_F(ConversionJob, VideoThatCannotBeDecodedAtAllIsReportedAndNotKept) {
         Job(dir.Path(source), dir.Path("out.avi"));
         EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{UNDECODABLE}))
             << source;
-        EXPECT_FALSE(std::filesystem::exists(dir.Path("out.avi"))) << source;
+        // What was written went; the file that stood there before did not.
+        EXPECT_EQ(Contents(dir.Path("out.avi")), "an older file") << source;
         EXPECT_FALSE(std::filesystem::exists(dir.Path("out2.avi.args"))) << "the compressor ran";
+        EXPECT_EQ(ScratchFilesIn(dir.Path("")), 0) << source;
         EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
         EXPECT_EQ(Shell.DestinationRecord.fileHandle, nullptr);
     }
@@ -205,14 +226,47 @@ TEST_F(ConversionJob, StatusAfterTheConversionStaysWhenNoCompressorRuns) {
     EXPECT_EQ(GetControlState(ProgressBar), 100);
 }
 
-TEST_F(ConversionJob, DestinationThatCannotBeWrittenIsRemovedAndReported) {
-    // Every write to /dev/full fails as on a full disk; the link is what the job may remove.
+TEST_F(ConversionJob, DestinationThatIsADeviceOrAPipeIsRefusedAndLeftAlone) {
+    // Replacing them with a file would take the device or the pipe from everyone who uses it.
     std::filesystem::create_symlink("/dev/full", dir.Path("full.avi"));
-    Job(dir.Path("in.avi"), dir.Path("full.avi"));
-    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{WRITE_FAILED}));
-    EXPECT_FALSE(std::filesystem::is_symlink(dir.Path("full.avi")));
-    EXPECT_TRUE(std::filesystem::exists("/dev/full"));
-    EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
+    ASSERT_EQ(mkfifo(dir.Path("pipe.avi").c_str(), 0600), 0);
+    for (const char* name : {"full.avi", "pipe.avi"}) {
+        messages.clear();
+        Job(dir.Path("in.avi"), dir.Path(name));
+        EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{CREATE_FAILED}))
+            << name;
+        EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("full.avi")));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.Path("pipe.avi")));
+    EXPECT_EQ(ScratchFilesIn(dir.Path("")), 0);
+}
+
+TEST_F(ConversionJob, ReplacedDestinationKeepsItsPermissionsAndNoScratchFileStays) {
+    std::ofstream(dir.Path("out.avi")) << "an older file";
+    ASSERT_EQ(chmod(dir.Path("out.avi").c_str(), 0640), 0);
+    Job(dir.Path("in.avi"), dir.Path("out.avi"));
+    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED}));
+    struct stat info {};
+    ASSERT_EQ(stat(dir.Path("out.avi").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_NE(Contents(dir.Path("out.avi")), "an older file");
+    EXPECT_EQ(ScratchFilesIn(dir.Path("")), 0);
+}
+
+TEST_F(ConversionJob, ScratchFilesOfKilledJobsGoWithTheNextJobInTheFolder) {
+    // One left by a job that was killed, and one that a live job still writes (it holds the lock).
+    std::ofstream(dir.Path(".reframe-Killed.avi")) << "half a file";
+    std::ofstream(dir.Path(".reframe-Living.avi")) << "being written";
+    const int live = open(dir.Path(".reframe-Living.avi").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(live, 0);
+    ASSERT_EQ(flock(live, LOCK_EX), 0);
+    Job(dir.Path("in.avi"), dir.Path("out.avi"));
+    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED}));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path(".reframe-Killed.avi")));
+    EXPECT_EQ(Contents(dir.Path(".reframe-Living.avi")), "being written");
+    close(live);
 }
 
 TEST_F(ConversionJob, PastedNegativeOrHugeSizesAreRefusedLikeZero) {
