@@ -154,7 +154,33 @@ expect 1 folder.avi out.avi; says "is a folder, not a file"
 expect 1 in.avi no/such/folder/out.avi; says "can't create a file in no/such/folder/"
 expect 1 in.avi $'bad\xff.avi'; says "not valid UTF-8"
 rmdir folder.avi
+# Pipes, devices and sockets are neither read nor replaced: a pipe would hold the batch up for
+# as long as no one writes into it, and a device replaced by a file is lost to everyone.
+mkfifo pipe.avi
+got=0; timeout 20 "$convert" pipe.avi out.avi 2>err.txt || got=$?
+[ "$got" = 1 ] || fail "a pipe as source gave exit $got"
+says "pipe.avi: is not a regular file"
+ln -s /dev/null devnull.avi
+for target in pipe.avi devnull.avi; do
+  expect 1 --overwrite in.avi "$target"; says "$target is not a regular file"
+done
+{ [ -p pipe.avi ] && [ -L devnull.avi ] && [ -c /dev/null ]; } || fail "a pipe or a device was replaced"
+rm pipe.avi devnull.avi
+# A name that can't be made is found out before converting, not after.
+long=$(printf 'x%.0s' $(seq 252)).avi
+expect 1 in.avi "$long"; says "is too long for its file system"
+# A line break in a name can't break the message into lines.
+expect 1 $'no\nsuch.avi' out.avi
+[ "$(wc -l <err.txt)" = 1 ] || fail "the message took several lines: $(cat err.txt)"
+says '"no\\nsuch.avi": no such file'
 only_files in.avi taken.avi notes.avi
+# --overwrite keeps the replaced file's permissions; leftovers of killed runs go.
+cp taken.avi mode.avi && chmod 640 mode.avi
+printf 'half a file' >.reframe-Killed.avi
+expect 0 --overwrite --size 32x18 in.avi mode.avi
+[ "$(stat -c %a mode.avi)" = 640 ] || fail "--overwrite changed the permissions to $(stat -c %a mode.avi)"
+[ ! -e .reframe-Killed.avi ] || fail "a killed run's scratch file was left"
+rm mode.avi
 # A leading dash, spaces, quotes, newlines and non-ASCII letters in names.
 cp in.avi -- "-dash 'q\"uote'
 new ünï.avi"
@@ -225,6 +251,14 @@ kill -INT "$pid"
 status=0; wait "$pid" || status=$?
 [ "$status" = 130 ] || fail "Ctrl+C gave exit $status"
 [ -z "$(ls -A stop)" ] || fail "Ctrl+C left: $(ls -A stop)"
+
+# A reader that goes away (SIGPIPE) cleans up as Ctrl+C does.
+mkdir gone
+status=0
+"$convert" --progress=json --size 1280x720 --average long.avi gone/out.avi 2>/dev/null | head -c1 >/dev/null ||
+  status=${PIPESTATUS[0]}
+[ "$status" = 141 ] || fail "a vanished reader gave exit $status"
+[ -z "$(ls -A gone)" ] || fail "SIGPIPE left: $(ls -A gone)"
 
 # --- the batch recipe: GNU parallel with one ssh login, this machine ---------------------------
 if command -v parallel >/dev/null; then

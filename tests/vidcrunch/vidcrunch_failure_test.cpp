@@ -125,6 +125,22 @@ TEST_F(Failure, AWriteThatFailsHalfWayRemovesThePartialOutput) {
                                        6)),
               std::string::npos)
         << "100 reported";
+    // Nor is anything left under another name: the scratch file it wrote into went too.
+    EXPECT_EQ(RunShell("ls -A '" + dir_ + "' | grep -c '^.reframe-' || true"), "0\n");
+}
+
+TEST_F(Failure, VideoThatCantBeDecodedFailsInsteadOfBeingCopied) {
+    // Copied unchanged, it would pass for a compressed file.
+    const std::string input = dir_ + "/unknown.avi", output = dir_ + "/unknown2.avi";
+    RunShell("ffmpeg -v error -f lavfi -i testsrc2=size=32x16:rate=5 -t 1 -c:v mjpeg '" + input +
+             "' && perl -0777 -pi -e 's/MJPG/ZZZZ/g' '" + input + "'");
+    ProgramRun run = RunVidcrunch({input, output});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(
+        run.err.find("stream 0: its video can't be decoded (32 x 16), so it can't be compressed"),
+        std::string::npos)
+        << run.err;
+    EXPECT_FALSE(FileExists(output));
 }
 
 }  // namespace
