@@ -332,6 +332,65 @@ TEST(AviHostile, NotAnAviFileIsRefused) {
               AVIERR_BADFORMAT);  // no header list
 }
 
+TEST(AviHostile, FileEndingInsideItsHeadersOrWithoutADataListIsRefused) {
+    Bytes file = SmallFile();
+    size_t hdrlEnd = 12 + 8 + GetLe32(&file[16]);
+    ASSERT_EQ(GetLe32(&file[hdrlEnd + 8]), Fcc("movi"));
+    // Every cut inside the header list, and one right after it.
+    for (size_t n = 12; n <= hdrlEnd + 8; ++n) {
+        Bytes cut(file.begin(), file.begin() + static_cast<long>(n));
+        EXPECT_EQ(OpenAndReadEverything(cut), AVIERR_BADFORMAT) << n;
+    }
+    // Whole headers without a movi list, with or without something after them.
+    Bytes hdrl = Cat({Avih(1, 16, 8), VideoStrl()});
+    EXPECT_EQ(OpenAndReadEverything(List("AVI ", List("hdrl", hdrl), "RIFF")), AVIERR_BADFORMAT);
+    EXPECT_EQ(OpenAndReadEverything(
+                  List("AVI ", Cat({List("hdrl", hdrl), Chunk("JUNK", Bytes(100, 0))}), "RIFF")),
+              AVIERR_BADFORMAT);
+    // An empty movi list, and one whose size was never written, are files without frames yet.
+    Bytes unfinished = Cat({Le32(Fcc("RIFF")), Le32(0), Le32(Fcc("AVI ")), List("hdrl", hdrl),
+                            Le32(Fcc("LIST")), Le32(0), Le32(Fcc("movi"))});
+    for (const Bytes& empty : {Riff(hdrl, Bytes()), unfinished}) {
+        OpenedAvi in(empty.data(), empty.size());
+        ASSERT_TRUE(in.ok());
+        EXPECT_EQ(in.streams.size(), 1u);
+    }
+}
+
+// An idx1 that is cut short, damaged, or lists only some chunks: every chunk of the movi list
+// is read, with the index's key flags where its entries are sound.
+TEST(AviHostile, ChunksIdx1LeavesOutAreFoundInTheMoviList) {
+    Bytes file = SmallFile();
+    size_t idx1 = file.size() - (8 + 5 * 16);
+    ASSERT_EQ(GetLe32(&file[idx1]), Fcc("idx1"));
+    std::vector<Bytes> frames = {Bytes(10, 1), Bytes(7, 3), Bytes(12, 5)};
+    Bytes audio = Cat({Bytes(8, 2), Bytes(8, 4)});
+    auto withEntries = [&](std::initializer_list<int> kept) {
+        Bytes out(file.begin(), file.begin() + static_cast<long>(idx1 + 8));
+        for (int i : kept) {
+            auto entry = file.begin() + static_cast<long>(idx1 + 8 + 16 * i);
+            out.insert(out.end(), entry, entry + 16);
+        }
+        PutLe32(&out[idx1 + 4], static_cast<uint32_t>(16 * kept.size()));
+        return out;
+    };
+    Bytes cutInEntry(file.begin(), file.end() - 40);  // two entries and a half lost
+    Bytes middleLeftOut = withEntries({0, 1, 3, 4});
+    Bytes firstLeftOut = withEntries({1, 2, 3, 4});
+    Bytes wrongStream = file;
+    std::memcpy(&wrongStream[idx1 + 8 + 16 * 2], "01wb", 4);
+    Bytes shortSize = file;
+    PutLe32(&shortSize[idx1 + 8 + 16 * 4 + 12], 5);
+    for (const Bytes& damaged : {cutInEntry, middleLeftOut, firstLeftOut, wrongStream, shortSize}) {
+        OpenedAvi in(damaged.data(), damaged.size());
+        ASSERT_TRUE(in.ok());
+        EXPECT_EQ(ReadAllSamples(in.streams[0]), frames);
+        EXPECT_EQ(ReadAllBytes(in.streams[1]), audio);
+        EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 0), 1);
+        EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 2), 0);
+    }
+}
+
 TEST(AviHostile, EveryTruncationOpensCleanlyOrIsRefused) {
     Bytes file = SmallFile();
     for (size_t n = 0; n <= file.size(); ++n) {
@@ -353,15 +412,19 @@ TEST(AviHostile, HugeSizesAnywhereAreClippedToTheirParent) {
             OpenAndReadEverything(bad);
         }
     }
-    // idx1 entries that point past the end, or claim huge sizes, are left out.
+    // idx1 entries that point past the end, or claim huge sizes, are not used: the chunks they
+    // stand for are taken from the movi list, the others keep their entries' key flags.
     Bytes bad = file;
     size_t idx1 = headers.back();
     PutLe32(&bad[idx1 + 8 + 12], 0xFFFFFFF0u);
     PutLe32(&bad[idx1 + 8 + 16 + 8], 0x7FFFFFF0u);
     OpenedAvi in(bad.data(), bad.size());
     ASSERT_TRUE(in.ok());
-    EXPECT_EQ(AVIStreamLength(in.streams[0]), 2);
-    EXPECT_EQ(AVIStreamLength(in.streams[1]), 4);
+    EXPECT_EQ(ReadAllSamples(in.streams[0]),
+              (std::vector<Bytes>{Bytes(10, 1), Bytes(7, 3), Bytes(12, 5)}));
+    EXPECT_EQ(ReadAllBytes(in.streams[1]), Cat({Bytes(8, 2), Bytes(8, 4)}));
+    EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 0), 1);
+    EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 1), 0);
 }
 
 TEST(AviHostile, RandomDamageNeverCrashes) {
