@@ -2,6 +2,7 @@
 // refused or read as far as they hold, never with a crash, a hang or a huge allocation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -389,6 +390,44 @@ TEST(AviHostile, ChunksIdx1LeavesOutAreFoundInTheMoviList) {
         EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 0), 1);
         EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 2), 0);
     }
+}
+
+// Our own file (one RIFF part: idx1 is its only index) cut inside idx1: what idx1 still lists
+// keeps its key flags, and the frames after it are found in the movi list.
+TEST(AviHostile, OurFileCutInsideIdx1KeepsEveryFrame) {
+    TempDir dir;
+    std::string path = dir.Path("ours.avi");
+    std::vector<Bytes> frames;
+    {
+        std::u16string name = U16(path);
+        PAVIFILE file = nullptr;
+        ASSERT_EQ(AVIFileOpenW(&file, name.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+        AVISTREAMINFOW vi = VideoHeader(mmioFOURCC('M', 'J', 'P', 'G'), 1, 25, 16, 16);
+        BITMAPINFOHEADER bih = BitmapHeader(16, 16, 24, mmioFOURCC('M', 'J', 'P', 'G'));
+        PAVISTREAM v = nullptr;
+        ASSERT_EQ(AVIFileCreateStreamW(file, &v, &vi), AVIERR_OK);
+        ASSERT_EQ(AVIStreamSetFormat(v, 0, &bih, sizeof bih), AVIERR_OK);
+        for (LONG i = 0; i < 90; ++i) {
+            frames.push_back(Pattern(301 + static_cast<size_t>(i), static_cast<uint32_t>(i)));
+            ASSERT_EQ(AVIStreamWrite(v, i, 1, frames.back().data(),
+                                     static_cast<LONG>(frames.back().size()),
+                                     i % 10 == 0 ? AVIIF_KEYFRAME : 0, nullptr, nullptr),
+                      AVIERR_OK);
+        }
+        AVIStreamRelease(v);
+        AVIFileRelease(file);
+    }
+    Bytes file = ReadWholeFile(path);
+    const char idx1[] = "idx1";
+    auto index = std::find_end(file.begin(), file.end(), idx1, idx1 + 4);
+    ASSERT_NE(index, file.end());
+    size_t idx1At = static_cast<size_t>(index - file.begin());
+    ASSERT_EQ(GetLe32(&file[idx1At + 4]), 90u * 16);
+    file.resize(idx1At + 8 + 30 * 16 + 9);
+    OpenedAvi in(file.data(), file.size());
+    ASSERT_TRUE(in.ok());
+    EXPECT_EQ(ReadAllSamples(in.streams[0]), frames);
+    EXPECT_EQ(AVIStreamNearestKeyFrame(in.streams[0], 25), 20);
 }
 
 TEST(AviHostile, EveryTruncationOpensCleanlyOrIsRefused) {
