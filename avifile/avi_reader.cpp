@@ -16,10 +16,36 @@ namespace {
 constexpr int kMaxListDepth = 4;
 constexpr size_t kStrhSize = 56;
 constexpr size_t kAvihSize = 56;
+// idx1 entries whose chunk headers are read to check a whole-looking index.
+constexpr size_t kSampledEntries = 64;
 
 struct MoviRange {
     uint64_t fourcc;  // offset of the 'movi' list type, the base of relative idx1 offsets
     uint64_t begin;   // first child chunk
+    uint64_t end;
+};
+
+// A data chunk of a known stream met walking a movi list, or listed by idx1.
+struct FoundChunk {
+    uint64_t offset;  // of its data
+    uint32_t size;
+    uint16_t stream;  // index in the parser's streams
+    uint16_t type;    // the two characters after the stream number
+};
+
+// A data chunk of a known stream as idx1 lists it.
+struct ListedChunk {
+    FoundChunk chunk;
+    bool key;
+};
+
+bool ByOffset(const ListedChunk& a, const ListedChunk& b) {
+    return a.chunk.offset < b.chunk.offset;
+}
+
+// A stretch of a movi list to walk because idx1 does not account for all of it.
+struct Gap {
+    uint64_t begin;
     uint64_t end;
 };
 
@@ -28,7 +54,7 @@ struct ParsedStream {
     AviStreamData data;
     bool hasIndx = false;
     RiffChunk indx;
-    bool sawKey = false;  // scanning: a compressed key frame has been seen
+    bool sawKey = false;  // filling the table: a key chunk has been taken
 };
 
 // Two decimal digits at the front of a data chunk id give its stream number; -1 otherwise.
@@ -90,7 +116,10 @@ class AviParser {
     void LoadStandardIndexAt(uint64_t offset, ParsedStream& stream);
     void LoadStandardIndex(const RiffChunk& chunk, ParsedStream& stream);
     bool LoadIdx1();
-    void ScanList(uint64_t begin, uint64_t end, int depth);
+    void ScanList(uint64_t begin, uint64_t end, int depth, std::vector<FoundChunk>* found);
+    void ScanMovi(const MoviRange& movi);
+    void AppendMerged(const std::vector<ListedChunk>& listed, const std::vector<FoundChunk>& found);
+    bool ConfirmListed(const FoundChunk& entry, const std::vector<FoundChunk>& found);
     uint64_t FindNextDataChunk(uint64_t from, uint64_t end);
     ParsedStream* StreamByNumber(int number);
     void ClearTables();
@@ -101,6 +130,7 @@ class AviParser {
     uint64_t fileSize_;
     uint8_t avih_[kAvihSize] = {};
     bool seenHeaderList_ = false;
+    bool headerListCut_ = false;  // the file ends inside the header list
     std::vector<ParsedStream> streams_;
     std::vector<int> numberToStream_;  // stream list ordinal -> index in streams_, or -1
     std::vector<MoviRange> movis_;
@@ -125,7 +155,8 @@ HRESULT AviParser::Run(AviFileData* file) {
     // A RIFF size of 0 is left by writers that never finished the file.
     uint64_t riffEnd = GetLe32(head + 4) == 0 ? fileSize_ : riff.dataOffset + riff.size;
     ParseRiffChildren(12, riffEnd, true);
-    if (!seenHeaderList_) return AVIERR_BADFORMAT;
+    // A file cut inside its headers, or before its data list began, holds no usable stream.
+    if (!seenHeaderList_ || headerListCut_ || movis_.empty()) return AVIERR_BADFORMAT;
 
     // OpenDML continuation lists follow the first RIFF.
     uint64_t pos = riff.next;
@@ -143,10 +174,10 @@ HRESULT AviParser::Run(AviFileData* file) {
         ClearTables();
         if (LoadIdx1()) {
             // idx1 covers the first RIFF only; later parts are found by walking them.
-            for (size_t i = 1; i < movis_.size(); ++i) ScanList(movis_[i].begin, movis_[i].end, 0);
+            for (size_t i = 1; i < movis_.size(); ++i) ScanMovi(movis_[i]);
         } else {
             ClearTables();
-            for (const MoviRange& movi : movis_) ScanList(movi.begin, movi.end, 0);
+            for (const MoviRange& movi : movis_) ScanMovi(movi);
         }
     }
 
@@ -169,6 +200,7 @@ void AviParser::ParseRiffChildren(uint64_t begin, uint64_t end, bool first) {
             DWORD type = ReadListType(src_, chunk);
             if (type == kFccHdrl && first && !seenHeaderList_) {
                 seenHeaderList_ = true;
+                headerListCut_ = chunk.clipped && end == fileSize_;
                 ParseHeaderList(chunk);
             } else if (type == kFccMovi) {
                 movis_.push_back(
@@ -366,34 +398,181 @@ bool AviParser::LoadIdx1() {
         return false;
     }
 
-    std::vector<size_t> perStream(streams_.size(), 0);
+    // The entries of known streams, and how the entries lie in the first movi list: idx1 is
+    // trusted alone only where its chunks follow each other without overlap from the list's
+    // start to its end. A file cut inside its index, or extended after it was written, leaves
+    // chunks out; damaged entries overlap others, lie outside the list or name no chunk.
+    const MoviRange& movi = movis_[0];
+    struct Extent {
+        uint64_t begin;   // chunk header
+        uint64_t end;     // end of its data
+        uint64_t padded;  // after the pad byte
+    };
+    std::vector<Extent> extents;
+    std::vector<ListedChunk> listed;
+    extents.reserve(count);
+    bool damaged = false;
     for (size_t i = 0; i < count; ++i) {
-        if (ParsedStream* s = entryStream(i)) ++perStream[static_cast<size_t>(s - streams_.data())];
-    }
-    for (size_t i = 0; i < streams_.size(); ++i) streams_[i].data.table.Reserve(perStream[i]);
-
-    size_t loaded = 0;
-    for (size_t i = 0; i < count; ++i) {
-        ParsedStream* stream = entryStream(i);
-        if (!stream) continue;
         const uint8_t* e = &entries[i * 16];
-        uint64_t data = base + GetLe32(e + 8) + 8;
-        uint32_t size = GetLe32(e + 12);
-        if (data > fileSize_ || size > fileSize_ - data) continue;
-        stream->data.table.Append(data, size, (GetLe32(e + 4) & AVIIF_KEYFRAME) != 0);
-        ++loaded;
+        DWORD id = GetLe32(e);
+        bool list = (GetLe32(e + 4) & AVIIF_LIST) != 0 || id == kFccRec;
+        uint64_t header = base + GetLe32(e + 8);
+        uint64_t size = GetLe32(e + 12);
+        uint64_t length = list ? 4 : size;  // a list's entry stands for its header only
+        if ((!list && !LooksLikeChunk(id)) || header < movi.begin || header > movi.end ||
+            movi.end - header < 8 + length) {
+            damaged = true;
+            continue;
+        }
+        extents.push_back({header, header + 8 + length, header + 8 + length + (length & 1)});
+        if (ParsedStream* stream = entryStream(i)) {
+            listed.push_back({{header + 8, static_cast<uint32_t>(size),
+                               static_cast<uint16_t>(stream - streams_.data()), ChunkTypeOf(id)},
+                              (GetLe32(e + 4) & AVIIF_KEYFRAME) != 0});
+        }
     }
-    return loaded > 0;
+    entries = std::vector<uint8_t>();
+    if (!std::is_sorted(listed.begin(), listed.end(), ByOffset))
+        std::stable_sort(listed.begin(), listed.end(), ByOffset);
+
+    // The stretches no entry accounts for. Each is walked from the header of the chunk before
+    // it, so that an entry claiming less than its chunk holds is noticed.
+    std::vector<Gap> gaps;
+    auto byBegin = [](const Extent& a, const Extent& b) { return a.begin < b.begin; };
+    if (!std::is_sorted(extents.begin(), extents.end(), byBegin))
+        std::sort(extents.begin(), extents.end(), byBegin);
+    uint64_t exact = movi.begin, padded = movi.begin, previous = movi.begin;
+    for (const Extent& x : extents) {
+        if (x.begin < exact) {
+            damaged = true;  // overlaps the chunk before it
+            break;
+        }
+        // Writers that leave out pad bytes start the next chunk one byte early.
+        if (x.begin > padded) gaps.push_back({previous, x.begin});
+        exact = x.end;
+        padded = x.padded;
+        previous = x.begin;
+    }
+    if (padded < movi.end) gaps.push_back({previous, movi.end});
+    extents = std::vector<Extent>();
+
+    std::vector<FoundChunk> found;
+    if (!damaged) {
+        // In a whole file the gaps hold nothing but JUNK, list headers or standard indexes, if
+        // anything; a chunk met at a listed place must be the one listed.
+        for (const Gap& gap : gaps) ScanList(gap.begin, gap.end, 0, &found);
+        for (const FoundChunk& c : found) {
+            auto at =
+                std::lower_bound(listed.begin(), listed.end(), ListedChunk{c, false}, ByOffset);
+            if (at != listed.end() && at->chunk.offset == c.offset &&
+                (at->chunk.stream != c.stream || at->chunk.type != c.type ||
+                 at->chunk.size != c.size)) {
+                damaged = true;
+                break;
+            }
+        }
+    }
+    if (!damaged && !listed.empty()) {
+        // Entries whose place is right but whose id or size is not are found by their chunk
+        // headers. Reading every header would cost a pass over the whole list on every open, so
+        // a few spread over the index are read: enough to catch an index written wrongly, or
+        // rewritten, throughout.
+        size_t step = std::max<size_t>(1, listed.size() / kSampledEntries);
+        for (size_t i = 0; i < listed.size() && !damaged; i += step)
+            damaged = !ConfirmListed(listed[i].chunk, found);
+        if (!damaged) damaged = !ConfirmListed(listed.back().chunk, found);
+    }
+    if (damaged) {
+        // Every chunk the movi list holds, and of the entries those that name a chunk there.
+        found.clear();
+        ScanList(movi.begin, movi.end, 0, &found);
+        listed.erase(
+            std::remove_if(listed.begin(), listed.end(),
+                           [&](const ListedChunk& c) { return !ConfirmListed(c.chunk, found); }),
+            listed.end());
+    }
+    AppendMerged(listed, found);
+    for (const ParsedStream& stream : streams_)
+        if (stream.data.table.ChunkCount() > 0) return true;
+    return false;
+}
+
+// Whether a listed chunk is really there: the walk met it, or (where the walk lost its way) its
+// header names it.
+bool AviParser::ConfirmListed(const FoundChunk& entry, const std::vector<FoundChunk>& found) {
+    auto it = std::lower_bound(
+        found.begin(), found.end(), entry.offset,
+        [](const FoundChunk& chunk, uint64_t offset) { return chunk.offset < offset; });
+    if (it != found.end() && it->offset == entry.offset)
+        return it->stream == entry.stream && it->type == entry.type && it->size == entry.size;
+    uint8_t header[8];
+    if (!src_.ReadAt(entry.offset - 8, header, sizeof header)) return false;
+    DWORD id = GetLe32(header);
+    ParsedStream* stream = StreamByNumber(StreamNumberOf(id));
+    return stream && static_cast<size_t>(stream - streams_.data()) == entry.stream &&
+           ChunkTypeOf(id) == entry.type && GetLe32(header + 4) == entry.size;
+}
+
+// Fills the tables from listed chunks (in file order, with idx1's key flags) and walked ones,
+// in file order. A walked chunk that is a listed one, or overlaps one (a false header met in
+// damaged data), is left out. Walked chunks' key flags are only known for uncompressed video;
+// of compressed video the first frame of a stream without a key frame so far is taken as one,
+// so a decoder starts there.
+void AviParser::AppendMerged(const std::vector<ListedChunk>& listed,
+                             const std::vector<FoundChunk>& found) {
+    std::vector<size_t> perStream(streams_.size(), 0);
+    for (const ListedChunk& c : listed) ++perStream[c.chunk.stream];
+    for (const FoundChunk& c : found) ++perStream[c.stream];
+    for (size_t i = 0; i < streams_.size(); ++i)
+        streams_[i].data.table.Reserve(streams_[i].data.table.ChunkCount() + perStream[i]);
+
+    auto append = [&](const FoundChunk& c, bool key) {
+        ParsedStream& stream = streams_[c.stream];
+        stream.data.table.Append(c.offset, c.size, key);
+        if (key) stream.sawKey = true;
+    };
+    uint64_t listedEnd = 0;  // end of the last listed chunk taken
+    size_t i = 0, j = 0;
+    while (i < listed.size() || j < found.size()) {
+        if (j == found.size() || (i < listed.size() && listed[i].chunk.offset <= found[j].offset)) {
+            const ListedChunk& c = listed[i++];
+            if (c.chunk.offset - 8 < listedEnd) continue;  // the same chunk listed twice
+            append(c.chunk, c.key);
+            listedEnd = c.chunk.offset + c.chunk.size;
+            continue;
+        }
+        const FoundChunk& c = found[j++];
+        if (c.offset - 8 < listedEnd) continue;
+        if (i < listed.size() && c.offset + c.size > listed[i].chunk.offset - 8) continue;
+        ParsedStream& stream = streams_[c.stream];
+        bool key = true;
+        if (GetLe32(stream.strh) == streamtypeVIDEO) {
+            if (c.size == 0) {
+                key = false;
+            } else if (c.type != TwoCc('d', 'b')) {
+                key = !stream.sawKey;
+            }
+        }
+        append(c, key);
+    }
+}
+
+void AviParser::ScanMovi(const MoviRange& movi) {
+    std::vector<FoundChunk> found;
+    ScanList(movi.begin, movi.end, 0, &found);
+    AppendMerged({}, found);
 }
 
 // Looks for the next plausible data chunk header at or after `from`: a stream chunk id of a
-// known stream whose size fits. Returns `end` when there is none.
+// known stream whose size fits. Returns `end` when there is none. The blocks read grow from
+// small, so damage that makes the walk look again every few bytes costs little each time.
 uint64_t AviParser::FindNextDataChunk(uint64_t from, uint64_t end) {
-    constexpr size_t kBlock = 64 * 1024;
+    constexpr size_t kLargestBlock = 64 * 1024;
+    size_t blockSize = 512;
     std::vector<uint8_t> block;
     uint64_t pos = from;
     while (pos < end && end - pos >= 8) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, end - pos));
+        size_t n = static_cast<size_t>(std::min<uint64_t>(blockSize, end - pos));
         block.resize(n);
         if (!src_.ReadAt(pos, block.data(), n)) return end;
         for (size_t i = 0; i + 8 <= n; ++i) {
@@ -403,23 +582,26 @@ uint64_t AviParser::FindNextDataChunk(uint64_t from, uint64_t end) {
             if (size <= end - (pos + i + 8)) return pos + i;
         }
         pos += n - 7;  // overlap so headers across block borders are seen
+        blockSize = std::min(blockSize * 2, kLargestBlock);
     }
     return end;
 }
 
-void AviParser::ScanList(uint64_t begin, uint64_t end, int depth) {
+// Walks the chunks of a movi (or 'rec ') list from `begin` to `end`, collecting the data chunks
+// of known streams in file order. Every step moves forward, so the walk ends within the list.
+void AviParser::ScanList(uint64_t begin, uint64_t end, int depth, std::vector<FoundChunk>* found) {
     uint64_t pos = begin;
     bool previousOdd = false;
     RiffChunk chunk;
     while (pos < end) {
-        bool found = ReadRiffChunk(src_, pos, end, &chunk);
-        if (!found || !LooksLikeChunk(chunk.id)) {
+        bool ok = ReadRiffChunk(src_, pos, end, &chunk);
+        if (!ok || !LooksLikeChunk(chunk.id)) {
             // Writers that leave out the pad byte put the next header one byte earlier.
             RiffChunk unpadded;
             if (previousOdd && ReadRiffChunk(src_, pos - 1, end, &unpadded) &&
                 LooksLikeChunk(unpadded.id)) {
                 chunk = unpadded;
-            } else if (!found) {
+            } else if (!ok) {
                 break;
             } else {
                 previousOdd = false;
@@ -431,7 +613,7 @@ void AviParser::ScanList(uint64_t begin, uint64_t end, int depth) {
         pos = chunk.next;
         if (chunk.id == kFccList) {
             if (depth < kMaxListDepth && ReadListType(src_, chunk) == kFccRec)
-                ScanList(chunk.dataOffset + 4, chunk.dataOffset + chunk.size, depth + 1);
+                ScanList(chunk.dataOffset + 4, chunk.dataOffset + chunk.size, depth + 1, found);
             continue;
         }
         if (!LooksLikeDataChunk(chunk.id)) continue;
@@ -440,18 +622,8 @@ void AviParser::ScanList(uint64_t begin, uint64_t end, int depth) {
         ParsedStream* stream = StreamByNumber(StreamNumberOf(chunk.id));
         if (!stream) continue;
         if (chunk.clipped) break;  // the file ends inside this chunk
-        // Without an index, key frames are only known for uncompressed video; of compressed video
-        // only the first frame is taken as one, so a decoder starts there.
-        bool key = true;
-        if (GetLe32(stream->strh) == streamtypeVIDEO) {
-            if (chunk.size == 0) {
-                key = false;
-            } else if (type != TwoCc('d', 'b')) {
-                key = !stream->sawKey;
-                stream->sawKey = true;
-            }
-        }
-        stream->data.table.Append(chunk.dataOffset, chunk.size, key);
+        found->push_back(
+            {chunk.dataOffset, chunk.size, static_cast<uint16_t>(stream - streams_.data()), type});
     }
 }
 

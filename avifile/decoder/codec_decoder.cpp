@@ -138,6 +138,45 @@ bool HasIdrSlice(const std::vector<uint8_t>& b, int lengthSize) {
     return false;
 }
 
+// HEVC: the types of the NAL units in a chunk (in start-code or length-prefixed form).
+std::vector<int> HevcNalTypes(const std::vector<uint8_t>& b, int lengthSize) {
+    std::vector<int> types;
+    if (lengthSize == 0) {
+        for (size_t i = 0; i + 3 < b.size(); ++i)
+            if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1)
+                types.push_back((b[i + 3] >> 1) & 0x3F);
+        return types;
+    }
+    size_t at = 0;
+    while (at + static_cast<size_t>(lengthSize) < b.size()) {
+        size_t length = 0;
+        for (int i = 0; i < lengthSize; ++i)
+            length = (length << 8) | b[at + static_cast<size_t>(i)];
+        at += static_cast<size_t>(lengthSize);
+        if (length == 0 || length > b.size() - at) break;
+        types.push_back((b[at] >> 1) & 0x3F);
+        at += length;
+    }
+    return types;
+}
+
+// HEVC NAL unit types: RADL (6, 7) and RASL (8, 9) pictures follow their random access point
+// in the stream but are shown before it; RASL ones can't be decoded when decoding starts there.
+// Random access points are 16 to 21; types below 32 are coded pictures.
+constexpr int kHevcFirstRasl = 8, kHevcLastRasl = 9, kHevcFirstRadl = 6, kHevcLastRadl = 7;
+constexpr int kHevcFirstIrap = 16, kHevcLastIrap = 21, kHevcFirstNonPicture = 32;
+
+int HevcPictureType(const std::vector<int>& types) {
+    for (int t : types)
+        if (t < kHevcFirstNonPicture) return t;
+    return -1;
+}
+
+// HEVC extradata in 'hvcC' form gives the size of the NAL length prefixes; 0 for start codes.
+int HevcLengthSize(const AVCodecContext* c) {
+    return c->extradata_size > 22 && c->extradata[0] == 1 ? (c->extradata[21] & 3) + 1 : 0;
+}
+
 // The rank a key frame's picture is shown at, told from the bitstream where the codec allows:
 // nothing stored before a key frame is shown after it, so the rank is the key's own plus the
 // pictures stored after it that are shown before it. -1 when that can't be told.
@@ -168,6 +207,27 @@ Rank EstimateKeyDisplay(CodecDecoder* d, Rank key) {
                 ++leading;
             }
             estimate = key + leading;
+        }
+    } else if (d->codecId == AV_CODEC_ID_HEVC &&
+               ReadChunk(d, d->pictures[static_cast<size_t>(key)], &bytes)) {
+        int lengthSize = HevcLengthSize(d->context);
+        int type = HevcPictureType(HevcNalTypes(bytes, lengthSize));
+        if (type >= kHevcFirstIrap && type <= kHevcLastIrap) {
+            // Leading pictures decodable from here are shown before it; if any can't be decoded
+            // from here, the count from this picture on would be wrong.
+            Rank leading = 0;
+            bool undecodable = false;
+            for (Rank r = key + 1; r < PictureCount(d) && leading < kMaxLeading; ++r) {
+                if (!ReadChunk(d, d->pictures[static_cast<size_t>(r)], &bytes)) break;
+                int next = HevcPictureType(HevcNalTypes(bytes, lengthSize));
+                if (next >= kHevcFirstRasl && next <= kHevcLastRasl) {
+                    undecodable = true;
+                    break;
+                }
+                if (next < kHevcFirstRadl || next > kHevcLastRadl) break;
+                ++leading;
+            }
+            if (!undecodable && leading < kMaxLeading) estimate = key + leading;
         }
     }
     d->keyEstimate[key] = estimate;
@@ -379,6 +439,28 @@ const AVCodecTag* const* RiffVideoTags() {
     return tags;
 }
 
+// The codec a FourCC names. libavformat's table (matched without case) is asked first; HEVC
+// came to it later than to AVI writers, so its codes are known here too.
+AVCodecID CodecIdOf(DWORD tag) {
+    AVCodecID id = av_codec_get_id(RiffVideoTags(), tag);
+    if (id != AV_CODEC_ID_NONE) return id;
+    DWORD upper = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        DWORD c = (tag >> shift) & 0xFF;
+        if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+        upper |= c << shift;
+    }
+    switch (upper) {
+        case mmioFOURCC('H', 'E', 'V', 'C'):
+        case mmioFOURCC('H', '2', '6', '5'):
+        case mmioFOURCC('H', 'V', 'C', '1'):
+        case mmioFOURCC('H', 'E', 'V', '1'):
+            return AV_CODEC_ID_HEVC;
+        default:
+            return AV_CODEC_ID_NONE;
+    }
+}
+
 // Codec configuration: the bytes of the format after the 40-byte header (writers count them in
 // biSize or not, so biSize is no guide), or else the stream's 'strd' chunk.
 void SetUpExtradata(CodecDecoder* d, const uint8_t* format, size_t formatSize) {
@@ -441,10 +523,10 @@ CodecDecoder* OpenCodecDecoder(PAVISTREAM stream, const uint8_t* format, size_t 
     if (AVIStreamInfoW(stream, &info, sizeof info) != AVIERR_OK) return nullptr;
 
     DWORD tag = header.biCompression;
-    AVCodecID id = av_codec_get_id(RiffVideoTags(), tag);
+    AVCodecID id = CodecIdOf(tag);
     if (id == AV_CODEC_ID_NONE && info.fccHandler != 0) {
         tag = info.fccHandler;
-        id = av_codec_get_id(RiffVideoTags(), tag);
+        id = CodecIdOf(tag);
     }
     const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
     if (!codec) return nullptr;

@@ -221,4 +221,111 @@ TEST_F(ExternalAvi, MissingOrBrokenIndexFallsBackToScanning) {
     }
 }
 
+// Offset of the last occurrence of a FOURCC in a file.
+size_t LastFourcc(const std::vector<uint8_t>& bytes, const char* fourcc) {
+    auto found = std::find_end(bytes.begin(), bytes.end(), fourcc, fourcc + 4);
+    return found == bytes.end() ? bytes.size() : static_cast<size_t>(found - bytes.begin());
+}
+
+// A file cut inside its idx1 (a copy stopped early) still holds every chunk in its movi list:
+// all of them are read, as FFmpeg reads them, whether the cut leaves many entries or none.
+TEST_F(ExternalAvi, FileCutInsideIdx1GivesEveryFrameOfTheMoviList) {
+    std::string path = dir_.Path("whole.avi");
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=96x64:rate=25 -frames:v 200 "
+                         "-c:v mjpeg -q:v 5 -f avi '" +
+                         path + "'"),
+              0);
+    std::vector<uint8_t> bytes = ReadWholeFile(path);
+    size_t idx1At = LastFourcc(bytes, "idx1");
+    ASSERT_LT(idx1At, bytes.size());
+    ASSERT_EQ(GetLe32(&bytes[idx1At + 4]), 200u * 16);
+    OpenedAvi whole(path);
+    ASSERT_TRUE(whole.ok());
+    std::vector<std::vector<uint8_t>> frames = ReadAllSamples(whole.streams[0]);
+    ASSERT_EQ(frames.size(), 200u);
+
+    // 145 entries and a half, one entry short, only the chunk header.
+    for (size_t keep : {size_t{8 + 145 * 16 + 7}, size_t{8 + 199 * 16}, size_t{8}}) {
+        SCOPED_TRACE("idx1 bytes kept: " + std::to_string(keep));
+        std::string cut = dir_.Path("cut.avi");
+        WriteWholeFile(cut, std::vector<uint8_t>(bytes.begin(),
+                                                 bytes.begin() + static_cast<long>(idx1At + keep)));
+        EXPECT_EQ(ProbeStreamField(cut, 0, "nb_read_packets"), "200");
+        ExpectSameAsFfmpeg(cut, dir_, false);
+        OpenedAvi in(cut);
+        ASSERT_TRUE(in.ok());
+        std::vector<std::vector<uint8_t>> read = ReadAllSamples(in.streams[0]);
+        ASSERT_EQ(read.size(), frames.size());
+        EXPECT_TRUE(read == frames);
+        EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 0), 1);
+    }
+}
+
+// Damaged idx1 entries (an offset into another chunk, a garbled id, a wrong size) are not used;
+// the chunks they stood for come from the movi list, and the sound entries keep their key
+// flags, which a walk of the movi list alone can't give.
+TEST_F(ExternalAvi, DamagedIdx1EntriesAreReplacedByTheChunksTheMoviListHolds) {
+    std::string path = Ffmpeg("mpeg4.avi", "-c:v mpeg4 -g 12 -bf 0 -c:a pcm_s16le");
+    std::vector<uint8_t> bytes = ReadWholeFile(path);
+    size_t idx1At = LastFourcc(bytes, "idx1");
+    ASSERT_LT(idx1At, bytes.size());
+    uint32_t entries = GetLe32(&bytes[idx1At + 4]) / 16;
+    ASSERT_GT(entries, 60u);
+    auto entry = [&](uint32_t i) { return &bytes[idx1At + 8 + 16 * i]; };
+    OpenedAvi reference(path);
+    ASSERT_TRUE(reference.ok());
+
+    std::vector<uint8_t> into = bytes, garbled = bytes, resized = bytes;
+    PutLe32(&into[idx1At + 8 + 16 * 20 + 8], GetLe32(entry(21) + 8) + 6);
+    std::memcpy(&garbled[idx1At + 8 + 16 * 30], "\x01zz\x02", 4);
+    PutLe32(&resized[idx1At + 8 + 16 * 40 + 12], GetLe32(entry(40) + 12) / 2);
+    for (const auto& damaged : {into, garbled, resized}) {
+        OpenedAvi in(damaged.data(), damaged.size());
+        ASSERT_TRUE(in.ok());
+        ASSERT_EQ(in.streams.size(), 2u);
+        for (size_t s = 0; s < 2; ++s) {
+            std::vector<std::vector<uint8_t>> read = ReadAllSamples(in.streams[s]);
+            ASSERT_EQ(read.size(), static_cast<size_t>(AVIStreamLength(reference.streams[s])));
+            EXPECT_TRUE(read == ReadAllSamples(reference.streams[s])) << "stream " << s;
+        }
+        EXPECT_EQ(AVIStreamNearestKeyFrame(in.streams[0], 40), 36);
+        EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 48), 1);
+    }
+}
+
+// Files cut inside their headers hold no stream that can be read: FFmpeg calls them invalid
+// data, and so are they here. A cut after the data list has begun still opens.
+TEST_F(ExternalAvi, FileCutInsideItsHeadersIsRefused) {
+    for (const char* video : {"-c:v mjpeg", "-c:v rawvideo -pix_fmt bgr24"}) {
+        SCOPED_TRACE(video);
+        std::string path = Ffmpeg("whole.avi", std::string(video) + " -c:a pcm_s16le");
+        std::vector<uint8_t> bytes = ReadWholeFile(path);
+        size_t moviAt = LastFourcc(bytes, "movi");
+        ASSERT_GT(moviAt, 5000u);
+        std::string cut = dir_.Path("cut.avi");
+        for (size_t keep : {size_t{177}, size_t{2871}, size_t{5000}, moviAt + 4}) {
+            SCOPED_TRACE("bytes kept: " + std::to_string(keep));
+            WriteWholeFile(
+                cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(keep)));
+            bool ffmpegReads = RunCommand("ffprobe -v quiet '" + cut + "'") == 0;
+            OpenedAvi in(cut);
+            EXPECT_EQ(in.ok(), ffmpegReads);
+            if (keep < moviAt) {
+                EXPECT_EQ(in.result, AVIERR_BADFORMAT);
+            }
+        }
+        // Cut inside the data: the whole frames before the cut are there.
+        size_t keep = moviAt + (bytes.size() - moviAt) / 2;
+        WriteWholeFile(
+            cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(keep)));
+        OpenedAvi whole(path), in(cut);
+        ASSERT_TRUE(in.ok());
+        std::vector<std::vector<uint8_t>> frames = ReadAllSamples(whole.streams[0]);
+        std::vector<std::vector<uint8_t>> read = ReadAllSamples(in.streams[0]);
+        ASSERT_GT(read.size(), 10u);
+        ASSERT_LT(read.size(), frames.size());
+        EXPECT_TRUE(std::equal(read.begin(), read.end(), frames.begin()));
+    }
+}
+
 }  // namespace

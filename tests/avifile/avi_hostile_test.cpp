@@ -2,6 +2,7 @@
 // refused or read as far as they hold, never with a crash, a hang or a huge allocation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -332,6 +333,103 @@ TEST(AviHostile, NotAnAviFileIsRefused) {
               AVIERR_BADFORMAT);  // no header list
 }
 
+TEST(AviHostile, FileEndingInsideItsHeadersOrWithoutADataListIsRefused) {
+    Bytes file = SmallFile();
+    size_t hdrlEnd = 12 + 8 + GetLe32(&file[16]);
+    ASSERT_EQ(GetLe32(&file[hdrlEnd + 8]), Fcc("movi"));
+    // Every cut inside the header list, and one right after it.
+    for (size_t n = 12; n <= hdrlEnd + 8; ++n) {
+        Bytes cut(file.begin(), file.begin() + static_cast<long>(n));
+        EXPECT_EQ(OpenAndReadEverything(cut), AVIERR_BADFORMAT) << n;
+    }
+    // Whole headers without a movi list, with or without something after them.
+    Bytes hdrl = Cat({Avih(1, 16, 8), VideoStrl()});
+    EXPECT_EQ(OpenAndReadEverything(List("AVI ", List("hdrl", hdrl), "RIFF")), AVIERR_BADFORMAT);
+    EXPECT_EQ(OpenAndReadEverything(
+                  List("AVI ", Cat({List("hdrl", hdrl), Chunk("JUNK", Bytes(100, 0))}), "RIFF")),
+              AVIERR_BADFORMAT);
+    // An empty movi list, and one whose size was never written, are files without frames yet.
+    Bytes unfinished = Cat({Le32(Fcc("RIFF")), Le32(0), Le32(Fcc("AVI ")), List("hdrl", hdrl),
+                            Le32(Fcc("LIST")), Le32(0), Le32(Fcc("movi"))});
+    for (const Bytes& empty : {Riff(hdrl, Bytes()), unfinished}) {
+        OpenedAvi in(empty.data(), empty.size());
+        ASSERT_TRUE(in.ok());
+        EXPECT_EQ(in.streams.size(), 1u);
+    }
+}
+
+// An idx1 that is cut short, damaged, or lists only some chunks: every chunk of the movi list
+// is read, with the index's key flags where its entries are sound.
+TEST(AviHostile, ChunksIdx1LeavesOutAreFoundInTheMoviList) {
+    Bytes file = SmallFile();
+    size_t idx1 = file.size() - (8 + 5 * 16);
+    ASSERT_EQ(GetLe32(&file[idx1]), Fcc("idx1"));
+    std::vector<Bytes> frames = {Bytes(10, 1), Bytes(7, 3), Bytes(12, 5)};
+    Bytes audio = Cat({Bytes(8, 2), Bytes(8, 4)});
+    auto withEntries = [&](std::initializer_list<int> kept) {
+        Bytes out(file.begin(), file.begin() + static_cast<long>(idx1 + 8));
+        for (int i : kept) {
+            auto entry = file.begin() + static_cast<long>(idx1 + 8 + 16 * i);
+            out.insert(out.end(), entry, entry + 16);
+        }
+        PutLe32(&out[idx1 + 4], static_cast<uint32_t>(16 * kept.size()));
+        return out;
+    };
+    Bytes cutInEntry(file.begin(), file.end() - 40);  // two entries and a half lost
+    Bytes middleLeftOut = withEntries({0, 1, 3, 4});
+    Bytes firstLeftOut = withEntries({1, 2, 3, 4});
+    Bytes wrongStream = file;
+    std::memcpy(&wrongStream[idx1 + 8 + 16 * 2], "01wb", 4);
+    Bytes shortSize = file;
+    PutLe32(&shortSize[idx1 + 8 + 16 * 4 + 12], 5);
+    for (const Bytes& damaged : {cutInEntry, middleLeftOut, firstLeftOut, wrongStream, shortSize}) {
+        OpenedAvi in(damaged.data(), damaged.size());
+        ASSERT_TRUE(in.ok());
+        EXPECT_EQ(ReadAllSamples(in.streams[0]), frames);
+        EXPECT_EQ(ReadAllBytes(in.streams[1]), audio);
+        EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 0), 1);
+        EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 2), 0);
+    }
+}
+
+// Our own file (one RIFF part: idx1 is its only index) cut inside idx1: what idx1 still lists
+// keeps its key flags, and the frames after it are found in the movi list.
+TEST(AviHostile, OurFileCutInsideIdx1KeepsEveryFrame) {
+    TempDir dir;
+    std::string path = dir.Path("ours.avi");
+    std::vector<Bytes> frames;
+    {
+        std::u16string name = U16(path);
+        PAVIFILE file = nullptr;
+        ASSERT_EQ(AVIFileOpenW(&file, name.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+        AVISTREAMINFOW vi = VideoHeader(mmioFOURCC('M', 'J', 'P', 'G'), 1, 25, 16, 16);
+        BITMAPINFOHEADER bih = BitmapHeader(16, 16, 24, mmioFOURCC('M', 'J', 'P', 'G'));
+        PAVISTREAM v = nullptr;
+        ASSERT_EQ(AVIFileCreateStreamW(file, &v, &vi), AVIERR_OK);
+        ASSERT_EQ(AVIStreamSetFormat(v, 0, &bih, sizeof bih), AVIERR_OK);
+        for (LONG i = 0; i < 90; ++i) {
+            frames.push_back(Pattern(301 + static_cast<size_t>(i), static_cast<uint32_t>(i)));
+            ASSERT_EQ(AVIStreamWrite(v, i, 1, frames.back().data(),
+                                     static_cast<LONG>(frames.back().size()),
+                                     i % 10 == 0 ? AVIIF_KEYFRAME : 0, nullptr, nullptr),
+                      AVIERR_OK);
+        }
+        AVIStreamRelease(v);
+        AVIFileRelease(file);
+    }
+    Bytes file = ReadWholeFile(path);
+    const char idx1[] = "idx1";
+    auto index = std::find_end(file.begin(), file.end(), idx1, idx1 + 4);
+    ASSERT_NE(index, file.end());
+    size_t idx1At = static_cast<size_t>(index - file.begin());
+    ASSERT_EQ(GetLe32(&file[idx1At + 4]), 90u * 16);
+    file.resize(idx1At + 8 + 30 * 16 + 9);
+    OpenedAvi in(file.data(), file.size());
+    ASSERT_TRUE(in.ok());
+    EXPECT_EQ(ReadAllSamples(in.streams[0]), frames);
+    EXPECT_EQ(AVIStreamNearestKeyFrame(in.streams[0], 25), 20);
+}
+
 TEST(AviHostile, EveryTruncationOpensCleanlyOrIsRefused) {
     Bytes file = SmallFile();
     for (size_t n = 0; n <= file.size(); ++n) {
@@ -353,15 +451,19 @@ TEST(AviHostile, HugeSizesAnywhereAreClippedToTheirParent) {
             OpenAndReadEverything(bad);
         }
     }
-    // idx1 entries that point past the end, or claim huge sizes, are left out.
+    // idx1 entries that point past the end, or claim huge sizes, are not used: the chunks they
+    // stand for are taken from the movi list, the others keep their entries' key flags.
     Bytes bad = file;
     size_t idx1 = headers.back();
     PutLe32(&bad[idx1 + 8 + 12], 0xFFFFFFF0u);
     PutLe32(&bad[idx1 + 8 + 16 + 8], 0x7FFFFFF0u);
     OpenedAvi in(bad.data(), bad.size());
     ASSERT_TRUE(in.ok());
-    EXPECT_EQ(AVIStreamLength(in.streams[0]), 2);
-    EXPECT_EQ(AVIStreamLength(in.streams[1]), 4);
+    EXPECT_EQ(ReadAllSamples(in.streams[0]),
+              (std::vector<Bytes>{Bytes(10, 1), Bytes(7, 3), Bytes(12, 5)}));
+    EXPECT_EQ(ReadAllBytes(in.streams[1]), Cat({Bytes(8, 2), Bytes(8, 4)}));
+    EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 0), 1);
+    EXPECT_EQ(AVIStreamIsKeyFrame(in.streams[0], 1), 0);
 }
 
 TEST(AviHostile, RandomDamageNeverCrashes) {

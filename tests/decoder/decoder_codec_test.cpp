@@ -1,5 +1,7 @@
 // Compressed streams rewritten by our writer with drop frames, damage and other sizes: the
 // decoder keeps every position where it belongs and never reads past what it was given.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "decoder_test_support.h"
@@ -117,6 +119,55 @@ TEST(DecoderCodec, PicturesOfAnotherSizeAreScaledToTheWantedSize) {
         Image reference = BottomUpPadded(
             reinterpret_cast<const uint8_t*>(scaled.data()) + i * 48 * 40 * 3, 48, 40);
         EXPECT_GE(Psnr(ours[i], reference), 35.0) << "frame " << i;
+    }
+}
+
+bool HaveEncoder(const std::string& name) {
+    return RunCommand("ffmpeg -hide_banner -encoders 2>/dev/null | grep -qw " + name) == 0;
+}
+
+// Writes `code` over the stream header's handler and the format's compression code.
+void Retag(const std::string& from, const std::string& to, DWORD code) {
+    std::vector<uint8_t> bytes = ReadWholeFile(from);
+    for (const char* field : {"strh", "strf"}) {
+        auto at = std::search(bytes.begin(), bytes.end(), field, field + 4);
+        ASSERT_NE(at, bytes.end());
+        size_t offset = static_cast<size_t>(at - bytes.begin()) + 8;
+        offset += std::string(field) == "strh" ? 4 : 16;  // fccHandler, biCompression
+        for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(code >> (8 * i));
+    }
+    WriteWholeFile(to, bytes);
+}
+
+// HEVC as libx265 writes it into AVI, with B-frames, closed and open GOPs (open ones have
+// leading pictures that can't be decoded from their key frame), under every code in use.
+TEST(DecoderCodec, HevcFramesMatchFfmpegInOrderAndAfterJumpsUnderEveryCode) {
+    if (!HaveEncoder("libx265")) GTEST_SKIP() << "ffmpeg has no libx265 encoder";
+    for (const char* gop : {"keyint=8:bframes=3:open-gop=0", "keyint=8:min-keyint=8:bframes=3"}) {
+        Source s;
+        MakeSource(&s, "source",
+                   std::string("-c:v libx265 -vtag HEVC -x265-params log-level=error:") + gop, 30,
+                   64, 48);
+        for (DWORD code : {mmioFOURCC('H', 'E', 'V', 'C'), mmioFOURCC('h', '2', '6', '5'),
+                           mmioFOURCC('h', 'v', 'c', '1'), mmioFOURCC('H', 'e', 'V', '1')}) {
+            std::string path = s.dir.Path("retagged.avi");
+            Retag(s.path, path, code);
+            OpenedAvi avi(path);
+            ASSERT_TRUE(avi.ok());
+            PAVISTREAM stream = VideoStream(avi);
+            std::string what =
+                std::string(gop) + " code " + std::string(reinterpret_cast<const char*>(&code), 4);
+            std::vector<Image> ours = DecodeAll(stream, s.width, s.height);
+            ASSERT_EQ(ours.size(), s.reference.size());
+            for (size_t i = 0; i < ours.size(); ++i)
+                ASSERT_GE(Psnr(ours[i], s.reference[i]), 45.0) << what << " frame " << i;
+
+            BITMAPINFOHEADER wanted = Wanted(s.width, s.height);
+            FrameDecoder decoder(stream, &wanted);
+            for (LONG p : {29, 3, 17, 8, 9, 0, 25, 16, 24, 12, 7, 28})
+                ASSERT_TRUE(decoder.At(p, s.width, s.height) == ours[static_cast<size_t>(p)])
+                    << what << " jump to " << p;
+        }
     }
 }
 
