@@ -29,43 +29,6 @@ std::string Clock(double seconds) {
 
 }  // namespace
 
-std::string QuotedName(const std::string& name) {
-    const bool utf8 = IsUtf8Text(name);
-    bool plain = utf8;
-    for (unsigned char c : name) plain = plain && c >= 0x20 && c != 0x7F;
-    if (plain) return name;
-    static constexpr char HEX[] = "0123456789abcdef";
-    std::string quoted = "\"";
-    for (unsigned char c : name) {
-        switch (c) {
-            case '\n':
-                quoted += "\\n";
-                break;
-            case '\t':
-                quoted += "\\t";
-                break;
-            case '\r':
-                quoted += "\\r";
-                break;
-            case '"':
-                quoted += "\\\"";
-                break;
-            case '\\':
-                quoted += "\\\\";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F || (c >= 0x80 && !utf8)) {
-                    quoted += "\\x";
-                    quoted += HEX[c >> 4];
-                    quoted += HEX[c & 15];
-                } else {
-                    quoted += static_cast<char>(c);
-                }
-        }
-    }
-    return quoted + "\"";
-}
-
 std::string JsonString(const std::string& text) {
     // Through UTF-16 and back, so that the bytes written are always valid UTF-8.
     const std::string clean = ToUtf8(FromUtf8(text));

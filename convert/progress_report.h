@@ -8,6 +8,7 @@
 #include <string>
 
 #include "convert/convert_options.h"
+#include "support/unicode_text.h"
 
 class ProgressReport {
   public:
@@ -31,11 +32,6 @@ class ProgressReport {
     int32_t firstPosition_ = 0;
     bool barShown_ = false;
 };
-
-// A file name as messages show it: as it is when it is plain printable text, else in double
-// quotes with C escapes (\n, \t, \", \\, \xHH for other control bytes and bytes that are
-// not UTF-8), so that a name can never break a message into several lines.
-std::string QuotedName(const std::string& name);
 
 // JSON string text for UTF-8 bytes, quotes included; bytes that are not UTF-8 become U+FFFD.
 std::string JsonString(const std::string& text);

@@ -99,3 +99,40 @@ std::u16string FromUtf8(std::string_view bytes) {
 bool IsUtf8Text(std::string_view bytes) {
     return ToUtf8(FromUtf8(bytes)) == bytes;
 }
+
+std::string QuotedName(const std::string& name) {
+    const bool utf8 = IsUtf8Text(name);
+    bool plain = utf8;
+    for (unsigned char c : name) plain = plain && c >= 0x20 && c != 0x7F;
+    if (plain) return name;
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string quoted = "\"";
+    for (unsigned char c : name) {
+        switch (c) {
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\t':
+                quoted += "\\t";
+                break;
+            case '\r':
+                quoted += "\\r";
+                break;
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\\':
+                quoted += "\\\\";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F || (c >= 0x80 && !utf8)) {
+                    quoted += "\\x";
+                    quoted += HEX[c >> 4];
+                    quoted += HEX[c & 15];
+                } else {
+                    quoted += static_cast<char>(c);
+                }
+        }
+    }
+    return quoted + "\"";
+}

@@ -10,3 +10,8 @@ std::u16string FromUtf8(std::string_view bytes);
 // Whether `bytes` are UTF-8 text, so that FromUtf8 keeps them: a name with other bytes would
 // come back from UTF-16 as another name, which could be another file.
 bool IsUtf8Text(std::string_view bytes);
+
+// A file name as messages show it: as it is when it is plain printable text, else in double
+// quotes with C escapes (\n, \t, \", \\, \xHH for other control bytes and bytes that are
+// not UTF-8), so that a name can never break a message into several lines.
+std::string QuotedName(const std::string& name);

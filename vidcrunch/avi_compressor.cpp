@@ -422,12 +422,13 @@ int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
     // name, and the job would read, write or remove another file than the one named.
     for (const std::string* name : {&options.inputPath, &options.outputPath}) {
         if (!IsUtf8Text(*name)) {
-            *error = "the file name \"" + *name + "\" is not UTF-8 text; rename the file to use it";
+            *error = "the file name " + QuotedName(*name) +
+                     " is not UTF-8 text; rename the file to use it";
             return 0;
         }
     }
     if (access(options.inputPath.c_str(), F_OK) != 0) {
-        *error = "the input file \"" + options.inputPath + "\" does not exist";
+        *error = "the input file " + QuotedName(options.inputPath) + " does not exist";
         return 0;
     }
     if (NameSameFile(input, output)) {
@@ -438,12 +439,13 @@ int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
     // device or a folder's entry that was never ours would be a loss of its own.
     struct stat existing;
     if (stat(options.outputPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-        *error = "the output \"" + options.outputPath + "\" exists and is not an ordinary file";
+        *error =
+            "the output " + QuotedName(options.outputPath) + " exists and is not an ordinary file";
         return 0;
     }
     if (AVIFileOpenW(&job->input, input.c_str(), OF_READ, nullptr) != AVIERR_OK) {
         job->input = nullptr;
-        *error = "\"" + options.inputPath + "\" can't be read as an AVI file";
+        *error = QuotedName(options.inputPath) + " can't be read as an AVI file";
         return 0;
     }
     ReportProgress(job->progress, 0, 1);
@@ -455,16 +457,16 @@ int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
         const std::string folder = ToUtf8(DirectoryPart(output));
         RemoveStaleTemporaries(folder);
         if (!CreateTemporaryFile(folder, &job->scratch)) {
-            *error = "the output file \"" + options.outputPath +
-                     "\" can't be created (does its folder exist, and may it be written?)";
+            *error = "the output file " + QuotedName(options.outputPath) +
+                     " can't be created (does its folder exist, and may it be written?)";
             return 0;
         }
         output = FromUtf8(job->scratch.path);
     }
     if (AVIFileOpenW(&job->output, output.c_str(), OF_CREATE | OF_WRITE, nullptr) != AVIERR_OK) {
         job->output = nullptr;
-        *error = "the output file \"" + options.outputPath +
-                 "\" can't be created (does its folder exist, and may it be written?)";
+        *error = "the output file " + QuotedName(options.outputPath) +
+                 " can't be created (does its folder exist, and may it be written?)";
         return 0;
     }
     *created = true;
@@ -497,8 +499,8 @@ int CompressAvi(const CompressorOptions& options, ProgressReporter* progress, st
             return 1;
         }
         *error = PathExists(output) != 0 && !job.scratch.path.empty()
-                     ? "the output \"" + options.outputPath +
-                           "\" appeared while compressing; it was left alone"
+                     ? "the output " + QuotedName(options.outputPath) +
+                           " appeared while compressing; it was left alone"
                      : "the output file could not be completed (is the disk full?)";
         ReleaseTemporaryFile(&job.scratch, true);
         return 0;
