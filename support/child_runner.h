@@ -34,7 +34,8 @@ void InitProcessServices();
 // The command line is the program in double quotes (unless it already starts with one), a
 // space and parameters (no space when parameters is empty); it is split into the child's
 // arguments by the same rule as our own command line. A relative program path is taken
-// from our current directory, not from the child's.
+// from our current directory, not from the child's. The child is killed (SIGKILL) when the
+// thread that started it ends, however that happens: start children from the main thread.
 // Gives 0 when no child was started, a record with CHILD_OPEN, else 1. A failed start with
 // any pipe or connection flag gives 0 at once and leaves no descriptor open; without them it
 // is retried once with the program path unsplit and, when no directory is given, the
