@@ -245,7 +245,11 @@ int ChildRunning(ChildRecord* record) {
     ReapUnownedChildren();
     if (record == nullptr) return 0;
     if (!CollectChildEnd(record, false)) return 1;
-    if (!record->pending.empty()) return 1;
+    if (!record->pending.empty() || record->emptyLastLineOwed) return 1;
+    // A held half character still makes a last line once the output's end has been read,
+    // whichever reader gets there; ending here would make that line depend on how the
+    // child's writes happened to be cut into reads.
+    if (record->hasOddByte && record->outputRead >= 0) return 1;
     return PipeBytesWaiting(record->outputRead) > 0 ? 1 : 0;
 }
 
