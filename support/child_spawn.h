@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-// Descriptors to become the child's standard streams; -1 leaves the child ours.
+// Descriptors to become the child's standard streams, each above 2 (so that setting up one
+// cannot overwrite another); -1 leaves the child ours.
 struct ChildStreams {
     int input = -1;
     int output = -1;
