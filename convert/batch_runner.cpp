@@ -1,6 +1,5 @@
 #include "convert/batch_runner.h"
 
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
@@ -8,11 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <utility>
 
+#include "support/child_spawn.h"
 #include "support/program_parameters.h"
 #include "support/unicode_text.h"
-
-extern char** environ;
 
 namespace {
 
@@ -94,13 +93,15 @@ int RunInProcesses(const ConvertOptions& options, ProgressStyle progress,
     while (next < files.size() || !sources.empty()) {
         while (next < files.size() && static_cast<int>(sources.size()) < jobs && interrupted == 0) {
             const auto& [source, destination] = files[next++];
-            std::vector<std::string> arguments =
-                SingleFileArguments(options, progress, source, destination);
-            std::vector<char*> argv{const_cast<char*>(self.c_str())};
-            for (std::string& a : arguments) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            pid_t pid = 0;
-            if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+            std::vector<std::string> arguments{self};
+            for (std::string& argument :
+                 SingleFileArguments(options, progress, source, destination))
+                arguments.push_back(std::move(argument));
+            // A killed batch must not leave its conversions running on: each one is sent
+            // SIGTERM when this (main) thread ends, which ends it as Ctrl+C does, removing its
+            // unfinished file and stopping its compressor.
+            const pid_t pid = SpawnBoundChild(arguments, "", ChildStreams{}, SIGTERM);
+            if (pid < 0) {
                 std::fprintf(stderr, "reframe-convert: %s: can't start a process for it\n",
                              source.c_str());
                 ++failed;

@@ -2,6 +2,7 @@
 #include "support/child_record.h"
 #include "support/child_runner.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <algorithm>
@@ -53,6 +54,16 @@ size_t ReadCodeUnits(ChildRecord* record, char16_t* units, size_t maxUnits) {
     return count;
 }
 
+// Every writer of the pipe has closed it (the child and anything it passed the pipe on to),
+// so a read there finds the end of the output instead of blocking. Never blocks.
+bool WritersGone(int fd) {
+    if (fd < 0) return true;
+    pollfd query{fd, POLLIN, 0};
+    while (poll(&query, 1, 0) < 0)
+        if (errno != EINTR) return false;
+    return (query.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 }  // namespace
 
 int32_t PipeBytesWaiting(int fd) {
@@ -66,6 +77,9 @@ int32_t ChildOutputAvailable(ChildRecord* record) {
     if (record == nullptr) return 0;
     int64_t total = PipeBytesWaiting(record->outputRead);
     if (!record->pending.empty()) total += record->pendingBytes;
+    // A held half character is output read but not yet returned, as is the half character
+    // whose (empty) last line TakeChildLine still owes.
+    if (record->hasOddByte || record->emptyLastLineOwed) total += 1;
     return static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX));
 }
 
@@ -104,7 +118,10 @@ std::u16string ReadChildLine(ChildRecord* record) {
             }
             return std::u16string(buffer.data(), i);
         }
-        if (outputEnded) return std::u16string(buffer.data(), n);
+        if (outputEnded) {
+            record->emptyLastLineOwed = false;  // given now, as this line
+            return std::u16string(buffer.data(), n);
+        }
         scanFrom = i;  // n, or the CR whose follower is still to be read
         if (freeChars < MIN_FREE_CHARS) {
             buffer.resize(n + LINE_BLOCK_CHARS);
@@ -128,20 +145,30 @@ int TakeChildLine(ChildRecord* record, std::u16string* line) {
     // waits there now (a read of at least two waiting bytes returns at once): the kept text
     // stays below twice the limit however much a child writes.
     const int32_t waiting = PipeBytesWaiting(record->outputRead);
+    const int32_t unread = waiting + (record->hasOddByte ? 1 : 0);
     const size_t firstBreak = text.find_first_of(u"\r\n");
     const bool wholeLineKept = firstBreak != std::u16string::npos &&
                                (firstBreak + 1 < text.size() || text[firstBreak] == u'\n');
-    // Once the child has ended, a lone last byte is read too (the read then finds the end of
-    // the output), or the loop that waits for the output to drain would never end.
     const bool childEnded = CollectChildEnd(record, false);
-    if (!wholeLineKept && text.size() < CHILD_LINE_LIMIT &&
-        (waiting + (record->hasOddByte ? 1 : 0) >= 2 || (childEnded && waiting > 0))) {
-        std::vector<char16_t> units(
-            std::min<size_t>(static_cast<size_t>(waiting) / 2 + 1, CHILD_LINE_LIMIT));
-        const size_t got = ReadCodeUnits(record, units.data(), units.size());
-        text.append(units.data(), got);
+    if (!wholeLineKept && text.size() < CHILD_LINE_LIMIT) {
+        if (unread >= 2) {
+            std::vector<char16_t> units(
+                std::min<size_t>(static_cast<size_t>(waiting) / 2 + 1, CHILD_LINE_LIMIT));
+            const size_t got = ReadCodeUnits(record, units.data(), units.size());
+            text.append(units.data(), got);
+        } else if (unread == 1 && WritersGone(record->outputRead)) {
+            // A lone last byte, half a character that nothing can complete: reading it finds
+            // the end of the output (no writer is left, so the read cannot block; one that a
+            // grandchild still holds open may yet bring the other half). As with ReadChildLine,
+            // the half character still starts a line, empty when it follows a break.
+            char16_t unit = 0;
+            ReadCodeUnits(record, &unit, 1);
+            record->emptyLastLineOwed = text.empty() || text.back() == u'\r';
+        }
     }
-    const bool ended = childEnded && PipeBytesWaiting(record->outputRead) == 0;
+    // A held byte may still become a character of the kept line.
+    const bool ended =
+        childEnded && PipeBytesWaiting(record->outputRead) == 0 && !record->hasOddByte;
     const size_t end = text.find_first_of(u"\r\n");
     // A CR at the very end may be half of a CR LF still on its way; while the child runs,
     // the LF is waited for, so that the pair stays one break.
@@ -149,6 +176,7 @@ int TakeChildLine(ChildRecord* record, std::u16string* line) {
     const bool lineEnded =
         end <= CHILD_LINE_LIMIT && (end + 1 < text.size() || text[end] == u'\n' || ended);
     size_t take = 0, skip = 0;
+    bool given = true;
     if (lineEnded) {
         take = end;
         skip = text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n' ? 2 : 1;
@@ -156,11 +184,15 @@ int TakeChildLine(ChildRecord* record, std::u16string* line) {
         take = CHILD_LINE_LIMIT;
     } else if (ended && !text.empty()) {
         take = text.size();
+    } else if (ended && record->emptyLastLineOwed) {
+        record->emptyLastLineOwed = false;
+    } else {
+        given = false;
     }
     if (take + skip > 0) {
         line->assign(text, 0, take);
         text.erase(0, take + skip);
     }
     record->pendingBytes = static_cast<int32_t>(std::min<size_t>(text.size() * 2, INT32_MAX));
-    return take + skip > 0 ? 1 : 0;
+    return given ? 1 : 0;
 }

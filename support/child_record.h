@@ -19,6 +19,9 @@ struct ChildRecord {
     // A read that ended in the middle of a code unit leaves its first byte here.
     bool hasOddByte = false;
     unsigned char oddByte = 0;
+    // The output ended inside a code unit right after a line break (or at its very start):
+    // TakeChildLine still owes the empty last line that ReadChildLine gives there.
+    bool emptyLastLineOwed = false;
 
     bool ended = false;  // The child has been reaped; exitCode holds its outcome.
     int32_t exitCode = 0;

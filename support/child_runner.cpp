@@ -1,21 +1,18 @@
 #include "support/child_runner.h"
 
 #include "support/child_record.h"
+#include "support/child_spawn.h"
 #include "support/program_parameters.h"
 #include "support/unicode_text.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <mutex>
 #include <new>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -104,66 +101,21 @@ struct ChildPipes {
 
 // Starts arguments[0] with the given argument list; gives the child's pid or -1. The child
 // gets the pipes as its standard streams, keeps our other standard streams, and inherits no
-// other descriptor and no blocked or ignored signal. glibc reports a program that cannot be
-// executed (or a directory it cannot enter) as the result of posix_spawn itself.
+// other descriptor and no blocked or ignored signal. It is killed when the thread that
+// started it ends, so that a compressor cannot run on after the tool was killed: both
+// callers (reframe-convert and the window) start it from their main thread, which lives as
+// long as the process.
 pid_t SpawnChild(const std::vector<std::u16string>& arguments, const std::u16string& directory,
                  const ChildPipes& pipes) {
     if (arguments.empty() || arguments[0].empty()) return -1;
-
     std::vector<std::string> argumentBytes;
     argumentBytes.reserve(arguments.size());
     for (const std::u16string& argument : arguments) argumentBytes.push_back(ToUtf8(argument));
-    std::vector<char*> argv;
-    for (std::string& argument : argumentBytes) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    const std::string directoryBytes = ToUtf8(directory);
-    // The child enters its directory before the program is looked up, so a relative path
-    // would otherwise be taken from there rather than from where the caller stands.
-    std::string programPath = argumentBytes[0];
-    if (!directoryBytes.empty() && programPath[0] != '/' &&
-        programPath.find('/') != std::string::npos) {
-        std::string here(4096, '\0');
-        if (getcwd(here.data(), here.size()) == nullptr) return -1;
-        here.resize(here.find('\0'));
-        programPath = here + "/" + programPath;
-    }
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    if (posix_spawn_file_actions_init(&actions) != 0) return -1;
-    if (posix_spawnattr_init(&attributes) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return -1;
-    }
-    bool ready = true;
-    if (pipes.input[0] >= 0)
-        ready &= posix_spawn_file_actions_adddup2(&actions, pipes.input[0], STDIN_FILENO) == 0;
-    if (pipes.output[1] >= 0)
-        ready &= posix_spawn_file_actions_adddup2(&actions, pipes.output[1], STDOUT_FILENO) == 0;
-    if (pipes.errors[1] >= 0)
-        ready &= posix_spawn_file_actions_adddup2(&actions, pipes.errors[1], STDERR_FILENO) == 0;
-    // Descriptors that someone opened without close-on-exec stay ours all the same.
-    ready &= posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0;
-    if (!directoryBytes.empty())
-        ready &= posix_spawn_file_actions_addchdir_np(&actions, directoryBytes.c_str()) == 0;
-
-    sigset_t noSignals;
-    sigset_t allSignals;
-    sigemptyset(&noSignals);
-    sigfillset(&allSignals);
-    ready &= posix_spawnattr_setsigmask(&attributes, &noSignals) == 0;
-    ready &= posix_spawnattr_setsigdefault(&attributes, &allSignals) == 0;
-    ready &=
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
-
-    pid_t pid = -1;
-    if (ready &&
-        posix_spawnp(&pid, programPath.c_str(), &actions, &attributes, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    ChildStreams streams;
+    streams.input = pipes.input[0];
+    streams.output = pipes.output[1];
+    streams.errors = pipes.errors[1];
+    return SpawnBoundChild(argumentBytes, ToUtf8(directory), streams, SIGKILL);
 }
 
 // The command line of a start: the program quoted unless it already starts with a quote,
@@ -293,7 +245,11 @@ int ChildRunning(ChildRecord* record) {
     ReapUnownedChildren();
     if (record == nullptr) return 0;
     if (!CollectChildEnd(record, false)) return 1;
-    if (!record->pending.empty()) return 1;
+    if (!record->pending.empty() || record->emptyLastLineOwed) return 1;
+    // A held half character still makes a last line once the output's end has been read,
+    // whichever reader gets there; ending here would make that line depend on how the
+    // child's writes happened to be cut into reads.
+    if (record->hasOddByte && record->outputRead >= 0) return 1;
     return PipeBytesWaiting(record->outputRead) > 0 ? 1 : 0;
 }
 

@@ -34,7 +34,8 @@ void InitProcessServices();
 // The command line is the program in double quotes (unless it already starts with one), a
 // space and parameters (no space when parameters is empty); it is split into the child's
 // arguments by the same rule as our own command line. A relative program path is taken
-// from our current directory, not from the child's.
+// from our current directory, not from the child's. The child is killed (SIGKILL) when the
+// thread that started it ends, however that happens: start children from the main thread.
 // Gives 0 when no child was started, a record with CHILD_OPEN, else 1. A failed start with
 // any pipe or connection flag gives 0 at once and leaves no descriptor open; without them it
 // is retried once with the program path unsplit and, when no directory is given, the
@@ -42,12 +43,13 @@ void InitProcessServices();
 uintptr_t StartChild(const std::u16string& program, const std::u16string& parameters,
                      const std::u16string& directory, uint32_t flags);
 
-// 1 while the child runs, and after its end while output remains to be read; else 0.
+// 1 while the child runs, and after its end while output remains to be read (a half
+// character held back from the last read included, until the output's end is read); else 0.
 // Never blocks. Reaps the child once its end is seen.
 int ChildRunning(ChildRecord* record);
 
 // Bytes of output waiting: what the pipe holds plus the text already read but not yet
-// returned. Never blocks, never negative.
+// returned (a held half character counts as its one byte). Never blocks, never negative.
 int32_t ChildOutputAvailable(ChildRecord* record);
 
 // The next line of the child's output without its line break (CR LF, CR or LF). Blocks
@@ -57,7 +59,8 @@ int32_t ChildOutputAvailable(ChildRecord* record);
 std::u16string ReadChildLine(ChildRecord* record);
 
 // Like ReadChildLine, but never blocks: gives 1 and the next line when a whole one has arrived,
-// when the output has ended (the text after the last break, if there is any), or when
+// when the output has ended (the text after the last break, if there is any; an empty line
+// when half a character follows the last break, as ReadChildLine gives), or when
 // CHILD_LINE_LIMIT characters came without a break (given as one line, so a child that never
 // ends a line cannot make the text pile up). Else 0, keeping what arrived for the next call.
 // Unlike ReadChildLine, a CR LF whose halves arrive apart stays one break.

@@ -158,6 +158,69 @@ TEST(TakeChildLine, GivesTheSameLinesAsReadChildLine) {
     ReleaseChild(record);
 }
 
+// Starts the writer and waits until it has ended with all its output in the pipe, so that a
+// reader finds everything in one read, however loaded the machine.
+ChildRecord* StartEndedWriter(const std::u16string& actions, int32_t bytes) {
+    ChildRecord* record = StartWriter(actions);
+    EXPECT_EQ(WaitForOutput(record, bytes), bytes) << ToUtf8(actions);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ChildExitCode(record) == CHILD_STILL_ACTIVE &&
+           std::chrono::steady_clock::now() < deadline)
+        Pause(1);
+    return record;
+}
+
+TEST(TakeChildLine, AHalfCharacterLastEndsTheOutputAsInReadChildLine) {
+    // Half a character after a break starts a last, empty line; after text it ends that text.
+    struct Case {
+        std::u16string actions;
+        int32_t bytes;
+        Lines expected;
+    };
+    const Case cases[] = {{u"t:4\\r\\n b:35", 7, {u"4", u""}},
+                          {u"t:x\\r b:35", 5, {u"x", u""}},
+                          {u"b:35", 1, {u""}},
+                          {u"t:ab b:35", 5, {u"ab"}}};
+    for (const Case& c : cases) {
+        ChildRecord* read = StartEndedWriter(c.actions, c.bytes);
+        EXPECT_EQ(DrainLines(read), c.expected) << "ReadChildLine, " << ToUtf8(c.actions);
+        ChildRecord* taken = StartEndedWriter(c.actions, c.bytes);
+        EXPECT_EQ(TakeLines(taken), c.expected) << "TakeChildLine, " << ToUtf8(c.actions);
+        ReleaseChild(read);
+        ReleaseChild(taken);
+    }
+    // The half character arriving after its line was read makes no difference.
+    for (bool taking : {false, true}) {
+        ChildRecord* record = StartWriter(u"t:4\\r\\n sleep:300 b:35");
+        EXPECT_EQ(taking ? TakeLines(record) : DrainLines(record), (Lines{u"4", u""})) << taking;
+        ReleaseChild(record);
+    }
+}
+
+TEST(TakeChildLine, NeverWaitsForALastByteWhileTheOutputIsHeldOpen) {
+    // The child ends, but a process it left behind holds the pipe open two seconds more: the
+    // lone last byte may yet be completed, so it is neither read (which would block) nor lost.
+    ChildRecord* record = StartWriter(u"t:4\\r\\n sleep:300 b:35 linger:2000");
+    ASSERT_EQ(WaitForOutput(record, 6), 6);
+    std::u16string line;
+    EXPECT_EQ(TakeChildLine(record, &line), 1);
+    EXPECT_EQ(line, u"4");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ChildExitCode(record) == CHILD_STILL_ACTIVE &&
+           std::chrono::steady_clock::now() < deadline)
+        Pause(1);
+    ASSERT_EQ(ChildExitCode(record), 0);
+
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(TakeChildLine(record, &line), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
+    EXPECT_EQ(ChildRunning(record), 1);
+    EXPECT_EQ(ChildOutputAvailable(record), 1);
+    EXPECT_EQ(TakeLines(record), Lines{u""});  // once the last writer has gone
+    EXPECT_EQ(ChildRunning(record), 0);
+    ReleaseChild(record);
+}
+
 TEST(TakeChildLine, NeverWaitsForABreakAndCutsEndlessText) {
     // Text without a break, then a long silence: nothing is given, at once.
     ChildRecord* record = StartWriter(u"t:42 sleep:5000");

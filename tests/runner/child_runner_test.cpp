@@ -204,6 +204,47 @@ TEST(StartChild, ChildSeesOnlyItsStandardDescriptors) {
     ReleaseChild(other);
 }
 
+TEST(StartChild, ABareProgramNameIsLookedUpInPath) {
+    // Entries where the name is missing or not executable are passed over, as by the shell.
+    ScratchDirectory scratch;
+    const std::string refused = scratch.path() + "/refused";
+    const std::string found = scratch.path() + "/found";
+    std::filesystem::create_directory(refused);
+    std::filesystem::create_directory(found);
+    std::ofstream(refused + "/reframe-writer") << "not a program\n";
+    CopyWriter(found + "/reframe-writer");
+    const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+
+    setenv("PATH", (scratch.path() + "/missing:" + refused + ":" + found).c_str(), 1);
+    const uintptr_t started = StartChild(u"reframe-writer", u"t:found\\r\\n", u"", 14);
+    setenv("PATH", refused.c_str(), 1);
+    const uintptr_t refusedStart = StartChild(u"reframe-writer", u"", u"", 14);
+    setenv("PATH", path.c_str(), 1);
+
+    ASSERT_NE(started, 0u);
+    EXPECT_EQ(DrainLines(reinterpret_cast<ChildRecord*>(started)), Lines{u"found"});
+    ReleaseChild(reinterpret_cast<ChildRecord*>(started));
+    EXPECT_EQ(refusedStart, 0u);
+}
+
+TEST(StartChild, ChildInheritsNoBlockedOrIgnoredSignal) {
+    sigset_t blocked;
+    sigset_t previousMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previousMask);
+    struct sigaction ignore {};
+    struct sigaction previousAction {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGUSR2, &ignore, &previousAction);
+
+    EXPECT_EQ(ExitCodeOf(u"kill:" + IntToUtf16(SIGUSR1)), 128 + SIGUSR1);
+    EXPECT_EQ(ExitCodeOf(u"kill:" + IntToUtf16(SIGUSR2)), 128 + SIGUSR2);
+
+    sigaction(SIGUSR2, &previousAction, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+}
+
 TEST(StartChild, ManyStartsLeaveNoDescriptorAndNoZombie) {
     const int descriptors = CountOpenDescriptors();
     const std::u16string missing = u"/nonexistent/reframe-program";

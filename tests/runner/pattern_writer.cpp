@@ -5,6 +5,7 @@
 //   sleep:MS    pause
 //   exit:CODE   exit at once with CODE
 //   kill:SIG    send itself signal SIG
+//   linger:MS   leave a process behind that holds the output open for MS after we end
 //   cwd         write the working directory, then CR LF
 //   fds         write the open descriptor numbers separated by spaces, then CR LF
 //   out:PATH    send all further output to the file PATH instead of stdout
@@ -103,6 +104,13 @@ int main(int argc, char** argv) {
             kill(getpid(), std::atoi(action.c_str() + 5));
             SleepMilliseconds(5000);
             return 4;
+        } else if (action.rfind("linger:", 0) == 0) {
+            const pid_t lingering = fork();
+            if (lingering < 0) return 7;
+            if (lingering == 0) {
+                SleepMilliseconds(std::stol(action.substr(7)));
+                _exit(0);
+            }
         } else if (action == "cwd") {
             char here[4096];
             WriteAll(Utf16Le(FromUtf8(getcwd(here, sizeof here) ? here : "?")) + Utf16Le(u"\r\n"));
