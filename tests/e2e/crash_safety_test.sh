@@ -111,7 +111,8 @@ image="$work/disk.img" mnt="$work/mnt" loop_device="" app="" lane=""
 our_processes() {
   local folder=$bin
   [ "${1:-}" = all ] && folder="$work/bin-*"
-  find /proc -mindepth 2 -maxdepth 2 -name exe -lname "$folder/*" 2>/dev/null |
+  # find complains (and fails) about processes that end while it walks /proc.
+  { find /proc -mindepth 2 -maxdepth 2 -name exe -lname "$folder/*" 2>/dev/null || true; } |
     sed 's|^/proc/||; s|/exe$||'
 }
 kill_ours() { # [all]
@@ -241,12 +242,12 @@ whole_result() {
   fi
 }
 
-# The state of destination $1 after a crash, as "outcome" (absent, old, whole) or, when that
-# is not allowed, as "problem". $2: the codecs a whole result may have; $3: whether the older
-# file stood there before the job.
+# The state of destination $1 after a crash, as "outcome" (absent, old, whole, partial) and,
+# when that is not allowed, "problem" with what is wrong in "why". $2: the codecs a whole
+# result may have; $3: whether the older file stood there before the job.
 judge_destination() {
-  local file=$1 codecs=$2 had_old=$3 why
-  outcome="" problem=""
+  local file=$1 codecs=$2 had_old=$3
+  outcome="" problem="" why=""
   if [ ! -e "$file" ]; then
     outcome=absent
     if [ "$had_old" = 1 ]; then problem="the older destination is gone, nothing in its place"; fi
@@ -255,9 +256,9 @@ judge_destination() {
   elif why=$(whole_result "$file" "$codecs"); then
     outcome=whole
   elif [ "$had_old" = 1 ]; then
-    outcome=partial problem="the older destination was replaced by a broken file ($why)"
+    outcome=partial problem="the older destination was replaced by a broken file"
   else
-    outcome=partial problem="a broken destination is left ($why)"
+    outcome=partial problem="a broken destination is left"
   fi
 }
 
@@ -408,15 +409,15 @@ wait_box() {
 # Presses OK in box $1 and waits until it has gone; a box only just mapped may not take keys
 # yet, so the key goes again while it is there.
 press_ok() {
-  local _
+  local _ shown
   for _ in $(seq 30); do
     timeout 10 xdotool windowactivate --sync "$1" >/dev/null 2>&1 || true
     timeout 10 xdotool key --clearmodifiers space 2>/dev/null || true
     for _ in $(seq 10); do
-      timeout 10 xdotool getwindowname "$1" >/dev/null 2>&1 || return 0
-      timeout 10 xdotool search --onlyvisible --name '^(Information|ERROR)$' 2>/dev/null |
-        grep -qx "$1" || return 0
-      sleep 0.1
+      shown=$(timeout 10 xdotool search --onlyvisible --name '^(Information|ERROR)$' 2>/dev/null) ||
+        true
+      grep -qx "$1" <<<"$shown" || return 0
+      nap 0.1
     done
   done
   fail "a message box did not close"
@@ -536,6 +537,7 @@ kill_job_at() { # KIND SECONDS
   ended=0 compressing=0
   if wait_child "$pid" "$2"; then
     ended=1
+    [ "$status" = 0 ] || record "$1" "the job failed by itself" "exit code $status"
   else
     # Any process of ours besides the job's own is its compressor.
     if our_processes | grep -vx "$pid" >/dev/null; then compressing=1; fi
@@ -551,7 +553,7 @@ leftovers() {
 }
 
 kill_rounds() { # KIND
-  local kind=$1 round moment codecs range why
+  local kind=$1 round moment codecs range
   codecs=$(codecs_of "$kind")
   prepare_folder "$kind"
   # One whole job first: the harness works, and the time a job takes here, now (a sanitizer
@@ -561,6 +563,9 @@ kill_rounds() { # KIND
   job_to_end "$kind" "the first job" || fail "$kind: the first, undisturbed job failed"
   why=$(whole_result "$destination" "$codecs") || fail "$kind: the undisturbed job's result: $why"
   [ -z "$(leftovers)" ] || fail "$kind: the undisturbed job left $(leftovers | tr '\n' ' ')"
+  # Every whole job refines the mean; the kills reach a fifth past it, so that some land
+  # after the end (the Finished box showing, the converter's last moments).
+  local total=$job_seconds jobs=1
   range=$(awk -v s="$job_seconds" 'BEGIN { printf "%.3f", s * 1.2 }')
   job_limit=$(awk -v s="$job_seconds" 'BEGIN { printf "%d", s * 20 + 60 }')
   echo "[$SECONDS s] $kind: a whole job takes ${job_seconds} s; $kills kills within the first $range s"
@@ -578,7 +583,7 @@ kill_rounds() { # KIND
     judge_destination "$destination" "$codecs" "$had_old"
     tally "$kind" "$outcome"
     echo "  $kind kill $round at $moment s: destination $outcome$([ "$compressing" = 1 ] && echo ", compressing")"
-    [ -z "$problem" ] || record "$kind" "${problem%% (*}" "kill at $moment s: $problem"
+    [ -z "$problem" ] || record "$kind" "$problem" "kill at $moment s${why:+: $why}"
     if [ "$kind" = window ] && [ -e "$folder/clip2.avi" ]; then
       if [ "$outcome" != whole ]; then
         record "$kind" "the compressed copy is left without a whole destination" \
@@ -596,12 +601,17 @@ kill_rounds() { # KIND
     if job_to_end "$kind" "the next job"; then
       why=$(whole_result "$destination" "$codecs") ||
         record "$kind" "the next job's result is broken" "$why"
+      total=$(awk -v t="$total" -v s="$job_seconds" 'BEGIN { print t + s }')
+      jobs=$((jobs + 1))
+      range=$(awk -v t="$total" -v n="$jobs" 'BEGIN { printf "%.3f", t / n * 1.2 }')
     fi
     if [ -n "$(leftovers)" ]; then
       record "$kind" "files are left after the next job" "$(leftovers | tr '\n' ' ')"
       find "$folder" -mindepth 1 -maxdepth 1 ! -name source.avi ! -name clip.avi -delete
     fi
   done
+  echo "[$SECONDS s] $kind: done; a whole job took $(awk -v t="$total" -v n="$jobs" \
+    'BEGIN { printf "%.2f", t / n }') s on average over $jobs"
 }
 
 # --- power cuts ---------------------------------------------------------------------------
