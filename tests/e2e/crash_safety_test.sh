@@ -106,13 +106,13 @@ fs_shutdown=$4
 image="$work/disk.img" mnt="$work/mnt" loop_device="" app="" lane=""
 
 # --- clean-up, whatever happened ----------------------------------------------------------
-# The processes of the lane (or with "all", of the whole test) that are still running.
-# Zombies have no executable any more.
+# The processes of the lane that are still running: all of them, those of one program (its
+# name given), or with "all" those of the whole test. Zombies have no executable any more.
 our_processes() {
-  local folder=$bin
-  [ "${1:-}" = all ] && folder="$work/bin-*"
+  local pattern="$bin/${1:-*}"
+  [ "${1:-}" = all ] && pattern="$work/bin-*/*"
   # find complains (and fails) about processes that end while it walks /proc.
-  { find /proc -mindepth 2 -maxdepth 2 -name exe -lname "$folder/*" 2>/dev/null || true; } |
+  { find /proc -mindepth 2 -maxdepth 2 -name exe -lname "$pattern" 2>/dev/null || true; } |
     sed 's|^/proc/||; s|/exe$||'
 }
 kill_ours() { # [all]
@@ -309,7 +309,8 @@ kill_child() {
   kill -KILL "$1" 2>/dev/null || true
   wait "$1" 2>/dev/null || true
 }
-# Whether process $1 is on its way out: a zombie, exiting, or with SIGKILL pending.
+# Whether process $1 is on its way out or has been told to go: a zombie, exiting, or with
+# SIGKILL, SIGTERM, SIGHUP or SIGINT pending.
 dying() {
   local line state flags fields
   read -r line 2>/dev/null <"/proc/$1/stat" || return 0
@@ -319,34 +320,36 @@ dying() {
   (((flags & 0x4) != 0)) && return 0 # PF_EXITING
   while read -r line; do
     if [[ $line == SigPnd:* || $line == ShdPnd:* ]] &&
-      (((16#${line##*[[:space:]]} & 0x100) != 0)); then
+      (((16#${line##*[[:space:]]} & 0x4103) != 0)); then
       return 0
     fi
   done 2>/dev/null <"/proc/$1/status"
   return 1
 }
-# Once the job's own process has ended, nothing of ours may live on. The kernel sends a
-# child's death signal before it tells us the parent has ended, so a child without a fatal
-# signal pending is not dying; a quarter of a second more is allowed for a child that
-# notices by itself (a pipe closing), which is far less than a compression takes. Those
-# dying get up to 30 seconds (a process in a disk wait finishes the wait first). KIND
-# names the job for the record.
+# Once the job's own process has ended, nothing of ours may go on. The kernel sends a child
+# its death signal before it reports the parent's end, so one look tells: a process neither
+# ending nor with a signal to end pending outlived its parent. The compressor was stopped
+# (SIGSTOP) just before the kill, so a survivor can't finish its work before the look and
+# pass for one that died; a stopped process still takes SIGKILL, and a pending SIGTERM shows.
+# Then everything is let go on again: those told to end get up to 30 seconds for it (a
+# signal handler tidying up, a disk wait). KIND names the job for the record.
 check_no_survivors() {
-  local kind=$1 pid exe survivors="" deadline
-  deadline=$((${EPOCHREALTIME/./} + 250000))
-  while :; do
-    survivors=""
-    for pid in $(our_processes); do
-      if ! dying "$pid"; then
-        exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
-        survivors+=" ${exe##*/}"
-      fi
-    done
-    [ -z "$survivors" ] || [ "${EPOCHREALTIME/./}" -gt "$deadline" ] && break
-    nap 0.02
+  local kind=$1 pid exe survivors=""
+  for pid in $(our_processes); do
+    if ! dying "$pid"; then
+      exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
+      survivors+=" ${exe##*/}"
+      kill -KILL "$pid" 2>/dev/null || true
+    fi
   done
   [ -z "$survivors" ] || record "$kind" "a process outlived the killed job" "${survivors# }"
-  kill_ours || fail "processes of ours won't end: $(our_processes | tr '\n' ' ')"
+  for pid in $(our_processes); do kill -CONT "$pid" 2>/dev/null || true; done
+  local deadline=$((SECONDS + 30))
+  while [ -n "$(our_processes)" ] && [ "$SECONDS" -le "$deadline" ]; do nap 0.05; done
+  if [ -n "$(our_processes)" ]; then
+    record "$kind" "a process told to end did not end in 30 s"
+    kill_ours || fail "processes of ours won't end: $(our_processes | tr '\n' ' ')"
+  fi
 }
 
 # A random moment within the first $1 seconds, as seconds with three decimals.
@@ -539,8 +542,14 @@ kill_job_at() { # KIND SECONDS
     ended=1
     [ "$status" = 0 ] || record "$1" "the job failed by itself" "exit code $status"
   else
-    # Any process of ours besides the job's own is its compressor.
-    if our_processes | grep -vx "$pid" >/dev/null; then compressing=1; fi
+    # The compressor holds still while its parent is killed: see check_no_survivors.
+    local compressor
+    compressor=$(our_processes vidcrunch.exe)
+    if [ -n "$compressor" ]; then
+      compressing=1
+      # shellcheck disable=SC2086  # one process id a word
+      kill -STOP $compressor 2>/dev/null || true
+    fi
     kill_child "$pid"
   fi
   app=""
