@@ -33,8 +33,10 @@ eventually() {
   return 1
 }
 
+# Without key repeat: on a busy machine xdotool can be held up between pressing a key and
+# letting it go for longer than the repeat delay, and "320" would arrive as "33320".
 start_display() {
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -r 3>"$work/display" 2>"$work/xvfb.log" &
   pids+=("$!")
   eventually test -s "$work/display" || fail "Xvfb did not start"
   DISPLAY=":$(head -n1 "$work/display")"
