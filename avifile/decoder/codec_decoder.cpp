@@ -118,34 +118,14 @@ std::vector<int> VopTypes(const std::vector<uint8_t>& b) {
     return types;
 }
 
-// H.264: whether a chunk holds an IDR slice (in start-code or length-prefixed form).
-bool HasIdrSlice(const std::vector<uint8_t>& b, int lengthSize) {
+// H.264 and HEVC: the first byte of every NAL unit in a chunk (in start-code or
+// length-prefixed form), up to the first length that doesn't fit.
+std::vector<uint8_t> NalHeaders(const std::vector<uint8_t>& b, int lengthSize) {
+    std::vector<uint8_t> headers;
     if (lengthSize == 0) {
         for (size_t i = 0; i + 3 < b.size(); ++i)
-            if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && (b[i + 3] & 0x1F) == 5) return true;
-        return false;
-    }
-    size_t at = 0;
-    while (at + static_cast<size_t>(lengthSize) < b.size()) {
-        size_t length = 0;
-        for (int i = 0; i < lengthSize; ++i)
-            length = (length << 8) | b[at + static_cast<size_t>(i)];
-        at += static_cast<size_t>(lengthSize);
-        if (length == 0 || length > b.size() - at) return false;
-        if ((b[at] & 0x1F) == 5) return true;
-        at += length;
-    }
-    return false;
-}
-
-// HEVC: the types of the NAL units in a chunk (in start-code or length-prefixed form).
-std::vector<int> HevcNalTypes(const std::vector<uint8_t>& b, int lengthSize) {
-    std::vector<int> types;
-    if (lengthSize == 0) {
-        for (size_t i = 0; i + 3 < b.size(); ++i)
-            if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1)
-                types.push_back((b[i + 3] >> 1) & 0x3F);
-        return types;
+            if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1) headers.push_back(b[i + 3]);
+        return headers;
     }
     size_t at = 0;
     while (at + static_cast<size_t>(lengthSize) < b.size()) {
@@ -154,9 +134,23 @@ std::vector<int> HevcNalTypes(const std::vector<uint8_t>& b, int lengthSize) {
             length = (length << 8) | b[at + static_cast<size_t>(i)];
         at += static_cast<size_t>(lengthSize);
         if (length == 0 || length > b.size() - at) break;
-        types.push_back((b[at] >> 1) & 0x3F);
+        headers.push_back(b[at]);
         at += length;
     }
+    return headers;
+}
+
+// H.264: whether a chunk holds an IDR slice.
+bool HasIdrSlice(const std::vector<uint8_t>& b, int lengthSize) {
+    const std::vector<uint8_t> headers = NalHeaders(b, lengthSize);
+    return std::any_of(headers.begin(), headers.end(),
+                       [](uint8_t header) { return (header & 0x1F) == 5; });
+}
+
+// HEVC: the types of the NAL units in a chunk.
+std::vector<int> HevcNalTypes(const std::vector<uint8_t>& b, int lengthSize) {
+    std::vector<int> types;
+    for (uint8_t header : NalHeaders(b, lengthSize)) types.push_back((header >> 1) & 0x3F);
     return types;
 }
 
