@@ -392,31 +392,35 @@ TEST(AviHostile, ChunksIdx1LeavesOutAreFoundInTheMoviList) {
     }
 }
 
+// Writes `frames` with our own writer as a 16 x 16 MJPEG stream at 25 frames a second, every
+// keyEvery-th frame a key frame.
+void WriteOurMjpegFile(const std::string& path, const std::vector<Bytes>& frames, LONG keyEvery) {
+    std::u16string name = U16(path);
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpenW(&file, name.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+    AVISTREAMINFOW vi = VideoHeader(mmioFOURCC('M', 'J', 'P', 'G'), 1, 25, 16, 16);
+    BITMAPINFOHEADER bih = BitmapHeader(16, 16, 24, mmioFOURCC('M', 'J', 'P', 'G'));
+    PAVISTREAM v = nullptr;
+    ASSERT_EQ(AVIFileCreateStreamW(file, &v, &vi), AVIERR_OK);
+    ASSERT_EQ(AVIStreamSetFormat(v, 0, &bih, sizeof bih), AVIERR_OK);
+    for (LONG i = 0; i < static_cast<LONG>(frames.size()); ++i) {
+        const Bytes& frame = frames[static_cast<size_t>(i)];
+        ASSERT_EQ(AVIStreamWrite(v, i, 1, frame.data(), static_cast<LONG>(frame.size()),
+                                 i % keyEvery == 0 ? AVIIF_KEYFRAME : 0, nullptr, nullptr),
+                  AVIERR_OK);
+    }
+    AVIStreamRelease(v);
+    AVIFileRelease(file);
+}
+
 // Our own file (one RIFF part: idx1 is its only index) cut inside idx1: what idx1 still lists
 // keeps its key flags, and the frames after it are found in the movi list.
 TEST(AviHostile, OurFileCutInsideIdx1KeepsEveryFrame) {
     TempDir dir;
     std::string path = dir.Path("ours.avi");
     std::vector<Bytes> frames;
-    {
-        std::u16string name = U16(path);
-        PAVIFILE file = nullptr;
-        ASSERT_EQ(AVIFileOpenW(&file, name.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
-        AVISTREAMINFOW vi = VideoHeader(mmioFOURCC('M', 'J', 'P', 'G'), 1, 25, 16, 16);
-        BITMAPINFOHEADER bih = BitmapHeader(16, 16, 24, mmioFOURCC('M', 'J', 'P', 'G'));
-        PAVISTREAM v = nullptr;
-        ASSERT_EQ(AVIFileCreateStreamW(file, &v, &vi), AVIERR_OK);
-        ASSERT_EQ(AVIStreamSetFormat(v, 0, &bih, sizeof bih), AVIERR_OK);
-        for (LONG i = 0; i < 90; ++i) {
-            frames.push_back(Pattern(301 + static_cast<size_t>(i), static_cast<uint32_t>(i)));
-            ASSERT_EQ(AVIStreamWrite(v, i, 1, frames.back().data(),
-                                     static_cast<LONG>(frames.back().size()),
-                                     i % 10 == 0 ? AVIIF_KEYFRAME : 0, nullptr, nullptr),
-                      AVIERR_OK);
-        }
-        AVIStreamRelease(v);
-        AVIFileRelease(file);
-    }
+    for (size_t i = 0; i < 90; ++i) frames.push_back(Pattern(301 + i, static_cast<uint32_t>(i)));
+    ASSERT_NO_FATAL_FAILURE(WriteOurMjpegFile(path, frames, 10));
     Bytes file = ReadWholeFile(path);
     const char idx1[] = "idx1";
     auto index = std::find_end(file.begin(), file.end(), idx1, idx1 + 4);
@@ -580,22 +584,10 @@ TEST(AviHostile, OpenDmlFileWithBrokenSuperIndexFallsBackToIdx1AndScanning) {
     std::string path = dir.Path("odml.avi");
     AVIFileSetRiffLimitForTests(1 << 20);
     {
-        std::u16string name = U16(path);
-        PAVIFILE file = nullptr;
-        ASSERT_EQ(AVIFileOpenW(&file, name.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
-        AVISTREAMINFOW vi = VideoHeader(mmioFOURCC('M', 'J', 'P', 'G'), 1, 25, 16, 16);
-        BITMAPINFOHEADER bih = BitmapHeader(16, 16, 24, mmioFOURCC('M', 'J', 'P', 'G'));
-        PAVISTREAM v = nullptr;
-        ASSERT_EQ(AVIFileCreateStreamW(file, &v, &vi), AVIERR_OK);
-        ASSERT_EQ(AVIStreamSetFormat(v, 0, &bih, sizeof bih), AVIERR_OK);
-        for (LONG i = 0; i < 200; ++i) {
-            Bytes frame = Pattern(12001 + static_cast<size_t>(i), static_cast<uint32_t>(i));
-            ASSERT_EQ(AVIStreamWrite(v, i, 1, frame.data(), static_cast<LONG>(frame.size()),
-                                     AVIIF_KEYFRAME, nullptr, nullptr),
-                      AVIERR_OK);
-        }
-        AVIStreamRelease(v);
-        AVIFileRelease(file);
+        std::vector<Bytes> frames;
+        for (size_t i = 0; i < 200; ++i)
+            frames.push_back(Pattern(12001 + i, static_cast<uint32_t>(i)));
+        ASSERT_NO_FATAL_FAILURE(WriteOurMjpegFile(path, frames, 1));
     }
     AVIFileSetRiffLimitForTests(0);
     Bytes file = ReadWholeFile(path);
