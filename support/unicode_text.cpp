@@ -136,3 +136,21 @@ std::string QuotedName(const std::string& name) {
     }
     return quoted + "\"";
 }
+
+#ifdef _WIN32
+std::wstring ToWide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+std::wstring ToWide(std::string_view utf8) {
+    return ToWide(FromUtf8(utf8));
+}
+
+std::u16string TextFromWide(std::wstring_view wide) {
+    return std::u16string(wide.begin(), wide.end());
+}
+
+std::string FromWide(std::wstring_view wide) {
+    return ToUtf8(TextFromWide(wide));
+}
+#endif

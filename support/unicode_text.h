@@ -15,3 +15,12 @@ bool IsUtf8Text(std::string_view bytes);
 // quotes with C escapes (\n, \t, \", \\, \xHH for other control bytes and bytes that are
 // not UTF-8), so that a name can never break a message into several lines.
 std::string QuotedName(const std::string& name);
+
+#ifdef _WIN32
+// Windows names files in UTF-16 and its wchar_t is a UTF-16 code unit: the forms the W calls
+// take, from the UTF-8 paths of the C++ side and from the program's UTF-16 texts.
+std::wstring ToWide(std::string_view utf8);
+std::wstring ToWide(std::u16string_view text);
+std::string FromWide(std::wstring_view wide);
+std::u16string TextFromWide(std::wstring_view wide);
+#endif
