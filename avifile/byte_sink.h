@@ -1,6 +1,7 @@
 // Buffered writing of a file being made, to disk or to memory. Appends collect in a buffer so a
 // small chunk costs no system call; patches of earlier bytes (headers completed at the end) go
-// to their offsets. The first failure sticks: afterwards nothing more is written.
+// to their offsets. The first failure sticks: afterwards nothing more is written. The disk file's
+// own calls are the platform's (byte_sink_linux.cpp, byte_sink_windows.cpp).
 #pragma once
 
 #include <cstddef>
@@ -50,7 +51,8 @@ class ByteSink {
 
 class FileByteSink final : public ByteSink {
   public:
-    // Creates the file or truncates an existing one.
+    // Creates the file or truncates an existing one. On Windows only a disk file is taken (not
+    // NUL, CON or a pipe), and others may read, write, rename or delete the file meanwhile.
     static std::unique_ptr<FileByteSink> Create(const std::string& utf8Path);
     ~FileByteSink() override;
 
@@ -62,8 +64,9 @@ class FileByteSink final : public ByteSink {
     bool Finish() override;
 
   private:
-    explicit FileByteSink(int fd) : fd_(fd) {}
-    int fd_;
+    static constexpr intptr_t kClosed = -1;
+    explicit FileByteSink(intptr_t file) : file_(file) {}
+    intptr_t file_;  // a descriptor on Linux, a HANDLE on Windows; kClosed once closed
 };
 
 // Keeps the bytes in memory; `capacity` makes every store beyond it fail, to test how a full

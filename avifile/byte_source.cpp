@@ -1,42 +1,8 @@
 #include "avifile/byte_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <mutex>
-
-std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& utf8Path) {
-    // Without O_NONBLOCK, opening a pipe waits for a writer that may never come; only regular
-    // files are taken, and on them the flag changes nothing.
-    int fd = ::open(utf8Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    return std::unique_ptr<FileByteSource>(
-        new FileByteSource(fd, static_cast<uint64_t>(st.st_size)));
-}
-
-FileByteSource::~FileByteSource() {
-    ::close(fd_);
-}
-
-bool FileByteSource::ReadFully(uint64_t offset, uint8_t* buffer, size_t count) {
-    while (count > 0) {
-        ssize_t got = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        buffer += got;
-        offset += static_cast<uint64_t>(got);
-        count -= static_cast<size_t>(got);
-    }
-    return true;
-}
 
 bool FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
     if (offset > size_ || count > size_ - offset) return false;

@@ -1,5 +1,7 @@
 // Random-access reading of the bytes of a file being parsed, from disk or from memory, so the
-// parser can be tested and fuzzed without touching the disk.
+// parser can be tested and fuzzed without touching the disk. Opening and reading the disk file
+// are the platform's own (byte_source_linux.cpp, byte_source_windows.cpp); the read-ahead
+// windows above them are shared.
 #pragma once
 
 #include <atomic>
@@ -25,6 +27,9 @@ class ByteSource {
 // read from several threads at once.
 class FileByteSource final : public ByteSource {
   public:
+    // Opens a regular disk file; null for anything else (a folder, a device, a pipe), so that a
+    // read can never wait for a writer or run on without end. On null, errno says why: ENOENT
+    // when nothing bears the name, EACCES when it may not be read, ENODEV when it is no file.
     static std::unique_ptr<FileByteSource> Open(const std::string& utf8Path);
     ~FileByteSource() override;
     uint64_t Size() const override { return size_; }
@@ -40,13 +45,14 @@ class FileByteSource final : public ByteSource {
         uint64_t lastUse = 0;
         std::vector<uint8_t> bytes;
     };
-    FileByteSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    FileByteSource(intptr_t file, uint64_t size) : file_(file), size_(size) {}
+    // Reads exactly `count` bytes at `offset` from the file itself; safe from several threads.
     bool ReadFully(uint64_t offset, uint8_t* buffer, size_t count);
 
     static constexpr size_t kWindowSize = 256 * 1024;
     static constexpr size_t kSmallestFill = 16 * 1024;
     static constexpr size_t kWindowCount = 4;
-    int fd_;
+    intptr_t file_;  // a descriptor on Linux, a HANDLE on Windows
     uint64_t size_;
     std::mutex windowsLock_;
     size_t fillSize_ = kWindowSize;  // what the next window fill reads
