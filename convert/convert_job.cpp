@@ -1,8 +1,5 @@
 #include "convert/convert_job.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +7,9 @@
 
 #include "avi/avi_file_record.h"
 #include "avi/stream_converter.h"
+#include "avifile/byte_source.h"
 #include "convert/interrupt_cleanup.h"
+#include "convert/path_parts.h"
 #include "support/child_record.h"
 #include "support/child_runner.h"
 #include "support/durable_files.h"
@@ -34,12 +33,18 @@ int32_t ReportProgress(int32_t type, int32_t index, int32_t current, int32_t tot
 }
 
 std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+    const size_t name = NameStartOf(path);
+    return name == 0 ? std::string(".") + kPreferredSeparator : path.substr(0, name);
 }
 
 std::string NameOf(const std::string& path) {
-    return path.substr(path.find_last_of('/') + 1);
+    return path.substr(NameStartOf(path));
+}
+
+// The C library's word for the last failure, after a colon; nothing when the call that failed
+// left no errno behind.
+std::string Why() {
+    return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
 }
 
 bool ConvertsVideo(const AviFileRecord& source, const ConvertOptions& options) {
@@ -112,9 +117,10 @@ bool PutInPlace(const std::string& from, const std::string& to, bool overwrite,
     if (overwrite ? ReplaceFileDurably(FromUtf8(from), FromUtf8(to)) != 0
                   : RenameFileDurably(FromUtf8(from), FromUtf8(to)) != 0)
         return true;
-    *reason = errno == EEXIST ? "the destination appeared while converting; it was left alone"
-                              : "can't put the result in place as " + QuotedName(to) + ": " +
-                                    std::strerror(errno);
+    // The rename never replaces: a name that is taken now was free when the checks ran.
+    *reason = !overwrite && PathExists(FromUtf8(to)) != 0
+                  ? "the destination appeared while converting; it was left alone"
+                  : "can't put the result in place as " + QuotedName(to) + Why();
     return false;
 }
 
@@ -136,8 +142,9 @@ class Conversion {
         if (!Check(&reason) || !Convert(&reason)) return Fail(reason);
         TemporaryFile* keep = &converted_;
         if (options_.compress) {
+            errno = 0;
             if (!MakeTemporary(SLOT_COMPRESSED, &compressed_))
-                return Fail("can't write in " + QuotedName(folder_) + ": " + std::strerror(errno));
+                return Fail("can't write in " + QuotedName(folder_) + Why());
             if (Compress(options_, folder_, converted_.path, compressed_.path, report_, &reason)) {
                 keep = &compressed_;
             } else {
@@ -162,8 +169,9 @@ class Conversion {
     // A scratch file beside the destination, known to the interrupt clean-up from the moment
     // it has a name.
     bool MakeTemporary(int slot, TemporaryFile* file) {
-        return CreateTemporaryFile(folder_, file, [slot](const std::string& path, int descriptor) {
-            RemoveOnInterrupt(slot, path, descriptor);
+        // The lock's type is the platform's (a descriptor, a handle): passed on as it comes.
+        return CreateTemporaryFile(folder_, file, [slot](const std::string& path, auto lock) {
+            RemoveOnInterrupt(slot, path, lock);
         });
     }
 
@@ -172,64 +180,56 @@ class Conversion {
             *reason = "the file name is not valid UTF-8 text; rename the file to convert it";
             return false;
         }
-        struct stat info {};
-        if (stat(source_.c_str(), &info) != 0) {
-            *reason = errno == ENOENT ? "no such file"
-                                      : std::string("can't read it: ") + std::strerror(errno);
-            return false;
-        }
-        if (S_ISDIR(info.st_mode)) {
+        const std::u16string source = FromUtf8(source_);
+        const std::u16string destination = FromUtf8(destination_);
+        if (IsFolder(source) != 0) {
             *reason = "is a folder, not a file";
             return false;
         }
         // A pipe would hold the batch up for as long as no one writes into it, and a device
         // has no end: only files are converted.
-        if (!S_ISREG(info.st_mode)) {
+        if (IsSpecialFile(source) != 0) {
             *reason = "is not a regular file (a pipe, a device or a socket)";
             return false;
         }
-        const int fd = open(source_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (fd < 0) {
-            *reason = std::string("can't read it: ") + std::strerror(errno);
+        // Opened once now, so that a file we may not read is told as such rather than as
+        // "not a valid AVI file"; the source refuses what is no disk file by itself too.
+        errno = 0;
+        if (FileByteSource::Open(source_) == nullptr) {
+            *reason = errno == ENOENT ? std::string("no such file") : "can't read it" + Why();
             return false;
         }
-        close(fd);
-        if (NameSameFile(FromUtf8(source_), FromUtf8(destination_)) != 0) {
+        if (NameSameFile(source, destination) != 0) {
             *reason = "the destination " + QuotedName(destination_) + " is the source itself";
             return false;
         }
-        struct stat target {};
-        if (lstat(destination_.c_str(), &target) == 0) {
-            // What a link leads to decides; a dangling link is a name that is taken.
-            if (stat(destination_.c_str(), &target) != 0) target.st_mode = S_IFREG;
-            if (S_ISDIR(target.st_mode)) {
-                *reason = "the destination " + QuotedName(destination_) + " is a folder";
-                return false;
-            }
-            // Replacing a device or a pipe with a file would take it away from everyone who
-            // uses it (as root, /dev/null itself).
-            if (!S_ISREG(target.st_mode)) {
-                *reason =
-                    "the destination " + QuotedName(destination_) +
-                    " is not a regular file (a device, a pipe or a socket); it was left alone";
-                return false;
-            }
-            if (!options_.overwrite) {
-                *reason = "the destination " + QuotedName(destination_) +
-                          " already exists (--overwrite replaces it)";
-                return false;
-            }
+        // What a link leads to decides; a dangling link is a name that is taken.
+        if (IsFolder(destination) != 0) {
+            *reason = "the destination " + QuotedName(destination_) + " is a folder";
+            return false;
+        }
+        // Replacing a device or a pipe with a file would take it away from everyone who uses
+        // it (as root, /dev/null itself). On Windows NUL and CON are such names in any folder.
+        if (IsSpecialFile(destination) != 0) {
+            *reason = "the destination " + QuotedName(destination_) +
+                      " is not a regular file (a device, a pipe or a socket); it was left alone";
+            return false;
+        }
+        if (PathExists(destination) != 0 && !options_.overwrite) {
+            *reason = "the destination " + QuotedName(destination_) +
+                      " already exists (--overwrite replaces it)";
+            return false;
         }
         folder_ = FolderOf(destination_);
         // Found out now rather than after the whole conversion, when the result is to be named.
-        if (PathFitsFileSystem(FromUtf8(destination_)) == 0 ||
+        if (PathFitsFileSystem(destination) == 0 ||
             PathFitsFileSystem(FromUtf8(folder_ + ".reframe-XXXXXX.avi")) == 0) {
             *reason = "the destination name " + QuotedName(destination_) +
                       " is too long for its file system";
             return false;
         }
-        sourceStamp_ = StampOf(FromUtf8(source_));
-        if (OpenSourceAvi(FromUtf8(source_), sourceRecord_) == 0) {
+        sourceStamp_ = StampOf(source);
+        if (OpenSourceAvi(source, sourceRecord_) == 0) {
             *reason = "not a valid AVI file";
             return false;
         }
@@ -258,8 +258,9 @@ class Conversion {
     bool Convert(std::string* reason) {
         // What killed runs left in this folder goes first, before it piles up.
         RemoveStaleTemporaries(folder_);
+        errno = 0;
         if (!MakeTemporary(SLOT_CONVERTED, &converted_)) {
-            *reason = "can't create a file in " + QuotedName(folder_) + ": " + std::strerror(errno);
+            *reason = "can't create a file in " + QuotedName(folder_) + Why();
             return false;
         }
         if (CreateDestinationAvi(FromUtf8(converted_.path), destinationRecord_) == 0) {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "convert/path_parts.h"
+
 namespace {
 
 // A whole decimal number, optionally negative, with nothing around it.
@@ -118,11 +120,11 @@ int ResolveFrameSize(int32_t width, int32_t height, int32_t sourceWidth, int32_t
 }
 
 std::string OutputPathFor(const std::string& folder, const std::string& source) {
-    std::string name = source.substr(source.find_last_of('/') + 1);
+    std::string name = source.substr(NameStartOf(source));
     const size_t dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0) name.resize(dot);
     std::string path = folder;
-    if (!path.empty() && path.back() != '/') path += '/';
+    if (!path.empty() && !EndsInSeparator(path)) path += kPreferredSeparator;
     return path + name + ".avi";
 }
 

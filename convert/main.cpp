@@ -1,10 +1,6 @@
 // reframe-convert: the window's conversion engine without a window, for scripts and batches.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
+// The platform's entry point (program_start_*.cpp) calls RunConvertTool.
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -19,11 +15,11 @@
 #include "convert/convert_job.h"
 #include "convert/convert_options.h"
 #include "convert/interrupt_cleanup.h"
+#include "convert/program_start.h"
 #include "convert/progress_report.h"
 #include "support/child_runner.h"
 
-int main(int argc, char** argv) {
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
+int RunConvertTool(const std::vector<std::string>& arguments) {
     ConvertOptions options;
     std::string error;
     if (ParseConvertArguments(arguments, &options, &error) == 0) {
@@ -41,12 +37,12 @@ int main(int argc, char** argv) {
 
     ProgressStyle style = options.progress;
     if (style == ProgressStyle::Auto)
-        style = isatty(STDERR_FILENO) ? ProgressStyle::Bar : ProgressStyle::None;
+        style = StandardErrorIsTerminal() ? ProgressStyle::Bar : ProgressStyle::None;
 
-    if (!options.outputFolder.empty() && mkdir(options.outputFolder.c_str(), 0777) != 0 &&
-        errno != EEXIST) {
+    std::string why;
+    if (!options.outputFolder.empty() && !MakeOutputFolder(options.outputFolder, &why)) {
         std::fprintf(stderr, "reframe-convert: can't make the folder %s: %s\n",
-                     options.outputFolder.c_str(), std::strerror(errno));
+                     options.outputFolder.c_str(), why.c_str());
         return 1;
     }
 
