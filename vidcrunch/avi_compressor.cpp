@@ -1,8 +1,5 @@
 #include "vidcrunch/avi_compressor.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -414,6 +411,12 @@ int ReleaseJob(CompressionJob* job) {
     return closed;
 }
 
+// Whether a file (or a folder, a device) is there to be opened under `path`: a link is
+// followed, so a dangling one counts as nothing there. A missing file has the zero stamp.
+bool Reachable(const std::u16string& path) {
+    return !(StampOf(path) == FileStamp{});
+}
+
 int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
            std::string* error) {
     std::u16string input = FromUtf8(options.inputPath);
@@ -427,7 +430,7 @@ int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
             return 0;
         }
     }
-    if (access(options.inputPath.c_str(), F_OK) != 0) {
+    if (!Reachable(input)) {
         *error = "the input file " + QuotedName(options.inputPath) + " does not exist";
         return 0;
     }
@@ -437,8 +440,7 @@ int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
     }
     // Only an ordinary file may be replaced: a failure removes what was written, and removing a
     // device or a folder's entry that was never ours would be a loss of its own.
-    struct stat existing;
-    if (stat(options.outputPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    if (IsSpecialFile(output) != 0) {
         *error =
             "the output " + QuotedName(options.outputPath) + " exists and is not an ordinary file";
         return 0;
@@ -453,7 +455,7 @@ int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
     // and renamed at the end, so a killed or failed run never leaves half a file under the name
     // the caller waits for. An output that exists already is the caller's own file (a scratch
     // file it holds for us), and is written in place.
-    if (access(options.outputPath.c_str(), F_OK) != 0) {
+    if (!Reachable(output)) {
         const std::string folder = ToUtf8(DirectoryPart(output));
         RemoveStaleTemporaries(folder);
         if (!CreateTemporaryFile(folder, &job->scratch)) {
@@ -508,6 +510,6 @@ int CompressAvi(const CompressorOptions& options, ProgressReporter* progress, st
     if (!job.scratch.path.empty())
         ReleaseTemporaryFile(&job.scratch, true);
     else if (created)
-        unlink(options.outputPath.c_str());
+        RemoveFile(output);
     return 0;
 }

@@ -1,6 +1,6 @@
 // vidcrunch.exe INPUT OUTPUT [/console] [/codec:NAME] [/quality:N] [/preset:NAME] [/threads:N]
 // Exit code 0 when the output is complete, 1 when compression failed, 2 for bad arguments.
-#include <csignal>
+// The platform's entry point (program_start_*.cpp) calls RunVidcrunch.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +8,7 @@
 #include "avifile/decoder/frame_decoder.h"
 #include "vidcrunch/avi_compressor.h"
 #include "vidcrunch/compressor_options.h"
+#include "vidcrunch/program_start.h"
 #include "vidcrunch/progress_lines.h"
 #include "vidcrunch/video_encoder.h"
 
@@ -15,13 +16,10 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-int main(int argc, char** argv) {
-    // A reader that stops reading the progress must not end the compression half-way.
-    std::signal(SIGPIPE, SIG_IGN);
+int RunVidcrunch(const std::vector<std::string>& arguments) {
     // The codec libraries' chatter would bury our own messages; real errors still show.
     av_log_set_level(AV_LOG_ERROR);
 
-    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     CompressorOptions options;
     std::string error;
     if (!ParseCompressorArguments(arguments, &options, &error)) {

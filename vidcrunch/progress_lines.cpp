@@ -1,22 +1,10 @@
 #include "vidcrunch/progress_lines.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+
+#include "vidcrunch/standard_output.h"
 
 namespace {
-
-void WriteToStandardOutput(const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(1, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        // Progress is advice to whoever reads it: a closed or broken pipe doesn't stop the work.
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
-}
 
 void Emit(ProgressReporter* reporter, int percent) {
     if (percent <= reporter->lastPercent) return;

@@ -8,8 +8,8 @@
 // The bytes of one progress line for `percent` (clamped to 0..100).
 std::string ProgressLine(int percent);
 
-// What has been reported so far. `write` receives each line's bytes; null writes to file
-// descriptor 1.
+// What has been reported so far. `write` receives each line's bytes; null writes them to the
+// standard output (WriteToStandardOutput).
 struct ProgressReporter {
     int lastPercent = -1;
     void (*write)(const std::string& bytes) = nullptr;
