@@ -560,6 +560,9 @@ TEST(AviRoundTrip, CreatingOverAnExistingFileReplacesIt) {
 }
 
 TEST(AviRoundTrip, AFullDiskIsReportedAndStaysReported) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no device that fails every write as /dev/full does";
+#endif
     std::u16string full = u"/dev/full";
     PAVIFILE file = nullptr;
     ASSERT_EQ(AVIFileOpenW(&file, full.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
@@ -580,6 +583,9 @@ TEST(AviRoundTrip, AFullDiskIsReportedAndStaysReported) {
 }
 
 TEST(AviRoundTrip, AFailureOnlySeenAtCloseIsReported) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no device that fails every write as /dev/full does";
+#endif
     // Small enough to stay in the write buffer until the file is completed.
     std::u16string full = u"/dev/full";
     PAVIFILE file = nullptr;

@@ -1,5 +1,6 @@
-// Shared helpers of the AVI library tests: temporary folders, external tools (ffmpeg, ffprobe,
-// gst-launch-1.0), opened files that release themselves, and whole-stream reads.
+// Shared helpers of the AVI library tests: external tools (ffmpeg, ffprobe, gst-launch-1.0),
+// opened files that release themselves, whole-stream reads, and (from test_files.h) temporary
+// folders and whole files.
 #pragma once
 
 #include <cstdint>
@@ -7,20 +8,7 @@
 #include <vector>
 
 #include "avifile/avi_file.h"
-
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  private:
-    std::string dir_;
-};
-
-std::u16string U16(const std::string& path);
-std::vector<uint8_t> ReadWholeFile(const std::string& path);
-void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+#include "test_files.h"
 
 // Runs a shell command; returns its exit status and, if asked, what it printed on stdout
 // (and, with `stderrToo`, on stderr after it).
@@ -64,9 +52,6 @@ std::vector<uint8_t> ReadFormat(PAVISTREAM stream);
 std::vector<std::vector<uint8_t>> ReadAllSamples(PAVISTREAM stream);
 // All the bytes of a stream, read in one call.
 std::vector<uint8_t> ReadAllBytes(PAVISTREAM stream);
-
-// A deterministic pattern of `size` bytes, different for each `seed`.
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed);
 
 // Headers for the writer.
 AVISTREAMINFOW VideoHeader(DWORD handler, DWORD scale, DWORD rate, LONG width, LONG height);

@@ -3,35 +3,26 @@
 // whole window.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "avifile/byte_source.h"
+#include "test_files.h"
 
 namespace {
 
 class FileSource : public ::testing::Test {
   protected:
     void SetUp() override {
-        char name[] = "/tmp/byte-source-XXXXXX";
-        const int fd = mkstemp(name);
-        ASSERT_GE(fd, 0);
-        path_ = name;
         bytes_.resize(24 << 20);
         std::mt19937 random(7);
         for (uint8_t& b : bytes_) b = static_cast<uint8_t>(random());
-        ASSERT_EQ(write(fd, bytes_.data(), bytes_.size()), static_cast<ssize_t>(bytes_.size()));
-        close(fd);
-        source_ = FileByteSource::Open(path_);
+        WriteWholeFile(dir_.Path("source.bin"), bytes_);
+        source_ = FileByteSource::Open(dir_.Path("source.bin"));
         ASSERT_TRUE(source_);
     }
-    void TearDown() override { std::remove(path_.c_str()); }
 
     // Reads `count` bytes at `offset` and requires the file's bytes.
     void Expect(uint64_t offset, size_t count) {
@@ -41,7 +32,7 @@ class FileSource : public ::testing::Test {
             << offset << "+" << count;
     }
 
-    std::string path_;
+    TempDir dir_;  // declared first, so that it goes after the source has closed the file
     std::vector<uint8_t> bytes_;
     std::unique_ptr<FileByteSource> source_;
 };

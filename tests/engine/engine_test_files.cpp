@@ -1,24 +1,40 @@
 #include "engine_test_files.h"
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 
 #include "support/unicode_text.h"
 
 ScratchDir::ScratchDir() {
-    char pattern[] = "/tmp/reframe-engine-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    dir_ = made != nullptr ? made : "/tmp";
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    std::error_code error;
+    while (dir_.empty()) {
+        const std::filesystem::path candidate =
+            std::filesystem::temp_directory_path() / ("reframe-engine-" + std::to_string(random()));
+        // false when the name is taken (try another), and an error when nothing can be made.
+        if (std::filesystem::create_directory(candidate, error)) {
+            const std::u8string name = candidate.u8string();
+            dir_.assign(name.begin(), name.end());
+        } else if (error) {
+            std::abort();
+        }
+    }
 }
 
 ScratchDir::~ScratchDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    std::filesystem::remove_all(std::filesystem::u8path(dir_), ignored);
 }
 
 std::u16string ScratchDir::Path16(const std::string& name) const {
@@ -174,6 +190,18 @@ bool WriteTestAvi(const std::string& path, const std::vector<TestStream>& stream
     return ok && AVIFileLastCloseResult() == AVIERR_OK;
 }
 
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+#ifdef _WIN32
+// The tools the checks run (ffmpeg, ffprobe) and the shell are Linux programs: under Windows no
+// command runs, and the tests that need one are Linux-only.
+int RunShell(const std::string&, std::string*) {
+    return -1;
+}
+#else
 int RunShell(const std::string& command, std::string* output) {
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return -1;
@@ -184,3 +212,4 @@ int RunShell(const std::string& command, std::string* output) {
     const int status = pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif

@@ -45,4 +45,8 @@ std::vector<uint8_t> TestFramePixels(int32_t stream, int32_t position, int32_t w
                                      int32_t height);
 std::vector<uint8_t> TestAudioBytes(int32_t stream, int32_t sampleFrames);
 
+// The whole content of a file, as bytes.
+std::string FileBytes(const std::string& path);
+
+// Runs a shell command (Linux only; -1 on Windows); its exit status, and its standard output.
 int RunShell(const std::string& command, std::string* output = nullptr);
