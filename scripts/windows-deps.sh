@@ -59,6 +59,12 @@ command -v ccache >/dev/null && launcher=(--cc="ccache $host-gcc-posix")
 compiler=$("$host-gcc-posix" -dumpfullversion)
 settings=$(printf '%s\n' "${ffmpeg_flags[@]}" "${x264_flags[@]}" "$compiler" | sha256sum | cut -c1-12)
 
+# One build at a time per cache: a second run (another clone, a parallel build) waits for the
+# first and then reuses what it made.
+mkdir -p "$cache_root"
+exec 9>"$cache_root/.lock"
+flock 9
+
 # A finished build with these settings is reused without asking the archive anything.
 for done_stamp in "$cache_root"/*-"$settings"/.complete; do
   if [ -f "$done_stamp" ]; then
