@@ -151,7 +151,7 @@ ffmpeg_src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'ffmpeg-*' | hea
 # The pkg-config files point at the prefix they were installed to; keep that true if the
 # cache moves by making them relative to their own folder.
 for pc in "$prefix"/lib/pkgconfig/*.pc; do
-  sed -i "s|^prefix=.*|prefix=\${pcfiledir}/../..|" "$pc"
+  sed -i "s|$prefix|\${prefix}|g; s|^prefix=.*|prefix=\${pcfiledir}/../..|" "$pc"
 done
 printf 'ffmpeg %s\nx264 %s\n' "$ffmpeg_version" "$x264_version" > "$prefix/versions"
 rm -rf "$work"
