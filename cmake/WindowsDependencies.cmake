@@ -23,7 +23,7 @@ set_target_properties(PkgConfig::FFMPEG PROPERTIES
   INTERFACE_LINK_LIBRARIES "${FFMPEG_STATIC_LDFLAGS}")
 
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
-add_link_options(-static)
+add_link_options(-static $<$<CONFIG:Release>:-s>)
 enable_language(RC)
 
 if(REFRAME_BUILD_TESTS)
@@ -31,9 +31,8 @@ if(REFRAME_BUILD_TESTS)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(${REFRAME_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  foreach(lib gtest gtest_main gmock gmock_main)
-    add_library(GTest::${lib} ALIAS ${lib})
-  endforeach()
+  # GoogleTest's own build names its targets GTest::gtest, GTest::gtest_main and so on, as
+  # find_package(GTest) does on Linux.
   include(GoogleTest)
   # Tests run under Wine, in a Wine prefix of this build's own (made once by
   # scripts/build-windows.sh before any test runs, as parallel first starts would race).
