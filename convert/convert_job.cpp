@@ -72,8 +72,12 @@ bool Compress(const ConvertOptions& options, const std::string& folder, const st
         *reason = "can't compress: " + ToUtf8(program) + " is missing";
         return false;
     }
-    std::string parameters =
-        "\"" + NameOf(input) + "\" \"" + NameOf(output) + "\" /console /codec:" + options.codec;
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about "literal" + string here.
+    std::string parameters = "\"";
+    parameters += NameOf(input);
+    parameters += "\" \"";
+    parameters += NameOf(output);
+    parameters += "\" /console /codec:" + options.codec;
     if (options.quality >= 0) parameters += " /quality:" + std::to_string(options.quality);
     if (options.threads > 0) parameters += " /threads:" + std::to_string(options.threads);
     auto* child =
