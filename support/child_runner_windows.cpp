@@ -3,8 +3,9 @@
 // through their process handles.
 #include "support/child_runner.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include <mutex>
 #include <new>

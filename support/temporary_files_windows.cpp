@@ -6,8 +6,9 @@
 // the very handle that found it unheld, so no writer can take it up in between.
 #include "support/temporary_files.h"
 
-#include <bcrypt.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <bcrypt.h>
 
 #include "support/file_identity_windows.h"
 #include "support/last_error_windows.h"

@@ -13,8 +13,9 @@
 #include "support/unicode_text.h"
 
 #ifdef _WIN32
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 #else
 #include <fcntl.h>
 #include <unistd.h>
