@@ -26,6 +26,17 @@ bool QueryFile(const std::u16string& path, BY_HANDLE_FILE_INFORMATION* info, DWO
     return ok;
 }
 
+// Whether the system takes path for a device: the reserved names (NUL, CON, COM1, whatever
+// folder they stand in) and the \\.\ namespace become \\.\NAME as it makes the path full.
+// Some of them, CON above all, refuse an open without read or write access.
+bool NamesDevice(const std::wstring& path) {
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return false;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    return length > 0 && length < needed && full.starts_with(L"\\\\.\\");
+}
+
 }  // namespace
 
 std::u16string CurrentDirectory() {
@@ -150,11 +161,12 @@ int PathFitsFileSystem(const std::u16string& path) {
 }
 
 int IsSpecialFile(const std::u16string& path) {
-    // Devices (NUL, CON, COM1, whatever folder they are named in) and pipes open as what they
-    // are and are no disk files; a folder is one by its attributes.
+    // Devices and pipes open as what they are and are no disk files; a folder is one by its
+    // attributes.
     BY_HANDLE_FILE_INFORMATION info{};
     DWORD type = FILE_TYPE_UNKNOWN;
     if (path.empty()) return 0;
+    if (NamesDevice(Wide(path))) return 1;
     HANDLE handle = OpenForQuery(Wide(path).c_str(), true);
     if (handle == INVALID_HANDLE_VALUE) return 0;
     type = GetFileType(handle);

@@ -104,6 +104,15 @@ TEST(StartChildOnWindows, ProgramsAndFoldersMayBearAnyName) {
     ReleaseChild(record);
 }
 
+TEST(StartChildOnWindows, AnExtendedLengthProgramPathComesBackPlain) {
+    const std::u16string plain = WriterPath();
+    ChildRecord* record =
+        reinterpret_cast<ChildRecord*>(StartChild(u"\\\\?\\" + plain, u"params", u"", 14));
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(DrainLines(record), (Lines{u"params", plain}));
+    ReleaseChild(record);
+}
+
 TEST(StartChildOnWindows, AMissingChildGivesZeroAndLeavesNoHandleOpen) {
     InitProcessServices();  // the job object is the process's own for its whole life
     ScratchDirectory scratch;
