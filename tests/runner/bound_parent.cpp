@@ -5,11 +5,17 @@
 //   batch SOURCE DESTINATION   convert through the batch runner; the process it starts for the
 //                              file is this program again, which writes its pid followed by a
 //                              line break into DESTINATION and sleeps a minute
+//   interrupt FOLDER WRITER    (Windows) on a console of its own, make two scratch files in
+//                              FOLDER known to the interrupt clean-up, start WRITER (which
+//                              sleeps a minute) as the compressor is started, write its pid and
+//                              the two names into FOLDER\state, then press Ctrl+C
 // On Windows the arguments are read as the C runtime splits them (CommandLineToArgvW), as
 // reframe-convert reads them, and in UTF-16, so that any name arrives whole.
 #include "convert/batch_runner.h"
+#include "convert/interrupt_cleanup.h"
 #include "support/child_record.h"
 #include "support/child_runner.h"
+#include "support/temporary_files.h"
 #include "support/unicode_text.h"
 
 #ifdef _WIN32
@@ -59,6 +65,36 @@ int PretendToConvert(const std::string& path) {
     WriteAll(file, std::to_string(GetCurrentProcessId()) + "\n");
     CloseHandle(file);
     Sleep(60000);
+    return 0;
+}
+
+// What a conversion holds when Ctrl+C comes: two scratch files and a running compressor.
+int InterruptWhileConverting(const std::string& folder, const std::string& writer) {
+    // A console of our own, so that the Ctrl+C reaches us and our children only.
+    FreeConsole();
+    if (!AllocConsole()) return 7;
+    InstallInterruptCleanup();
+    TemporaryFile files[INTERRUPT_SLOTS];
+    for (int slot = 0; slot < INTERRUPT_SLOTS; ++slot) {
+        if (!CreateTemporaryFile(folder, &files[slot],
+                                 [slot](const std::string& path, ScratchLock lock) {
+                                     RemoveOnInterrupt(slot, path, lock);
+                                 }))
+            return 8;
+    }
+    auto* child = reinterpret_cast<ChildRecord*>(
+        StartChild(FromUtf8(writer), u"sleep:60000", FromUtf8(folder),
+                   CHILD_HIDE | CHILD_OPEN | CHILD_READ_OUTPUT));
+    if (child == nullptr) return 4;
+    StopOnInterrupt(static_cast<pid_t>(child->processId));
+    HANDLE state = CreateFileW(ToWide(folder + "state").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (state == INVALID_HANDLE_VALUE) return 6;
+    WriteAll(state,
+             std::to_string(child->processId) + "\n" + files[0].path + "\n" + files[1].path + "\n");
+    CloseHandle(state);
+    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return 9;
+    Sleep(20000);  // the handler ends the process meanwhile
     return 0;
 }
 #else
@@ -112,6 +148,10 @@ int main(int argc, char** argv) {
         RunInProcesses(ConvertOptions{}, ProgressStyle::None, {{arguments[2], arguments[3]}}, 1);
         return 5;  // the file's process never ends by itself
     }
+#ifdef _WIN32
+    if (mode == "interrupt" && count == 4)
+        return InterruptWhileConverting(arguments[2], arguments[3]);
+#endif
     // The batch runner's call for one file: ... -- SOURCE DESTINATION.
     if (count >= 4 && arguments[count - 3] == "--") return PretendToConvert(arguments[count - 1]);
     return 2;

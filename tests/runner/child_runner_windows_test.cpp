@@ -3,6 +3,7 @@
 // handles a child inherits, and the job object that ends children with their parent.
 #include "runner_test_support.h"
 
+#include "support/crt_arguments.h"
 #include "support/program_parameters.h"
 
 #include <windows.h>
@@ -235,6 +236,37 @@ TEST(BoundChildOnWindows, ABatchsFileProcessEndsWhenTheBatchIsKilled) {
         << "the file's process still ran after the batch was killed";
     CloseHandle(watched);
     ReleaseChild(batch);
+}
+
+TEST(InterruptOnWindows, CtrlCRemovesTheScratchFilesAndStopsTheCompressor) {
+    ScratchDirectory scratch;
+    const std::string folder = scratch.path() + "\\" + ToUtf8(FOREIGN) + "\\";
+    fs::create_directory(fs::path(FromUtf8(folder)));
+    // The tool reads its arguments by the C runtime's rules, in which the folder's last
+    // backslash would escape a plain closing quote.
+    const std::u16string parameters =
+        u"interrupt " + QuoteCrtArgument(FromUtf8(folder)) + u" " + QuoteCrtArgument(WriterPath());
+    ChildRecord* tool = reinterpret_cast<ChildRecord*>(
+        StartChild(BoundParentPath(), parameters, u"", CHILD_HIDE | CHILD_OPEN));
+    ASSERT_NE(tool, nullptr);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ChildRunning(tool) != 0 && std::chrono::steady_clock::now() < deadline) Pause(10);
+    // Ended as Ctrl+C ends a console program, not by its own return.
+    EXPECT_EQ(static_cast<uint32_t>(ChildExitCode(tool)), 0xC000013Au);
+    ReleaseChild(tool);
+
+    std::ifstream state(fs::path(FromUtf8(folder + "state")));
+    std::string pid, first, second;
+    ASSERT_TRUE(std::getline(state, pid) && std::getline(state, first) &&
+                std::getline(state, second))
+        << "the tool did not get as far as the interrupt";
+    EXPECT_EQ(PathExists(FromUtf8(first)), 0);
+    EXPECT_EQ(PathExists(FromUtf8(second)), 0);
+    HANDLE compressor = Watch(static_cast<uint32_t>(std::stoul(pid)));
+    if (compressor != nullptr) {  // else it is gone already
+        EXPECT_TRUE(EndsWithin(compressor, 10000)) << "the compressor still runs";
+        CloseHandle(compressor);
+    }
 }
 
 }  // namespace
