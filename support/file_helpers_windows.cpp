@@ -179,8 +179,12 @@ int IsSpecialFile(const std::u16string& path) {
 int ResultMayTakeName(const std::u16string& path) {
     if (PathFitsFileSystem(path) == 0 || IsSpecialFile(path) != 0) return 0;
     const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return GetLastError() == ERROR_FILE_NOT_FOUND ? 1 : 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Nothing stands there (the folder may be missing too: then the writing fails later,
+        // with its own message). Any other failure leaves the name's owner unknown.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 1 : 0;
+    }
     // A file the user made read-only stays theirs, as it did when results were written into it.
     return (attributes & FILE_ATTRIBUTE_READONLY) == 0 ? 1 : 0;
 }
