@@ -1,4 +1,9 @@
-# Every dependency comes from Debian 12's packages (scripts/setup.sh installs them).
+# Every dependency comes from Debian 12's packages (scripts/setup.sh installs them); the
+# Windows build takes FFmpeg and x264 from scripts/windows-deps.sh's cross-built cache.
+if(WIN32)
+  include(cmake/WindowsDependencies.cmake)
+  return()
+endif()
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 
 namespace {
 
@@ -118,11 +119,18 @@ int ResolveFrameSize(int32_t width, int32_t height, int32_t sourceWidth, int32_t
 }
 
 std::string OutputPathFor(const std::string& folder, const std::string& source) {
-    std::string name = source.substr(source.find_last_of('/') + 1);
+#ifdef _WIN32
+    // Windows takes either slash in a path; elsewhere a backslash is part of a name.
+    constexpr const char* separators = "/\\";
+#else
+    constexpr const char* separators = "/";
+#endif
+    std::string name = source.substr(source.find_last_of(separators) + 1);
     const size_t dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0) name.resize(dot);
     std::string path = folder;
-    if (!path.empty() && path.back() != '/') path += '/';
+    if (!path.empty() && std::string_view(separators).find(path.back()) == std::string_view::npos)
+        path += '/';
     return path + name + ".avi";
 }
 

@@ -13,6 +13,9 @@ packages=(
   ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-good
   time
   fonts-urw-base35 fonts-dejavu-core
+  # The Windows programs: the cross compiler, what FFmpeg and x264 need to build from their
+  # Debian source packages, and Wine to run them.
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev nasm dpkg-dev wine
 )
 
 missing=()

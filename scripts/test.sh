@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: a normal build with the format, script and clang-tidy
-# checks, then the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# checks, the Windows build's tests under Wine, then the Linux tests again built with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 # Slow tests (labelled "slow") run only with REFRAME_SLOW_TESTS=1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,6 +13,10 @@ ctest_args=(--output-on-failure -j"$(nproc)" --timeout 900)
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREFRAME_BUILD_BENCH=ON
 scripts/check.sh build
 (cd build && ctest "${ctest_args[@]}")
+
+# The Windows programs, cross-built and run under Wine, compared with the Linux build above.
+scripts/build-windows.sh -DREFRAME_LINUX_BIN="$PWD/build/bin"
+(cd build-windows && ctest "${ctest_args[@]}")
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0

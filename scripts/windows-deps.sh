@@ -19,12 +19,12 @@ jobs=$(nproc)
 # Every video decoder an AVI file may need. Audio is copied, never decoded, so no audio
 # decoder is built.
 video_decoders=(
-  rawvideo bitpacked v210 v210x v308 v408 v410 y41p yuv4 ayuv r210 r10k avrp avui 012v
+  rawvideo bitpacked v210 v210x v308 v408 v410 y41p yuv4 ayuv r210 r10k avrp avui zero12v
   h261 h263 h263i h263p flv h264 hevc mpeg4 msmpeg4v1 msmpeg4v2 msmpeg4v3 mpeg1video
-  mpeg2video wmv1 wmv2 wmv3 wmv3image vc1 vc1image mjpeg mjpegb jpegls ljpeg amv sp5x
+  mpeg2video wmv1 wmv2 wmv3 wmv3image vc1 vc1image mjpeg mjpegb jpegls amv sp5x
   dvvideo huffyuv ffvhuff ffv1 cinepak indeo2 indeo3 indeo4 indeo5 msvideo1 msrle vp3 theora
   vp5 vp6 vp6a vp6f vp7 vp8 vp9 zmbv cscd tscc tscc2 utvideo magicyuv lagarith png apng bmp
-  targa tiff qtrle rpza smc 8bps aasc cljr asv1 asv2 fraps loco mszh zlib wnv1 vcr1 snow
+  targa tiff qtrle rpza smc eightbps aasc cljr asv1 asv2 fraps loco mszh zlib wnv1 vcr1 snow
   svq1 svq3 dirac prores dnxhd cfhd hq_hqa hqx cllc fic g2m mimic aura aura2 vmnc flashsv
   flashsv2 qpeg kgv1 tdsc rscc screenpresso mss1 mss2 msa1 mts2 truemotion1 truemotion2
   truemotion2rt ulti xan_wc4 zerocodec sheervideo ylc pixlet hap mvc1 mvc2 lscr imm4 imm5
@@ -50,9 +50,20 @@ x264_flags=(--host="$host" --cross-prefix="$host-" --enable-static --disable-cli
             --disable-opencl --disable-avs --disable-swscale --disable-lavf --disable-ffms
             --disable-gpac --disable-lsmash)
 
+# ccache, where the machine has it, makes a rebuild after a change of settings quick; it is
+# left out of the fingerprint, as it changes no byte of the result.
+launcher=()
+command -v ccache >/dev/null && launcher=(--cc="ccache $host-gcc-posix")
+
 # The settings' fingerprint: a change of flags or compiler builds a new cache entry.
 compiler=$("$host-gcc-posix" -dumpfullversion)
 settings=$(printf '%s\n' "${ffmpeg_flags[@]}" "${x264_flags[@]}" "$compiler" | sha256sum | cut -c1-12)
+
+# One build at a time per cache: a second run (another clone, a parallel build) waits for the
+# first and then reuses what it made.
+mkdir -p "$cache_root"
+exec 9>"$cache_root/.lock"
+flock 9
 
 # A finished build with these settings is reused without asking the archive anything.
 for done_stamp in "$cache_root"/*-"$settings"/.complete; do
@@ -121,15 +132,26 @@ x264_src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'x264-*' | head -1
   make -j"$jobs" >&2 && make install-lib-static >&2)
 
 ffmpeg_src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'ffmpeg-*' | head -1)
-(cd "$ffmpeg_src" &&
-  PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" ./configure --prefix="$prefix" "${ffmpeg_flags[@]}" \
-    --extra-cflags="-I$prefix/include" --extra-ldflags="-L$prefix/lib" >&2 &&
-  make -j"$jobs" >&2 && make install >&2)
+(
+  cd "$ffmpeg_src"
+  if ! PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" ./configure --prefix="$prefix" \
+    "${ffmpeg_flags[@]}" "${launcher[@]}" --extra-cflags="-I$prefix/include" \
+    --extra-ldflags="-L$prefix/lib" >configure.log 2>&1; then
+    cat configure.log ffbuild/config.log >&2
+    exit 1
+  fi
+  cat configure.log >&2
+  # A component name FFmpeg doesn't know is only a warning to configure; here it is an error,
+  # so that the list above can't quietly lose a decoder.
+  if grep 'did not match anything' configure.log >&2; then exit 1; fi
+  make -j"$jobs" >&2
+  make install >&2
+)
 
 # The pkg-config files point at the prefix they were installed to; keep that true if the
 # cache moves by making them relative to their own folder.
 for pc in "$prefix"/lib/pkgconfig/*.pc; do
-  sed -i "s|^prefix=.*|prefix=\${pcfiledir}/../..|" "$pc"
+  sed -i "s|$prefix|\${prefix}|g; s|^prefix=.*|prefix=\${pcfiledir}/../..|" "$pc"
 done
 printf 'ffmpeg %s\nx264 %s\n' "$ffmpeg_version" "$x264_version" > "$prefix/versions"
 rm -rf "$work"

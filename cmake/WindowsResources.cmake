@@ -1,0 +1,22 @@
+# Gives a Windows program its resources: icon resource 1 (our icon), a version record and an
+# application manifest (common controls version 6, no elevation, long paths).
+#   reframe_windows_resources(TARGET "What it is, in a few words")
+function(reframe_windows_resources target description)
+  get_target_property(output_name ${target} OUTPUT_NAME)
+  if(NOT output_name)
+    set(output_name ${target})
+  endif()
+  get_target_property(suffix ${target} SUFFIX)
+  if(NOT suffix)
+    set(suffix ".exe")
+  endif()
+  set(REFRAME_RC_NAME ${output_name})
+  set(REFRAME_RC_FILE ${output_name}${suffix})
+  set(REFRAME_RC_DESCRIPTION "${description}")
+  set(REFRAME_RC_ICON ${PROJECT_SOURCE_DIR}/desktop/icons/reframe.ico)
+  set(REFRAME_RC_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest)
+  configure_file(${PROJECT_SOURCE_DIR}/desktop/windows/program.manifest.in ${REFRAME_RC_MANIFEST} @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/desktop/windows/program.rc.in
+                 ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+endfunction()
