@@ -144,7 +144,7 @@ bool SpawnBoundChild(const std::u16string& commandLine, const std::u16string& di
         start.StartupInfo.hStdOutput = inherited.Stream(streams.output, STD_OUTPUT_HANDLE);
         start.StartupInfo.hStdError = inherited.Stream(streams.errors, STD_ERROR_HANDLE);
     }
-    DWORD creation = NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT;
+    DWORD creation = NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED;
     if (window.detached) creation |= DETACHED_PROCESS;
     AttributeList attributes;
     if (!inherited.Empty()) {
