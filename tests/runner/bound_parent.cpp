@@ -9,6 +9,9 @@
 //                              FOLDER known to the interrupt clean-up, start WRITER (which
 //                              sleeps a minute) as the compressor is started, write its pid and
 //                              the two names into FOLDER\state, then press Ctrl+C
+//   interrupt-batch DESTINATION  (Windows) as batch, on a console of its own, and press
+//                              Ctrl+C once the file's process runs; that process takes half a
+//                              second to clean up and then makes DESTINATION.cleaned
 // On Windows the arguments are read as the C runtime splits them (CommandLineToArgvW), as
 // reframe-convert reads them, and in UTF-16, so that any name arrives whole.
 #include "convert/batch_runner.h"
@@ -28,6 +31,7 @@
 #endif
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -57,8 +61,21 @@ std::vector<std::string> Arguments(int, char**) {
     return arguments;
 }
 
-// The process for one file: its pid into a new file at path, then a minute's sleep.
+std::wstring cleanedMark;  // made by the file's process when Ctrl+C has been dealt with
+
+// A clean-up that takes its time, as removing a large file may; then the mark.
+BOOL WINAPI CleanUpSlowly(DWORD) {
+    Sleep(500);
+    CloseHandle(CreateFileW(cleanedMark.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+// The process for one file: its pid into a new file at path, then a minute's sleep. Ctrl+C
+// ends it after a slow clean-up that leaves path + ".cleaned" behind.
 int PretendToConvert(const std::string& path) {
+    cleanedMark = ToWide(path + ".cleaned");
+    SetConsoleCtrlHandler(CleanUpSlowly, TRUE);
     HANDLE file = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 6;
@@ -66,6 +83,26 @@ int PretendToConvert(const std::string& path) {
     CloseHandle(file);
     Sleep(60000);
     return 0;
+}
+
+// A batch of one file on a console of its own, interrupted by Ctrl+C once the file's process
+// has written its pid into destination.
+int InterruptBatch(const std::string& destination) {
+    FreeConsole();
+    if (!AllocConsole()) return 7;
+    std::thread presser([destination] {
+        for (int i = 0; i < 2000; ++i) {
+            if (GetFileAttributesW(ToWide(destination).c_str()) != INVALID_FILE_ATTRIBUTES) {
+                Sleep(200);  // the pid is written in one go just after the file is made
+                GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+                return;
+            }
+            Sleep(10);
+        }
+    });
+    presser.detach();
+    RunInProcesses(ConvertOptions{}, ProgressStyle::None, {{"source.avi", destination}}, 1);
+    return 5;  // the handler ends the process; it never comes back here
 }
 
 // What a conversion holds when Ctrl+C comes: two scratch files and a running compressor.
@@ -151,6 +188,7 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     if (mode == "interrupt" && count == 4)
         return InterruptWhileConverting(arguments[2], arguments[3]);
+    if (mode == "interrupt-batch" && count == 3) return InterruptBatch(arguments[2]);
 #endif
     // The batch runner's call for one file: ... -- SOURCE DESTINATION.
     if (count >= 4 && arguments[count - 3] == "--") return PretendToConvert(arguments[count - 1]);

@@ -269,4 +269,20 @@ TEST(InterruptOnWindows, CtrlCRemovesTheScratchFilesAndStopsTheCompressor) {
     }
 }
 
+TEST(InterruptOnWindows, CtrlCEndsABatchOnlyOnceItsFileProcessesHaveCleanedUp) {
+    ScratchDirectory scratch;
+    const std::string destination = scratch.path() + "\\" + ToUtf8(FOREIGN) + ".avi";
+    ChildRecord* batch = reinterpret_cast<ChildRecord*>(
+        StartChild(BoundParentPath(), u"interrupt-batch " + QuoteCrtArgument(FromUtf8(destination)),
+                   u"", CHILD_HIDE | CHILD_OPEN));
+    ASSERT_NE(batch, nullptr);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ChildRunning(batch) != 0 && std::chrono::steady_clock::now() < deadline) Pause(10);
+    EXPECT_EQ(static_cast<uint32_t>(ChildExitCode(batch)), 0xC000013Au);
+    ReleaseChild(batch);
+    // Had the batch ended first, the job would have killed the file's process mid-way.
+    EXPECT_EQ(PathExists(FromUtf8(destination + ".cleaned")), 1)
+        << "the batch did not wait for its file's process to clean up";
+}
+
 }  // namespace
