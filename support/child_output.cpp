@@ -2,12 +2,8 @@
 #include "support/child_record.h"
 #include "support/child_runner.h"
 
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <climits>
 #include <vector>
 
@@ -18,31 +14,25 @@ namespace {
 constexpr size_t LINE_BLOCK_CHARS = 4096;
 constexpr size_t MIN_FREE_CHARS = 512;
 
-void ClosePipe(ChildRecord* record) {
-    if (record->outputRead >= 0) close(record->outputRead);
-    record->outputRead = -1;
-}
-
 // Reads up to maxUnits UTF-16LE code units into units, blocking until some arrive. Gives the
 // number of whole units read, 0 once the output has ended or reading fails. A byte that
 // completes no unit is kept for the next read rather than dropped, so an odd-sized write
 // cannot shift every later character.
 size_t ReadCodeUnits(ChildRecord* record, char16_t* units, size_t maxUnits) {
-    if (record->outputRead < 0 || maxUnits == 0) return 0;
+    if (record->outputRead == NO_PIPE_END || maxUnits == 0) return 0;
     unsigned char* bytes = reinterpret_cast<unsigned char*>(units);
     size_t have = 0;
     if (record->hasOddByte) bytes[have++] = record->oddByte;
     while (have < 2) {
-        const ssize_t got = read(record->outputRead, bytes + have, maxUnits * 2 - have);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
+        const size_t got = ReadPipeBytes(record->outputRead, bytes + have, maxUnits * 2 - have);
+        if (got == 0) {
             // End of output (every writer gone) or a broken pipe: nothing more can come, so
-            // the descriptor is given back now. A lone trailing byte is half a character.
-            ClosePipe(record);
+            // the pipe is given back now. A lone trailing byte is half a character.
+            ClosePipeEnd(record->outputRead);
             record->hasOddByte = false;
             return 0;
         }
-        have += static_cast<size_t>(got);
+        have += got;
     }
     const size_t count = have / 2;
     record->hasOddByte = (have % 2) != 0;
@@ -54,24 +44,16 @@ size_t ReadCodeUnits(ChildRecord* record, char16_t* units, size_t maxUnits) {
     return count;
 }
 
-// Every writer of the pipe has closed it (the child and anything it passed the pipe on to),
-// so a read there finds the end of the output instead of blocking. Never blocks.
-bool WritersGone(int fd) {
-    if (fd < 0) return true;
-    pollfd query{fd, POLLIN, 0};
-    while (poll(&query, 1, 0) < 0)
-        if (errno != EINTR) return false;
-    return (query.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+// Moves one byte that waits in the pipe into the record's held half character, so that the
+// pipe is empty and can tell whether its writers are gone. Never blocks: the byte is there.
+void HoldWaitingByte(ChildRecord* record) {
+    unsigned char byte = 0;
+    if (ReadPipeBytes(record->outputRead, &byte, 1) != 1) return;
+    record->hasOddByte = true;
+    record->oddByte = byte;
 }
 
 }  // namespace
-
-int32_t PipeBytesWaiting(int fd) {
-    if (fd < 0) return 0;
-    int count = 0;
-    if (ioctl(fd, FIONREAD, &count) != 0 || count < 0) return 0;
-    return count;
-}
 
 int32_t ChildOutputAvailable(ChildRecord* record) {
     if (record == nullptr) return 0;
@@ -156,14 +138,18 @@ int TakeChildLine(ChildRecord* record, std::u16string* line) {
                 std::min<size_t>(static_cast<size_t>(waiting) / 2 + 1, CHILD_LINE_LIMIT));
             const size_t got = ReadCodeUnits(record, units.data(), units.size());
             text.append(units.data(), got);
-        } else if (unread == 1 && WritersGone(record->outputRead)) {
-            // A lone last byte, half a character that nothing can complete: reading it finds
-            // the end of the output (no writer is left, so the read cannot block; one that a
-            // grandchild still holds open may yet bring the other half). As with ReadChildLine,
-            // the half character still starts a line, empty when it follows a break.
-            char16_t unit = 0;
-            ReadCodeUnits(record, &unit, 1);
-            record->emptyLastLineOwed = text.empty() || text.back() == u'\r';
+        } else if (unread == 1) {
+            // A lone last byte, half a character that nothing can complete once no writer is
+            // left: reading on then finds the end of the output and cannot block (a pipe that
+            // a grandchild still holds open may yet bring the other half). As with
+            // ReadChildLine, the half character still starts a line, empty when it follows a
+            // break.
+            if (waiting == 1) HoldWaitingByte(record);
+            if (record->hasOddByte && PipeWritersGone(record->outputRead)) {
+                char16_t unit = 0;
+                ReadCodeUnits(record, &unit, 1);
+                record->emptyLastLineOwed = text.empty() || text.back() == u'\r';
+            }
         }
     }
     // A held byte may still become a character of the kept line.

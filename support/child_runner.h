@@ -12,7 +12,7 @@ struct ChildRecord;
 
 // Start flags; they combine.
 constexpr uint32_t CHILD_WAIT = 1;          // StartChild returns only after the child ended.
-constexpr uint32_t CHILD_HIDE = 2;          // No window / console: nothing to do on POSIX.
+constexpr uint32_t CHILD_HIDE = 2;          // Hidden window; no console without pipes (Windows).
 constexpr uint32_t CHILD_OPEN = 4;          // Keep a ChildRecord and return it.
 constexpr uint32_t CHILD_READ_OUTPUT = 8;   // With CHILD_OPEN: stdout into a pipe we read.
 constexpr uint32_t CHILD_WRITE_INPUT = 16;  // With CHILD_OPEN: stdin from a pipe we hold.
@@ -24,22 +24,26 @@ constexpr int32_t CHILD_STILL_ACTIVE = 259;
 // Exit code reported when the child's end status could not be learnt (never 0, so that an
 // unknown outcome is not taken for success).
 constexpr int32_t CHILD_EXIT_UNKNOWN = -1;
+// Exit code of a child that StopChild ended (as a shell reports a SIGKILL).
+constexpr int32_t CHILD_STOPPED = 128 + 9;
 
-// Sets up the runner once at start-up: the lock around the list of child records, and the
-// default SIGCHLD disposition (an inherited SIG_IGN would make the kernel discard the exit
-// status of every child). Calling it again does nothing.
+// Sets up the runner once at start-up: the lock around the list of child records; on Linux
+// also the default SIGCHLD disposition (an inherited SIG_IGN would make the kernel discard
+// the exit status of every child). Calling it again does nothing.
 void InitProcessServices();
 
 // Starts program with the parameter text in directory (empty: our current directory).
 // The command line is the program in double quotes (unless it already starts with one), a
-// space and parameters (no space when parameters is empty); it is split into the child's
-// arguments by the same rule as our own command line. A relative program path is taken
-// from our current directory, not from the child's. The child is killed (SIGKILL) when the
-// thread that started it ends, however that happens: start children from the main thread.
+// space and parameters (no space when parameters is empty). On Windows the child gets that
+// text as it is; on Linux it is split into the child's arguments by the same rule as our own
+// command line. A relative program path is taken from our current directory, not from the
+// child's. The child cannot outlive us: on Linux it is killed (SIGKILL) when the thread that
+// started it ends, so start children from the main thread; on Windows it runs in a job object
+// that ends it when our process ends, however that happens.
 // Gives 0 when no child was started, a record with CHILD_OPEN, else 1. A failed start with
-// any pipe or connection flag gives 0 at once and leaves no descriptor open; without them it
-// is retried once with the program path unsplit and, when no directory is given, the
-// program's own folder as working directory.
+// any pipe or connection flag gives 0 at once and leaves no descriptor or handle open;
+// without them it is retried once with the program path unsplit (on Windows through the
+// shell) and, when no directory is given, the program's own folder as working directory.
 uintptr_t StartChild(const std::u16string& program, const std::u16string& parameters,
                      const std::u16string& directory, uint32_t flags);
 
@@ -67,15 +71,16 @@ std::u16string ReadChildLine(ChildRecord* record);
 constexpr size_t CHILD_LINE_LIMIT = 4096;
 int TakeChildLine(ChildRecord* record, std::u16string* line);
 
-// Ends a child that still runs (SIGKILL) and waits for its end; its exit code is then 128 + 9.
-// The record stays valid. Nothing happens to a child that has ended.
+// Ends a child that still runs (SIGKILL; TerminateProcess on Windows) and waits for its end;
+// its exit code is then CHILD_STOPPED. The record stays valid. Nothing happens to a child
+// that has ended.
 void StopChild(ChildRecord* record);
 
 // The child's exit code: CHILD_STILL_ACTIVE while it runs, 128 + the signal number when a
-// signal ended it, CHILD_EXIT_UNKNOWN when its status is lost. Never blocks.
+// signal ended it (Linux), CHILD_EXIT_UNKNOWN when its status is lost. Never blocks.
 int32_t ChildExitCode(ChildRecord* record);
 
 // Gives a record back (once, and only one that StartChild made): closes our pipe ends,
-// unlinks and frees it. A child that still runs
-// is left to run and is reaped by a later call into the runner. A null record is ignored.
+// unlinks and frees it. A child that still runs is left to run (on Linux it is reaped by a
+// later call into the runner). A null record is ignored.
 void ReleaseChild(ChildRecord* record);

@@ -1,12 +1,13 @@
 // File and process-environment operations the shell uses: the current directory, deleting
-// and renaming files, and pausing the thread. Paths are UTF-16 and cross to the OS as UTF-8.
-// Failures show only in the result (0 or an empty text).
+// and renaming files, and pausing the thread. Paths are UTF-16; they cross to the OS as UTF-8
+// on Linux and unchanged on Windows. Failures show only in the result (0 or an empty text).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-// The current working directory ending in '/', or empty when it cannot be read.
+// The current working directory ending in its separator ('/'; '\\' on Windows), or empty
+// when it cannot be read.
 std::u16string CurrentDirectory();
 
 // Deletes the file at path: non-zero on success, else 0. An empty path gives 0.
@@ -22,7 +23,8 @@ int RenameFileTo(const std::u16string& oldPath, const std::u16string& newPath);
 void Pause(int32_t milliseconds);
 
 // 1 when both paths name one existing file (the same path written two ways, a link to it, or
-// a hard link), else 0. Decides by the file's identity, not by the texts.
+// a hard link), else 0. Decides by the file's identity (device and inode; volume serial and
+// file index on Windows), not by the texts.
 int NameSameFile(const std::u16string& first, const std::u16string& second);
 
 // 1 when a file (or anything else) exists at path, else 0. Links are not followed, so a
@@ -37,11 +39,13 @@ int IsFolder(const std::u16string& path);
 int PathFitsFileSystem(const std::u16string& path);
 
 // 1 when a file exists at path (following links) and is not a regular file: a folder, a
-// device, a pipe or a socket, which a result must never replace. Else 0.
+// device (NUL, CON, COM1 on Windows), a pipe or a socket, which a result must never replace.
+// Else 0.
 int IsSpecialFile(const std::u16string& path);
 
 // 1 when a finished result may take the name `path`: nothing stands there, or a regular file
-// that we may write (as we could truncate it), and the name fits its file system. Else 0.
+// that we may write (as we could truncate it; on Windows one without the read-only
+// attribute), and the name fits its file system. Else 0.
 int ResultMayTakeName(const std::u16string& path);
 
 // What tells whether a file's contents were changed or replaced: its identity, size and last

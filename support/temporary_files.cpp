@@ -1,179 +1,30 @@
+// What makes a name a scratch file's, on every platform.
 #include "support/temporary_files.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
-#include <ctime>
+#include "support/temporary_name.h"
 
 namespace {
 
 constexpr std::string_view PREFIX = ".reframe-";
 constexpr std::string_view SUFFIX = ".avi";
-constexpr size_t RANDOM_CHARS = 6;
-constexpr int MAX_NAME_TRIES = 100;
-// A file made without O_TMPFILE has its name for a moment before it is locked; it is made
-// with no permissions at all and given them only once locked. Such a file is left alone for
-// this long, so that a run can't take another's file in that moment for a leftover.
-constexpr time_t UNLOCKED_GRACE_SECONDS = 10;
+constexpr char LETTERS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
-std::string FolderForCalls(const std::string& folder) {
-    return folder.empty() ? std::string("./") : folder;
-}
+}  // namespace
 
-std::string RandomName() {
-    static constexpr char LETTERS[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char bytes[RANDOM_CHARS];
-    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-        // Without the kernel's randomness, the clock and our pid still make names unlikely to
-        // meet; a name that is taken is tried again anyway.
-        struct timespec now {};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        uint64_t seed =
-            static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(getpid()) << 20);
-        for (unsigned char& byte : bytes) {
-            seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-            byte = static_cast<unsigned char>(seed >> 56);
-        }
-    }
+std::string TemporaryNameFrom(const unsigned char (&bytes)[TEMPORARY_RANDOM_BYTES]) {
     std::string name(PREFIX);
     for (unsigned char byte : bytes) name += LETTERS[byte % (sizeof LETTERS - 1)];
     name += SUFFIX;
     return name;
 }
 
-mode_t NewFileMode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-// The file is made without a name, locked, and then linked in: it never exists unlocked.
-bool CreateUnnamedThenLink(const std::string& folder, TemporaryFile* file,
-                           const TemporaryNameHook& beforeNaming, bool* unsupported) {
-    const int fd = open(FolderForCalls(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        *unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
-        return false;
-    }
-    if (flock(fd, LOCK_EX) != 0) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-        return false;
-    }
-    // linkat with AT_EMPTY_PATH needs a privilege; the /proc link of the descriptor does not.
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    for (int i = 0; i < MAX_NAME_TRIES; ++i) {
-        std::string path = folder + RandomName();
-        if (beforeNaming) beforeNaming(path, fd);
-        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            file->path = std::move(path);
-            file->lockDescriptor = fd;
-            return true;
-        }
-        if (errno != EEXIST) break;
-    }
-    const int error = errno;
-    close(fd);
-    errno = error;
-    *unsupported = error == ENOENT;  // no /proc
-    return false;
-}
-
-bool CreateNamedThenLock(const std::string& folder, TemporaryFile* file,
-                         const TemporaryNameHook& beforeNaming) {
-    for (int i = 0; i < MAX_NAME_TRIES; ++i) {
-        std::string path = folder + RandomName();
-        const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return false;
-        }
-        if (flock(fd, LOCK_EX) != 0 || fchmod(fd, NewFileMode()) != 0) {
-            const int error = errno;
-            unlink(path.c_str());
-            close(fd);
-            errno = error;
-            return false;
-        }
-        // Here the name came first; until this point the file has no permissions, which makes
-        // the other runs leave it alone for a while.
-        if (beforeNaming) beforeNaming(path, fd);
-        file->path = std::move(path);
-        file->lockDescriptor = fd;
-        return true;
-    }
-    errno = EEXIST;
-    return false;
-}
-
-}  // namespace
-
 bool IsTemporaryName(std::string_view name) {
-    if (name.size() != PREFIX.size() + RANDOM_CHARS + SUFFIX.size()) return false;
+    if (name.size() != PREFIX.size() + TEMPORARY_RANDOM_BYTES + SUFFIX.size()) return false;
     if (!name.starts_with(PREFIX) || !name.ends_with(SUFFIX)) return false;
-    for (char c : name.substr(PREFIX.size(), RANDOM_CHARS)) {
+    for (char c : name.substr(PREFIX.size(), TEMPORARY_RANDOM_BYTES)) {
         const bool letter =
             (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
         if (!letter) return false;
     }
     return true;
-}
-
-bool CreateTemporaryFile(const std::string& folder, TemporaryFile* file,
-                         const TemporaryNameHook& beforeNaming) {
-    *file = TemporaryFile{};
-    bool unsupported = false;
-    if (CreateUnnamedThenLink(folder, file, beforeNaming, &unsupported)) return true;
-    if (!unsupported) return false;
-    return CreateNamedThenLock(folder, file, beforeNaming);
-}
-
-void ReleaseTemporaryFile(TemporaryFile* file, bool remove) {
-    if (file->lockDescriptor >= 0) {
-        // Only while the name still leads to our file: it may have been renamed into place,
-        // and another file may bear the name since.
-        struct stat ours {};
-        struct stat named {};
-        if (remove && !file->path.empty() && fstat(file->lockDescriptor, &ours) == 0 &&
-            lstat(file->path.c_str(), &named) == 0 && ours.st_dev == named.st_dev &&
-            ours.st_ino == named.st_ino)
-            unlink(file->path.c_str());
-        close(file->lockDescriptor);
-    }
-    *file = TemporaryFile{};
-}
-
-int RemoveStaleTemporaries(const std::string& folder) {
-    DIR* directory = opendir(FolderForCalls(folder).c_str());
-    if (directory == nullptr) return 0;
-    const int folderFd = dirfd(directory);
-    int removed = 0;
-    while (const dirent* entry = readdir(directory)) {
-        if (!IsTemporaryName(entry->d_name)) continue;
-        const int fd = openat(folderFd, entry->d_name,
-                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0) continue;
-        struct stat info {};
-        // A writer that still lives holds the lock; a file not yet given its permissions may be
-        // one that is about to be locked.
-        const bool stale = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                           flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-                           ((info.st_mode & 07777) != 0 ||
-                            time(nullptr) - info.st_ctim.tv_sec > UNLOCKED_GRACE_SECONDS);
-        struct stat named {};
-        // Removed only while the name still leads to the file that was found unlocked.
-        if (stale && fstatat(folderFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            named.st_dev == info.st_dev && named.st_ino == info.st_ino &&
-            unlinkat(folderFd, entry->d_name, 0) == 0)
-            ++removed;
-        close(fd);
-    }
-    closedir(directory);
-    return removed;
 }

@@ -2,23 +2,39 @@
 // `.reframe-XXXXXX.avi` and locked for as long as its writer lives, so a later run in the same
 // folder can tell what a killed writer left behind from what a live one is still writing, and
 // removes only the former.
+//
+// The lock is an open handle of the file: on Linux a descriptor holding flock(2); on Windows a
+// handle whose share mode lets everyone read, write, rename and delete the file but refuses
+// the exclusive open with which another run's clean-up asks whether anyone still holds it.
+// Whoever else opens a scratch file on Windows (the byte writer among them) must share read,
+// write and delete in the same way, or its open fails while the lock is held.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <string_view>
 
+#ifdef _WIN32
+using ScratchLock = void*;  // a HANDLE
+inline constexpr ScratchLock NO_SCRATCH_LOCK = nullptr;
+#else
+using ScratchLock = int;  // a descriptor
+inline constexpr ScratchLock NO_SCRATCH_LOCK = -1;
+#endif
+
 struct TemporaryFile {
     std::string path;  // empty when none is held
-    int lockDescriptor = -1;
+    ScratchLock lock = NO_SCRATCH_LOCK;
 };
 
-// Makes a new empty file in `folder` ("" or a path ending in '/') with the permissions any new
-// file gets, and holds its lock. The name appears only once the file is locked, so no other
-// run ever finds it unlocked. false (errno set, `file` left empty) when it can't be made.
-// `beforeNaming`, when given, learns each name and the file's descriptor just before the file
-// may take that name, so that a clean-up on a signal can know of it from the first moment.
-using TemporaryNameHook = std::function<void(const std::string& path, int descriptor)>;
+// Makes a new empty file in `folder` ("" or a path ending in its separator) with the
+// permissions any new file gets, and holds its lock. No other run ever finds it unlocked: on
+// Linux the name appears only once the file is locked; on Windows the file is created and
+// locked by one call. false (errno set, `file` left empty) when it can't be made.
+// `beforeNaming`, when given, learns each name and the lock so that a clean-up on an
+// interrupt can know of the file from the first moment: on Linux just before the file may
+// take that name, on Windows just after the call that made both.
+using TemporaryNameHook = std::function<void(const std::string& path, ScratchLock lock)>;
 bool CreateTemporaryFile(const std::string& folder, TemporaryFile* file,
                          const TemporaryNameHook& beforeNaming = {});
 

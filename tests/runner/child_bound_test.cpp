@@ -40,8 +40,7 @@ int WaitForOrphan(pid_t pid, int timeoutMs = 10000) {
 }
 
 ChildRecord* StartBoundParent(const std::u16string& parameters, uint32_t flags) {
-    return reinterpret_cast<ChildRecord*>(
-        StartChild(FromUtf8(BOUND_PARENT_PATH), parameters, u"", flags));
+    return reinterpret_cast<ChildRecord*>(StartChild(BoundParentPath(), parameters, u"", flags));
 }
 
 // Kills the parent as a crash or `kill -9` would and reaps it; its children are ours then.

@@ -1,8 +1,6 @@
 // How ReadChildLine cuts a child's UTF-16LE output into lines, whatever the reads bring.
 #include "runner_test_support.h"
 
-#include <csignal>
-
 using namespace runner_test;
 
 namespace {
@@ -24,7 +22,7 @@ TEST(ReadChildLine, LinesOfOneReadAfterTheFirstComeFromWhatWasKept) {
     EXPECT_EQ(ChildOutputAvailable(record), 0);
     EXPECT_EQ(ChildRunning(record), 1);
 
-    kill(static_cast<pid_t>(record->processId), SIGKILL);
+    StopChild(record);
     EXPECT_EQ(DrainLines(record), Lines{});
     ReleaseChild(record);
 }
@@ -43,11 +41,11 @@ TEST(ReadChildLine, CrLfSplitBetweenReadsGivesAnEmptyLine) {
 }
 
 TEST(ReadChildLine, LastLineWithoutBreakArrivesOnceTheOutputEnds) {
-    const int descriptors = CountOpenDescriptors();
+    const int handles = CountOpenHandles();
     ChildRecord* record = StartWriter(u"t:5\\r\\n sleep:200 t:99");
     EXPECT_EQ(DrainLines(record), (Lines{u"5", u"99"}));
     // The shell keeps its records; a drained pipe must not stay open for the tool's life.
-    EXPECT_EQ(CountOpenDescriptors(), descriptors);
+    EXPECT_EQ(CountOpenHandles(), handles);
     EXPECT_EQ(ChildRunning(record), 0);
     EXPECT_EQ(ChildExitCode(record), 0);
     EXPECT_EQ(ReadChildLine(record), u"");  // nothing more, and no blocking
@@ -77,8 +75,9 @@ TEST(ReadChildLine, LinesLongerThanTheBufferComeWhole) {
 }
 
 TEST(ReadChildLine, CrLfCutByTheBufferEndStaysOneBreak) {
-    // 4095 characters and the CR fill the first read; the LF waits in the pipe.
-    ChildRecord* record = StartWriter(u"rep:4095:E t:\\r\\n sleep:300");
+    // 4095 characters and the CR fill the first read; the LF waits in the pipe. (One write:
+    // a Windows pipe holds a second write back until the first has been read.)
+    ChildRecord* record = StartWriter(u"rep:4095:E:\\r\\n sleep:300");
     ASSERT_EQ(WaitForOutput(record, 8194), 8194);
     EXPECT_EQ(DrainLines(record), Lines{std::u16string(4095, u'E')});
     ReleaseChild(record);
@@ -232,7 +231,7 @@ TEST(TakeChildLine, NeverWaitsForABreakAndCutsEndlessText) {
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
     EXPECT_EQ(ChildOutputAvailable(record), 4);  // kept for later
     StopChild(record);
-    EXPECT_EQ(ChildExitCode(record), 128 + SIGKILL);
+    EXPECT_EQ(ChildExitCode(record), CHILD_STOPPED);
     EXPECT_EQ(TakeLines(record), (Lines{u"42"}));
     ReleaseChild(record);
 

@@ -1,19 +1,28 @@
 // Helpers for the runner's tests: starting the pattern writer, draining a child the way the
-// shell does, and looking at descriptors and child processes through /proc.
+// shell does, and counting what a start may leave open: descriptors and child processes
+// through /proc on Linux, the process's handles on Windows.
 #pragma once
 
 #include "support/child_record.h"
 #include "support/child_runner.h"
 #include "support/file_helpers.h"
+#include "support/program_parameters.h"
+#include "support/text_helpers.h"
 #include "support/unicode_text.h"
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <unistd.h>
+#endif
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,9 +32,24 @@ inline std::u16string IntToUtf16(int value) {
     return FromUtf8(std::to_string(value));
 }
 
+#ifdef _WIN32
+// The helper programs lie beside the test program, found as the tool finds its compressor.
+inline std::u16string WriterPath() {
+    return DirectoryPart(OwnExecutablePath()) + u"pattern_writer.exe";
+}
+
+inline std::u16string BoundParentPath() {
+    return DirectoryPart(OwnExecutablePath()) + u"bound_parent.exe";
+}
+#else
 inline std::u16string WriterPath() {
     return FromUtf8(PATTERN_WRITER_PATH);
 }
+
+inline std::u16string BoundParentPath() {
+    return FromUtf8(BOUND_PARENT_PATH);
+}
+#endif
 
 // Starts the pattern writer with the given actions, its output captured as the shell does.
 inline ChildRecord* StartWriter(const std::u16string& actions,
@@ -62,6 +86,13 @@ inline int32_t WaitForOutput(ChildRecord* record, int32_t bytes, int timeoutMs =
     return available;
 }
 
+#ifdef _WIN32
+// Handles this process holds, as the system counts them.
+inline int CountOpenHandles() {
+    DWORD count = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+}
+#else
 inline int CountOpenDescriptors() {
     int count = 0;
     DIR* directory = opendir("/proc/self/fd");
@@ -97,20 +128,37 @@ inline int CountZombieChildren() {
     return CountChildren(true);
 }
 
-// A fresh directory under /tmp, removed with its contents afterwards.
+// What a start may leave open on every platform: descriptors here, handles on Windows.
+inline int CountOpenHandles() {
+    return CountOpenDescriptors();
+}
+#endif
+
+// A fresh directory in the system's temporary folder, removed with its contents afterwards.
 class ScratchDirectory {
   public:
     ScratchDirectory() {
-        std::string pattern = "/tmp/reframe-runner-XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+        std::random_device random;
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        for (int i = 0; i < 100 && path_.empty(); ++i) {
+            const std::filesystem::path candidate =
+                base / ("reframe-runner-" + std::to_string(random()));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error))
+                path_ = ToUtf8(candidate.u16string());
+        }
     }
     ~ScratchDirectory() {
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+        std::error_code error;
+        if (!path_.empty())
+            std::filesystem::remove_all(std::filesystem::path(FromUtf8(path_)), error);
     }
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
     const std::string& path() const { return path_; }
 
   private:
-    std::string path_;
+    std::string path_;  // UTF-8
 };
 
 }  // namespace runner_test

@@ -1,11 +1,14 @@
 #include "support/program_parameters.h"
 
+#include "support/file_helpers.h"
 #include "support/text_helpers.h"
 #include "support/unicode_text.h"
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 #include <string>
 #include <vector>
 
@@ -13,9 +16,11 @@ namespace {
 
 using Tokens = std::vector<std::u16string>;
 
+#ifndef _WIN32
 std::string Narrow(const std::u16string& text) {
     return ToUtf8(text);
 }
+#endif
 
 TEST(SplitCommandLine, SplitsAtSpacesWithQuotedTokens) {
     struct Case {
@@ -47,6 +52,7 @@ TEST(SplitCommandLine, SplitsAtSpacesWithQuotedTokens) {
     for (const Case& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.tokens) << c.name;
 }
 
+#ifndef _WIN32
 class NextParameterTest : public ::testing::Test {
   protected:
     // Each test starts the count afresh; the program itself never resets it.
@@ -113,5 +119,19 @@ TEST(OwnExecutablePath, NamesTheRunningTestProgram) {
     EXPECT_EQ(self.st_ino, found.st_ino);
     EXPECT_EQ(self.st_dev, found.st_dev);
 }
+#else
+// On Windows NextParameter reads the command line itself; the runner's tests start a program
+// with chosen command lines to see it. Here: the program's own path.
+TEST(OwnExecutablePath, NamesTheRunningTestProgramInItsPlainForm) {
+    const std::u16string path = OwnExecutablePath();
+    ASSERT_GT(path.size(), 3u);
+    EXPECT_NE(path.substr(0, 4), u"\\\\?\\");
+    EXPECT_EQ(FilePart(path), u"support_tests.exe");
+    // The way the shell finds a program beside itself must reach this very file.
+    EXPECT_EQ(PathExists(DirectoryPart(path) + u"support_tests.exe"), 1);
+    EXPECT_EQ(ParameterIsText(0), 1);
+    EXPECT_EQ(ParameterIsText(1000), 1);
+}
+#endif
 
 }  // namespace

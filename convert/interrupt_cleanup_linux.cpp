@@ -1,3 +1,5 @@
+// The interrupt clean-up on Linux: a handler for the signals that end the process, which
+// removes the files and stops the child, then ends the process by the same signal.
 #include "convert/interrupt_cleanup.h"
 
 #include <sys/stat.h>
@@ -42,7 +44,7 @@ void InstallInterruptCleanup() {
     for (int signal : CLEANED_SIGNALS) sigaction(signal, &action, nullptr);
 }
 
-void RemoveOnInterrupt(int slot, const std::string& path, int descriptor) {
+void RemoveOnInterrupt(int slot, const std::string& path, ScratchLock descriptor) {
     if (slot < 0 || slot >= INTERRUPT_SLOTS || path.size() > PATH_MAX) return;
     // The flag goes down before the buffer changes and up only once it is whole.
     pathSet[slot] = 0;

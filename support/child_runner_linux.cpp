@@ -1,3 +1,5 @@
+// The runner on Linux: children started with fork and exec (bound to the starting thread),
+// their ends collected with waitpid.
 #include "support/child_runner.h"
 
 #include "support/child_record.h"
@@ -116,25 +118,6 @@ pid_t SpawnChild(const std::vector<std::u16string>& arguments, const std::u16str
     streams.output = pipes.output[1];
     streams.errors = pipes.errors[1];
     return SpawnBoundChild(argumentBytes, ToUtf8(directory), streams, SIGKILL);
-}
-
-// The command line of a start: the program quoted unless it already starts with a quote,
-// then one space and the parameters when there are any.
-std::u16string BuildCommandLine(const std::u16string& program, const std::u16string& parameters) {
-    std::u16string commandLine;
-    commandLine.reserve(program.size() + parameters.size() + 3);
-    if (!program.empty() && program[0] == u'"') {
-        commandLine = program;
-    } else {
-        commandLine += u'"';
-        commandLine += program;
-        commandLine += u'"';
-    }
-    if (!parameters.empty()) {
-        commandLine += u' ';
-        commandLine += parameters;
-    }
-    return commandLine;
 }
 
 // The second try for a start without redirections: the program path as given, unsplit, and
@@ -262,7 +245,7 @@ int32_t ChildExitCode(ChildRecord* record) {
 void StopChild(ChildRecord* record) {
     if (record == nullptr || CollectChildEnd(record, false)) return;
     kill(record->process, SIGKILL);
-    CollectChildEnd(record, true);
+    CollectChildEnd(record, true);  // 128 + SIGKILL, which is CHILD_STOPPED
 }
 
 void ReleaseChild(ChildRecord* record) {
