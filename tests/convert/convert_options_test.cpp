@@ -4,6 +4,7 @@
 
 #include "convert/batch_runner.h"
 #include "convert/convert_options.h"
+#include "convert/path_parts.h"
 #include "convert/progress_report.h"
 
 namespace {
@@ -127,10 +128,19 @@ TEST(Arguments, HelpAndVersionNeedNoFiles) {
 }
 
 TEST(OutputFolder, NamesEachSourceAfterItsFileName) {
-    EXPECT_EQ(OutputPathFor("out", "/videos/holiday.mov"), "out/holiday.avi");
+    const std::string out = std::string("out") + kPreferredSeparator;
+    EXPECT_EQ(OutputPathFor("out", "/videos/holiday.mov"), out + "holiday.avi");
     EXPECT_EQ(OutputPathFor("out/", "clip.tar.avi"), "out/clip.tar.avi");
-    EXPECT_EQ(OutputPathFor("out", ".hidden"), "out/.hidden.avi");
-    EXPECT_EQ(OutputPathFor("out", "noext"), "out/noext.avi");
+    EXPECT_EQ(OutputPathFor("out", ".hidden"), out + ".hidden.avi");
+    EXPECT_EQ(OutputPathFor("out", "noext"), out + "noext.avi");
+#ifdef _WIN32
+    // Either slash, and a drive's own folder, end the folder part of a Windows source.
+    EXPECT_EQ(OutputPathFor("D:\\out\\", "C:\\videos\\holiday.mov"), "D:\\out\\holiday.avi");
+    EXPECT_EQ(OutputPathFor("out", "C:clip.avi"), "out\\clip.avi");
+#else
+    // Elsewhere a backslash is part of a name.
+    EXPECT_EQ(OutputPathFor("out", "a\\b.avi"), "out/a\\b.avi");
+#endif
 }
 
 TEST(Batch, ChildArgumentsCarryEveryOptionAndEndOptionsBeforeTheFiles) {
