@@ -22,8 +22,9 @@ int wmain(int argc, wchar_t** argv) {
     GetEnvironmentVariableW(L"REFRAME_FAKE_COMPRESSOR", mode, 16);
     WriteLine(L"10");
     if (std::wstring(mode) == L"kill" && argc >= 3) {
-        HANDLE out = CreateFileW(argv[2], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE out = CreateFileW(argv[2], GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         DWORD written = 0;
         WriteFile(out, "RIFF", 4, &written, nullptr);
         CloseHandle(out);
