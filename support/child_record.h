@@ -69,3 +69,9 @@ bool PipeWritersGone(ChildPipeEnd end);
 
 // Closes our end of a pipe (nothing for none) and sets it to none.
 void ClosePipeEnd(ChildPipeEnd& end);
+
+// A new record linked at the head of the process-wide list of children; null when memory runs
+// out.
+ChildRecord* LinkNewChildRecord();
+// Takes a record out of that list; the caller frees it.
+void UnlinkChildRecord(ChildRecord* record);

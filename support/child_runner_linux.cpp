@@ -13,14 +13,12 @@
 #include <cerrno>
 #include <csignal>
 #include <mutex>
-#include <new>
 #include <vector>
 
 namespace {
 
-// Guards the list of records and the children that have no record.
-std::mutex childListLock;
-ChildRecord* childList = nullptr;
+// Guards the children that have no record.
+std::mutex unownedLock;
 // Children started without CHILD_OPEN (or whose record was given back while they ran): no
 // one asks for their end, so the runner reaps them itself whenever it is called.
 std::vector<pid_t> unownedChildren;
@@ -45,7 +43,7 @@ pid_t WaitForChild(pid_t pid, int* status, bool block) {
 }
 
 void ReapUnownedChildren() {
-    std::lock_guard<std::mutex> guard(childListLock);
+    std::lock_guard<std::mutex> guard(unownedLock);
     std::erase_if(unownedChildren, [](pid_t pid) {
         int status = 0;
         return WaitForChild(pid, &status, false) != 0;  // reaped, or gone already
@@ -53,7 +51,7 @@ void ReapUnownedChildren() {
 }
 
 void AdoptUnownedChild(pid_t pid) {
-    std::lock_guard<std::mutex> guard(childListLock);
+    std::lock_guard<std::mutex> guard(unownedLock);
     unownedChildren.push_back(pid);
 }
 
@@ -200,15 +198,7 @@ uintptr_t StartChild(const std::u16string& program, const std::u16string& parame
         return 1;
     }
 
-    ChildRecord* record = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(childListLock);
-        record = new (std::nothrow) ChildRecord;
-        if (record != nullptr) {
-            record->next = childList;
-            childList = record;
-        }
-    }
+    ChildRecord* record = LinkNewChildRecord();
     if (record == nullptr) {
         pipes.CloseOurEnds();
         if (!ended) AdoptUnownedChild(pid);
@@ -250,15 +240,7 @@ void StopChild(ChildRecord* record) {
 
 void ReleaseChild(ChildRecord* record) {
     if (record == nullptr) return;
-    {
-        std::lock_guard<std::mutex> guard(childListLock);
-        for (ChildRecord** link = &childList; *link != nullptr; link = &(*link)->next) {
-            if (*link == record) {
-                *link = record->next;
-                break;
-            }
-        }
-    }
+    UnlinkChildRecord(record);
     CloseDescriptor(record->inputWrite);
     CloseDescriptor(record->outputRead);
     CloseDescriptor(record->errorRead);

@@ -7,18 +7,11 @@
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
-#include <mutex>
-#include <new>
-
 #include "support/child_record.h"
 #include "support/child_spawn.h"
 #include "support/unicode_text.h"
 
 namespace {
-
-// Guards the list of records.
-std::mutex childListLock;
-ChildRecord* childList = nullptr;
 
 // Flags that rule out the fallback start: the caller relies on a redirection.
 constexpr uint32_t CHILD_NEEDS_STREAMS =
@@ -124,7 +117,7 @@ bool CollectChildEnd(ChildRecord* record, bool wait) {
 }
 
 void InitProcessServices() {
-    // The lock is a constant-initialised std::mutex; the job object is made now rather than
+    // The list's lock is a constant-initialised std::mutex; the job object is made now rather than
     // with the first child, so that starting one costs no more than it must.
     PrepareBindingJob();
 }
@@ -169,15 +162,7 @@ uintptr_t StartChild(const std::u16string& program, const std::u16string& parame
         return 1;
     }
 
-    ChildRecord* record = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(childListLock);
-        record = new (std::nothrow) ChildRecord;
-        if (record != nullptr) {
-            record->next = childList;
-            childList = record;
-        }
-    }
+    ChildRecord* record = LinkNewChildRecord();
     if (record == nullptr) {
         pipes.CloseOurEnds();
         CloseHandle(process);
@@ -215,15 +200,7 @@ void StopChild(ChildRecord* record) {
 
 void ReleaseChild(ChildRecord* record) {
     if (record == nullptr) return;
-    {
-        std::lock_guard<std::mutex> guard(childListLock);
-        for (ChildRecord** link = &childList; *link != nullptr; link = &(*link)->next) {
-            if (*link == record) {
-                *link = record->next;
-                break;
-            }
-        }
-    }
+    UnlinkChildRecord(record);
     ClosePipeEnd(record->inputWrite);
     ClosePipeEnd(record->outputRead);
     ClosePipeEnd(record->errorRead);

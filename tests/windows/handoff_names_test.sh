@@ -35,6 +35,17 @@ only_files() { # FOLDER, then the names expected in it
   [ "$got" = "$want" ] || fail "files in $folder: ${got//$'\n'/ }, expected: ${want//$'\n'/ }"
 }
 
+# Statically linked: each program needs only DLLs that every Windows has.
+for program in reframe-convert.exe vidcrunch.exe; do
+  dlls=$(x86_64-w64-mingw32-objdump -p "$windows_bin/$program" | sed -n 's/^\s*DLL Name: //p')
+  for dll in $dlls; do
+    case ${dll,,} in
+      kernel32.dll | msvcrt.dll | bcrypt.dll | shell32.dll | user32.dll | advapi32.dll | ole32.dll) ;;
+      *) fail "$program needs $dll, which Windows doesn't have" ;;
+    esac
+  done
+done
+
 ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=25 -f lavfi -i sine=frequency=300 -t 1 \
   -c:v mjpeg -q:v 3 -c:a pcm_s16le src.avi
 
