@@ -17,6 +17,8 @@ scripts/check.sh build
 # The Windows programs, cross-built and run under Wine, compared with the Linux build above.
 scripts/build-windows.sh -DREFRAME_LINUX_BIN="$PWD/build/bin"
 (cd build-windows && ctest "${ctest_args[@]}")
+# Wine's server lingers a few seconds after its last program; nothing of it outlives the tests.
+WINEPREFIX=$PWD/build-windows/wineprefix wineserver --wait
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
