@@ -23,8 +23,12 @@ std::u16string Vidcrunch() {
     return DirectoryPart(OwnExecutablePath()) + u"vidcrunch.exe";
 }
 
+// Built by appends: GCC 12 at -O3 warns falsely (-Wrestrict) on a literal + a temporary.
 std::u16string Quoted(const std::string& path) {
-    return u"\"" + FromUtf8(path) + u"\"";
+    std::u16string quoted(1, u'"');
+    quoted += FromUtf8(path);
+    quoted += u'"';
+    return quoted;
 }
 
 // The progress lines in `bytes`, each as its UTF-16 text; empty on any byte that does not belong
