@@ -19,10 +19,14 @@ std::u16string GetControlText(int32_t number) {
 }
 
 void SetControlText(int32_t number, const std::u16string& text) {
-    const ControlRecord* record = FindControl(number);
+    ControlRecord* record = FindControl(number);
     if (record == nullptr) return;
     // A text field reports the change itself (EVENT_CONTROL with its number).
     SetWindowTextW(record->handle, reinterpret_cast<const wchar_t*>(text.c_str()));
+    // A new text may need a smaller font to fit; the control may have gone with a report.
+    record = FindControl(number);
+    WindowRecord* window = record != nullptr ? FindWindowRecord(record->window) : nullptr;
+    if (window != nullptr && record->kind->code != 2) FitControlFont(*record, *window);
 }
 
 int32_t GetControlState(int32_t number) {

@@ -103,7 +103,7 @@ HWND MakeControl(int32_t number, const ControlKind& kind, const wchar_t* classNa
     MarkWithNumber(control, CONTROL_NUMBER_PROPERTY, number);
     SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ControlProcedure));
     SetWindowLongPtrW(control, GWLP_ID, number);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(ControlFontFor(*window)), TRUE);
+    FitControlFont(record, *window);
     return control;
 }
 

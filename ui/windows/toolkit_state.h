@@ -116,5 +116,8 @@ void FocusNextControl(bool forward);
 // caller's own pixels.
 HFONT ControlFontFor(WindowRecord& window);
 RECT ScaledPlace(const ControlPlace& place, UINT dpi);
+// Gives a control the font of its window, made smaller only when the control's text would
+// otherwise be clipped.
+void FitControlFont(ControlRecord& control, WindowRecord& window);
 // Lays the controls of `number` out again for its current dpi (after WM_DPICHANGED).
 void RelayoutControls(int32_t number);

@@ -121,13 +121,12 @@ void RelayoutControls(int32_t number) {
     WindowRecord* window = FindWindowRecord(number);
     if (window == nullptr) return;
     ForgetScaledFont(*window);
-    const HFONT font = ControlFontFor(*window);
     for (ControlRecord& control : Toolkit().controls) {
         if (control.handle == nullptr || control.window != number) continue;
         const RECT place = ScaledPlace(control.place, window->dpi);
         SetWindowPos(control.handle, nullptr, place.left, place.top, place.right - place.left,
                      place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
-        SendMessageW(control.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        FitControlFont(control, *window);
     }
 }
 
