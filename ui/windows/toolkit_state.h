@@ -112,8 +112,8 @@ void HandleDroppedFiles(int32_t window, HDROP drop);
 // Moves the keyboard focus to the next (or previous) tab-stop control of the active window.
 void FocusNextControl(bool forward);
 
-// Font and rectangles for a window's dots per inch; at 96 they are the stock font and the
-// caller's own pixels.
+// Font and rectangles for a window's dots per inch: the stock font at the system's dpi, and
+// the caller's own pixels at 96.
 HFONT ControlFontFor(WindowRecord& window);
 RECT ScaledPlace(const ControlPlace& place, UINT dpi);
 // Gives a control the font of its window, made smaller only when the control's text would

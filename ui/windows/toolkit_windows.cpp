@@ -96,14 +96,15 @@ WindowRecord* FindWindowRecord(int32_t number) {
 
 HFONT ControlFontFor(WindowRecord& window) {
     const ToolkitState& state = Toolkit();
-    if (window.dpi == USER_DEFAULT_SCREEN_DPI) return state.controlFont;
+    // The stock font is made for the system's dpi (the primary screen's at log-on); a window
+    // on a screen of another dpi gets its double, grown or shrunk in the same proportion.
+    const UINT systemDpi = GetDpiForSystem();
+    if (window.dpi == systemDpi || systemDpi == 0) return state.controlFont;
     if (window.scaledFont == nullptr) {
-        // The stock font is made for 96 dpi; a window on a denser screen gets its double,
-        // grown in the same proportion as the window's pixels.
         LOGFONTW description{};
         GetObjectW(state.controlFont, sizeof description, &description);
         description.lfHeight =
-            MulDiv(description.lfHeight, static_cast<int>(window.dpi), USER_DEFAULT_SCREEN_DPI);
+            MulDiv(description.lfHeight, static_cast<int>(window.dpi), static_cast<int>(systemDpi));
         window.scaledFont = CreateFontIndirectW(&description);
     }
     return window.scaledFont != nullptr ? window.scaledFont : state.controlFont;
