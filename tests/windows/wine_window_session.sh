@@ -137,9 +137,10 @@ press() {
 }
 
 # Types text into the active window. Key repeat is off on the display, so a slow machine
-# cannot double the letters.
+# cannot double the letters. The text goes through a file so that one beginning with "-"
+# is not taken for an option.
 type_text() {
-  xdotool type --delay 40 "$1"
+  printf '%s' "$1" | xdotool type --delay 40 --file -
 }
 
 # Clicks the close box of openbox's frame around window $1: the right end of the title bar.
@@ -214,4 +215,33 @@ expect_probe() {
   done
   echo "$output" >&2
   fail "$key: expected '$want', got '$got'"
+}
+
+# Waits until no visible window is titled $1 (a regular expression).
+wait_gone() {
+  local _
+  for _ in $(seq 100); do
+    timeout 5 xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  fail "the window '$1' is still there"
+}
+
+# Answers a message box: waits up to $3 seconds (60 unless given) for the box titled $1,
+# requires its message to be exactly $2 and its one button to be OK, clicks that button and
+# waits until the box has gone.
+answer_ok() {
+  local title=$1 message=$2 box output x y width height _
+  box=$(find_window "$title" "${3:-60}")
+  wait_frame "$box"
+  expect_probe message "$message" dialog
+  output=$(run_probe dialog) || fail "the '$title' box went away by itself"
+  [ "$(fact "$output" title)" = "$title" ] || fail "the box is titled '$(fact "$output" title)'"
+  [ "$(fact "$output" "text 1")" = OK ] || fail "the '$title' box has no OK button: $output"
+  [ "$(grep -c '^control [0-9]* Button ' <<<"$output")" = 1 ] ||
+    fail "the '$title' box has more than one button: $output"
+  read -r _ x y width height < <(fact "$output" "control 1")
+  activate "$box"
+  click_in "$box" $((x + width / 2)) $((y + height / 2))
+  wait_gone "$title"
 }
