@@ -36,6 +36,10 @@ info=$(xwininfo -id "$window")
 [ "$(window_origin "$window")" = "$client_x $client_y" ] ||
   fail "the X window lies at $(window_origin "$window"), the client area at $client_x $client_y"
 [ "$(fact "$layout" enabled)" = 1 ] || fail "the window starts disabled"
+# A fixed layout: the window can be minimised, but neither resized nor maximised.
+actions=$(xprop -id "$window" _NET_WM_ALLOWED_ACTIONS)
+grep -q MINIMIZE <<<"$actions" || fail "no minimise: $actions"
+! grep -qE 'MAXIMIZE|RESIZE' <<<"$actions" || fail "the window can be resized or maximised: $actions"
 
 # --- the controls: number, class, place in client coordinates, text --------------------
 expected_controls="17 Static 10 10 70 20|Source:

@@ -3,6 +3,12 @@
 //   window_probe main TITLE_PREFIX  the visible top-level window whose title begins so
 //   window_probe dialog             the visible dialog (#32770): a message box, a file dialog
 //   window_probe list               every visible top-level window: "window CLASS TITLE"
+//   window_probe watch TITLE_PREFIX follows that window every 20 ms until it is gone (or for
+//                                   ten minutes): each change of a control's text or state
+//                                   and each dialog opening or closing, as "MS text ID TEXT",
+//                                   "MS state ID N", "MS dialog TITLE" ("MS dialog -" when none
+//                                   is left), MS counting from the start; a watcher started in
+//                                   the background sees what a probe per look is too slow for
 // For a window it prints
 //   title TEXT
 //   client W H at X Y              client area size and its top-left corner on the screen
@@ -16,8 +22,10 @@
 // the message. Control characters in texts are shown as in cat -v (CR LF as ^M^J), so that
 // every fact stays on its line. Exit code 1 when no such window is open.
 #include <windows.h>
+
 #include <commctrl.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,14 +45,16 @@ void Print(const std::wstring& line) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                          nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                        size, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                        nullptr, nullptr);
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
               &written, nullptr);
 }
 
-std::wstring Number(LONG_PTR value) { return std::to_wstring(value); }
+std::wstring Number(LONG_PTR value) {
+    return std::to_wstring(value);
+}
 
 // A message to a window of another process, given up after two seconds: a hung program under
 // test makes a test fail, not hang.
@@ -103,6 +113,53 @@ std::vector<HWND> FindTopLevel(const std::wstring& className, const std::wstring
 BOOL CALLBACK CollectChild(HWND window, LPARAM data) {
     reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
     return TRUE;
+}
+
+// The text and state facts of each child of `window`, keyed by "text ID" and "state ID".
+std::map<std::wstring, std::wstring> ControlFacts(HWND window) {
+    std::vector<HWND> children;
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+    std::map<std::wstring, std::wstring> facts;
+    for (HWND child : children) {
+        const std::wstring id = Number(GetDlgCtrlID(child));
+        facts[L"text " + id] = TextOf(child);
+        DWORD_PTR state = 0;
+        if (IsCheckBox(child) && Ask(child, BM_GETCHECK, 0, 0, &state))
+            facts[L"state " + id] = Number(static_cast<LONG_PTR>(state));
+        if (_wcsicmp(ClassOf(child).c_str(), PROGRESS_CLASSW) == 0 &&
+            Ask(child, PBM_GETPOS, 0, 0, &state))
+            facts[L"state " + id] = Number(static_cast<LONG_PTR>(state));
+    }
+    return facts;
+}
+
+int Watch(const std::wstring& titlePrefix) {
+    constexpr DWORD INTERVAL_MS = 20;
+    constexpr ULONGLONG LONGEST_MS = 10 * 60 * 1000;
+    const ULONGLONG start = GetTickCount64();
+    std::map<std::wstring, std::wstring> seen;
+    std::wstring dialogSeen;
+    bool firstLook = true;
+    while (GetTickCount64() - start < LONGEST_MS) {
+        const std::vector<HWND> windows = FindTopLevel(L"", titlePrefix);
+        if (windows.empty()) break;
+        const std::wstring now = Number(static_cast<LONG_PTR>(GetTickCount64() - start)) + L" ";
+        for (const auto& [key, value] : ControlFacts(windows.front())) {
+            const auto known = seen.find(key);
+            if (known != seen.end() && known->second == value) continue;
+            seen[key] = value;
+            Print(now + key + L" " + value);
+        }
+        const std::vector<HWND> dialogs = FindTopLevel(L"#32770", L"");
+        const std::wstring dialog = dialogs.empty() ? L"-" : TextOf(dialogs.front());
+        if (firstLook || dialog != dialogSeen) {
+            firstLook = false;
+            dialogSeen = dialog;
+            Print(now + L"dialog " + dialog);
+        }
+        Sleep(INTERVAL_MS);
+    }
+    return 0;
 }
 
 void Describe(HWND window, bool isDialog) {
@@ -170,11 +227,12 @@ int wmain(int argc, wchar_t** argv) {
         Describe(windows.front(), true);
         return 0;
     }
+    if (mode == L"watch" && argc == 3) return Watch(argv[2]);
     if (mode == L"list" && argc == 2) {
         for (HWND window : FindTopLevel(L"", L""))
             Print(L"window " + ClassOf(window) + L" " + TextOf(window));
         return 0;
     }
-    Print(L"usage: window_probe main TITLE_PREFIX | dialog | list");
+    Print(L"usage: window_probe main TITLE_PREFIX | dialog | list | watch TITLE_PREFIX");
     return 2;
 }

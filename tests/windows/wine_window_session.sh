@@ -245,3 +245,15 @@ answer_ok() {
   click_in "$box" $((x + width / 2)) $((y + height / 2))
   wait_gone "$title"
 }
+
+# Follows the top-level window whose title begins with $1 in the background (window_probe
+# watch) until it closes, logging each change with its time to $work/watch.log.
+start_watch() {
+  : >"$work/watch.log"
+  wine "$window_probe" watch "$1" >"$work/watch.log" 2>>"$work/probe.log" &
+  pids+=("$!")
+}
+# The values fact $1 ("state 0", "text 1", "dialog") has had in the watch so far, a line each.
+watched() {
+  grep "^[0-9]* $1 " "$work/watch.log" | cut -d' ' -f$(($(wc -w <<<"$1") + 2))-
+}
