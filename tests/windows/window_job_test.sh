@@ -23,25 +23,28 @@ source "$(dirname "$0")/reframe_window.sh"
 # The job must last long enough to be watched: the frames are PNG pictures, which take some
 # 10 ms each to decode. The encoding runs while Wine starts.
 seconds=30
+clips=$work/clips
+mkdir "$clips"
 ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=640x480:rate=25 -f lavfi \
-  -i sine=frequency=440 -t "$seconds" -c:v png -c:a pcm_s16le "$work/in put.avi" \
+  -i sine=frequency=440 -t "$seconds" -c:v png -c:a pcm_s16le "$clips/holiday.avi" \
   >"$work/ffmpeg.log" 2>&1 &
 encoder=$!
 pids+=("$encoder")
 start_wine_session "$template"
 install_programs "$work/programs" "$reframe_exe" "$vidcrunch_exe"
+# The clips on a drive of their own, D:, as on a machine with a second disk.
+map_drive D "$clips"
 wait "$encoder" || fail "ffmpeg could not make the sample"
 source_frames=$(ffprobe -v error -select_streams v:0 -count_packets \
-  -show_entries stream=nb_read_packets -of csv=p=0 "$work/in put.avi")
+  -show_entries stream=nb_read_packets -of csv=p=0 "$clips/holiday.avi")
 [ "$source_frames" = $((seconds * 25)) ] || fail "the sample has $source_frames frames"
 audio_bytes() {
   ffprobe -v error -select_streams a:0 -show_entries packet=size -of csv=p=0 "$1" |
     awk '{n += $1} END {print n}'
 }
-source_audio_bytes=$(audio_bytes "$work/in put.avi")
+source_audio_bytes=$(audio_bytes "$clips/holiday.avi")
 
-start_reframe "$work/programs/reframe.exe" "$(win_path "$work/in put.avi")" \
-  "$(win_path "$work/out put.avi")"
+start_reframe "$work/programs/reframe.exe" 'D:\holiday.avi' 'D:\holiday-small.avi'
 expect_main "text $WidthField" 640
 fill_field "$WidthField" 352
 fill_field "$HeightField" 264
@@ -114,18 +117,19 @@ done
 kill -0 "$app" 2>/dev/null || fail "the program ended with the job"
 
 # --- the written file: compressed, at the new size, every frame, all the sound -------------
+result=$clips/holiday-small.avi
 video=$(ffprobe -v error -select_streams v:0 -count_packets \
-  -show_entries stream=codec_name,width,height,nb_read_packets -of csv=p=0 "$work/out put.avi") ||
+  -show_entries stream=codec_name,width,height,nb_read_packets -of csv=p=0 "$result") ||
   fail "ffprobe cannot read the destination"
 [[ $video != rawvideo,* ]] || fail "the destination was left uncompressed: $video"
 [ "${video#*,}" = "352,264,$source_frames" ] || fail "the destination's video is $video"
-[ "$(frame_count "$work/out put.avi")" = "$source_frames" ] || fail "frames do not decode"
-[ "$(probe "$work/out put.avi" a:0 codec_name)" = pcm_s16le ] || fail "the sound was converted"
-[ "$(audio_bytes "$work/out put.avi")" = "$source_audio_bytes" ] || fail "sound was lost"
-warnings=$(ffprobe -v warning "$work/out put.avi" 2>&1) || true
+[ "$(frame_count "$result")" = "$source_frames" ] || fail "frames do not decode"
+[ "$(probe "$result" a:0 codec_name)" = pcm_s16le ] || fail "the sound was converted"
+[ "$(audio_bytes "$result")" = "$source_audio_bytes" ] || fail "sound was lost"
+warnings=$(ffprobe -v warning "$result" 2>&1) || true
 [ -z "$warnings" ] || fail "ffprobe warns about the destination: $warnings"
-files=$(find "$work" -maxdepth 1 -type f -iname '*.avi*' -printf '%f\n' | sort | tr '\n' '|')
-[ "$files" = "in put.avi|out put.avi|" ] || fail "files beside the destination: $files"
+files=$(find "$clips" -maxdepth 1 -type f -printf '%f\n' | sort | tr '\n' '|')
+[ "$files" = "holiday-small.avi|holiday.avi|" ] || fail "files beside the destination: $files"
 
 close_reframe
 echo "PASS"

@@ -54,6 +54,12 @@ start_wine_session() {
   wine cmd /c exit >"$work/wine-start.log" 2>&1 || fail "Wine does not run in $WINEPREFIX"
 }
 
+# Gives Linux folder $2 the drive letter $1 in the test's prefix (a link in dosdevices, which
+# Wine reads as it resolves each path).
+map_drive() {
+  ln -s "$2" "$WINEPREFIX/dosdevices/${1,,}:"
+}
+
 # Z:\ form of an absolute Linux path (Wine's Z: drive is the root folder).
 win_path() {
   local path=$1
