@@ -53,9 +53,9 @@ fill_field() {
 close_reframe() {
   activate "$window"
   click_close_box "$window"
-  local status
-  status=$(wait_exit "$app" 20)
-  [ "$status" = 0 ] || fail "exit code $status after the close box"
+  wait_exit "$app" 20
+  # shellcheck disable=SC2154  # wait_exit sets it
+  [ "$exit_code" = 0 ] || fail "exit code $exit_code after the close box"
 }
 
 # A folder of programs as a user would have installed them: the REFRAME_EXE alone, or with

@@ -87,9 +87,8 @@ linux_job() {
   done
   activate "$window"
   click_close_box "$window"
-  local status
-  status=$(wait_exit "$linux" 20)
-  [ "$status" = 0 ] || fail "the Linux window's exit code is $status"
+  wait_exit "$linux" 20
+  [ "$exit_code" = 0 ] || fail "the Linux window's exit code is $exit_code"
 }
 
 # Without the compressor: the uncompressed file, scaled down with averaging.

@@ -62,8 +62,8 @@ read -r _ x y width height < <(fact "$output" "control 7")
 [ -n "$height" ] || fail "the box has no No button: $output"
 activate "$box"
 click_in "$box" $((x + width / 2)) $((y + height / 2))
-status=$(wait_exit "$notepad" 20)
-[ "$status" = 0 ] || fail "Notepad's exit code is $status"
+wait_exit "$notepad" 20
+[ "$exit_code" = 0 ] || fail "Notepad's exit code is $exit_code"
 grep -q "^second file" "$work/notes/zweite Grüße.txt" || fail "the file was changed"
 ! grep -q typed "$work/notes/zweite Grüße.txt" || fail "the file was saved"
 echo "PASS"

@@ -77,12 +77,13 @@ wine_start() {
   pids+=("$started")
 }
 
-# Waits up to $2 seconds for process $1 to end and prints its exit code.
+# Waits up to $2 seconds for process $1 to end and leaves its exit code in "exit_code". (Not
+# printed: in a command substitution's subshell the process is no child to wait for.)
+# shellcheck disable=SC2034  # read by the tests
 wait_exit() {
   timeout "${2:-20}" tail --pid="$1" -f /dev/null || fail "process $1 did not end"
-  local status=0
-  wait "$1" || status=$?
-  echo "$status"
+  exit_code=0
+  wait "$1" || exit_code=$?
 }
 
 # Waits up to $2 seconds (60 unless given) for a visible top-level window titled exactly $1 (a
