@@ -26,16 +26,19 @@ trap wine_cleanup EXIT
 # Makes $work/prefix from the build's prefix $1 and starts the display. The folders that hold
 # only Wine's own binaries are hard links (a full copy is some 700 MB and ten seconds); the
 # rest is copied, since Wine rewrites files in place that have more than one link (the
-# server its registry files, the profile code win.ini).
+# server its registry files, the profile code win.ini). Updating the prefix, which Wine does
+# by itself after an upgrade of Wine, would rewrite the linked binaries in place, under the
+# build's prefix: "disable" in .update-timestamp tells wineboot not to.
 start_wine_session() {
   local template=$1
   [ -f "$template/system.reg" ] || fail "no Wine prefix at $template (run scripts/build-windows.sh)"
   export WINEPREFIX="$work/prefix"
   mkdir -p "$WINEPREFIX/drive_c/windows"
   local item
-  for item in "$template"/* "$template"/.update-timestamp; do
+  for item in "$template"/*; do
     [ "$(basename "$item")" = drive_c ] || cp -a "$item" "$WINEPREFIX/"
   done
+  echo disable >"$WINEPREFIX/.update-timestamp"
   for item in "$template"/drive_c/*; do
     [ "$(basename "$item")" = windows ] || cp -a "$item" "$WINEPREFIX/drive_c/"
   done
