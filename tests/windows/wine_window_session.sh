@@ -26,16 +26,19 @@ trap wine_cleanup EXIT
 # Makes $work/prefix from the build's prefix $1 and starts the display. The folders that hold
 # only Wine's own binaries are hard links (a full copy is some 700 MB and ten seconds); the
 # rest is copied, since Wine rewrites files in place that have more than one link (the
-# server its registry files, the profile code win.ini).
+# server its registry files, the profile code win.ini). Updating the prefix, which Wine does
+# by itself after an upgrade of Wine, would rewrite the linked binaries in place, under the
+# build's prefix: "disable" in .update-timestamp tells wineboot not to.
 start_wine_session() {
   local template=$1
   [ -f "$template/system.reg" ] || fail "no Wine prefix at $template (run scripts/build-windows.sh)"
   export WINEPREFIX="$work/prefix"
   mkdir -p "$WINEPREFIX/drive_c/windows"
   local item
-  for item in "$template"/* "$template"/.update-timestamp; do
+  for item in "$template"/*; do
     [ "$(basename "$item")" = drive_c ] || cp -a "$item" "$WINEPREFIX/"
   done
+  echo disable >"$WINEPREFIX/.update-timestamp"
   for item in "$template"/drive_c/*; do
     [ "$(basename "$item")" = windows ] || cp -a "$item" "$WINEPREFIX/drive_c/"
   done
@@ -52,6 +55,12 @@ start_wine_session() {
   # The server and the desktop start with the first program; started here, their start-up
   # does not count against the first window's wait.
   wine cmd /c exit >"$work/wine-start.log" 2>&1 || fail "Wine does not run in $WINEPREFIX"
+}
+
+# Gives Linux folder $2 the drive letter $1 in the test's prefix (a link in dosdevices, which
+# Wine reads as it resolves each path).
+map_drive() {
+  ln -s "$2" "$WINEPREFIX/dosdevices/${1,,}:"
 }
 
 # Z:\ form of an absolute Linux path (Wine's Z: drive is the root folder).
@@ -71,12 +80,13 @@ wine_start() {
   pids+=("$started")
 }
 
-# Waits up to $2 seconds for process $1 to end and prints its exit code.
+# Waits up to $2 seconds for process $1 to end and leaves its exit code in "exit_code". (Not
+# printed: in a command substitution's subshell the process is no child to wait for.)
+# shellcheck disable=SC2034  # read by the tests
 wait_exit() {
   timeout "${2:-20}" tail --pid="$1" -f /dev/null || fail "process $1 did not end"
-  local status=0
-  wait "$1" || status=$?
-  echo "$status"
+  exit_code=0
+  wait "$1" || exit_code=$?
 }
 
 # Waits up to $2 seconds (60 unless given) for a visible top-level window titled exactly $1 (a
@@ -244,4 +254,16 @@ answer_ok() {
   activate "$box"
   click_in "$box" $((x + width / 2)) $((y + height / 2))
   wait_gone "$title"
+}
+
+# Follows the top-level window whose title begins with $1 in the background (window_probe
+# watch) until it closes, logging each change with its time to $work/watch.log.
+start_watch() {
+  : >"$work/watch.log"
+  wine "$window_probe" watch "$1" >"$work/watch.log" 2>>"$work/probe.log" &
+  pids+=("$!")
+}
+# The values fact $1 ("state 0", "text 1", "dialog") has had in the watch so far, a line each.
+watched() {
+  grep "^[0-9]* $1 " "$work/watch.log" | cut -d' ' -f$(($(wc -w <<<"$1") + 2))-
 }
