@@ -53,7 +53,13 @@ std::u16string SuggestedDestination(const std::u16string& source) {
     // An existing file would be overwritten by Start without a question, so only a free
     // name is offered.
     for (int n = 0; n < MAX_SUGGESTION_TRIES; ++n) {
-        std::u16string candidate = base + (n == 0 ? u"" : u"-" + IntToText(n)) + u".avi";
+        // Built by appends: GCC 12 warns falsely (-Wrestrict) on u"-" + text at -O3.
+        std::u16string candidate = base;
+        if (n > 0) {
+            candidate += u'-';
+            candidate += IntToText(n);
+        }
+        candidate += u".avi";
         if (PathExists(candidate) == 0) return candidate;
     }
     return u"";

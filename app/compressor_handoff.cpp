@@ -31,7 +31,9 @@ std::u16string CopyCandidate(const std::u16string& destination, int n) {
     if (TextEquals(name, file)) name += u"2";
     if (n > 0) {
         const size_t dot = name.rfind(u'.');
-        const std::u16string number = u"-" + IntToText(n);
+        // Built by appends: GCC 12 warns falsely (-Wrestrict) on u"-" + text at -O3.
+        std::u16string number(u"-");
+        number += IntToText(n);
         name.insert(dot == std::u16string::npos ? name.size() : dot, number);
     }
     return folder + name;

@@ -1,5 +1,5 @@
 # Gives a Windows program its resources: icon resource 1 (our icon), a version record and an
-# application manifest (common controls version 6, no elevation, long paths).
+# application manifest (common controls version 6, no elevation, long paths, per-monitor dpi).
 #   reframe_windows_resources(TARGET "What it is, in a few words")
 function(reframe_windows_resources target description)
   get_target_property(output_name ${target} OUTPUT_NAME)

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#ifndef IDOK  // windows.h has it as a macro of the same value
 constexpr int32_t IDOK = 1;
+#endif
 
 void InitRequesters();
 

@@ -34,7 +34,9 @@ constexpr int32_t FOCUS_LOST = 14001;
 constexpr int32_t NOTIFY_CLICKED = 0;           // button clicked, check box toggled
 constexpr int32_t NOTIFY_TEXT_CHANGED = 0x300;  // a text field's text changed
 
-// Style bits the callers pass, with the values the Windows toolkit uses for them.
+// Style bits the callers pass, with the values the Windows toolkit uses for them. Where
+// windows.h is included these are its own macros, of the same values.
+#ifndef WS_CAPTION
 constexpr uint32_t BS_DEFPUSHBUTTON = 0x1;  // button: default-button look only
 constexpr uint32_t ES_READONLY = 0x800;     // text field: the user cannot change it
 constexpr uint32_t ES_NUMBER = 0x2000;      // text field: only digits can be typed
@@ -43,11 +45,12 @@ constexpr uint32_t WS_MINIMIZEBOX = 0x20000;
 constexpr uint32_t WS_THICKFRAME = 0x40000;  // sizing border
 constexpr uint32_t WS_SYSMENU = 0x80000;     // system menu and close box
 constexpr uint32_t WS_CAPTION = 0xC00000;    // title bar
+#endif
 
-// Start-up. InitWindows also brings up the window system itself (the Qt application
-// object), so it must come before anything else of this header. Qt is given only a
-// program name, never the command line: the tool's own parameters are file names and
-// must not be taken for window-system options.
+// Start-up. InitWindows also brings up the window system itself (on Linux the Qt
+// application object), so it must come before anything else of this header. Qt is given
+// only a program name, never the command line: the tool's own parameters are file names
+// and must not be taken for window-system options.
 void InitWindows();
 void InitControls();
 

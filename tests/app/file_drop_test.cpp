@@ -22,7 +22,7 @@
 #include "support/program_parameters.h"
 #include "support/unicode_text.h"
 #include "ui/requester_test_seam.h"
-#include "ui/toolkit_state.h"
+#include "ui/linux/toolkit_state.h"
 #include "ui/window_toolkit.h"
 
 namespace {

@@ -17,9 +17,9 @@
 #include "app/shell_state.h"
 #include "app/start_up.h"
 #include "support/program_parameters.h"
-#include "ui/control_font.h"
+#include "ui/linux/control_font.h"
 #include "ui/requester_test_seam.h"
-#include "ui/toolkit_state.h"
+#include "ui/linux/toolkit_state.h"
 #include "ui/window_toolkit.h"
 
 namespace {

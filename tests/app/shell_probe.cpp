@@ -12,7 +12,7 @@
 #include "app/main_window.h"
 #include "app/start_up.h"
 #include "support/program_parameters.h"
-#include "ui/toolkit_state.h"
+#include "ui/linux/toolkit_state.h"
 #include "ui/window_toolkit.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "toolkit_test_support.h"
-#include "ui/toolkit_state.h"
+#include "ui/linux/toolkit_state.h"
 
 namespace {
 

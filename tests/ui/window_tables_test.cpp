@@ -4,7 +4,7 @@
 #include <QPushButton>
 
 #include "toolkit_test_support.h"
-#include "ui/toolkit_state.h"
+#include "ui/linux/toolkit_state.h"
 
 namespace {
 

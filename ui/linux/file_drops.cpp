@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <QWidget>
 
-#include "ui/toolkit_state.h"
+#include "ui/linux/toolkit_state.h"
 #include "ui/window_toolkit.h"
 
 namespace {

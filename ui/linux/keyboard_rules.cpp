@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "ui/toolkit_state.h"
-#include "ui/toolkit_window.h"
+#include "ui/linux/toolkit_state.h"
+#include "ui/linux/toolkit_window.h"
 #include "ui/window_toolkit.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "ui/toolkit_window.h"
+#include "ui/linux/toolkit_window.h"
 
 #include <QCloseEvent>
 #include <QEvent>
 
-#include "ui/toolkit_state.h"
+#include "ui/linux/toolkit_state.h"
 #include "ui/window_toolkit.h"
 
 ToolkitWindow::ToolkitWindow(int32_t number, Qt::WindowFlags flags)

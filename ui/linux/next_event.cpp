@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "ui/toolkit_state.h"
+#include "ui/linux/toolkit_state.h"
 #include "ui/window_toolkit.h"
 
 namespace {

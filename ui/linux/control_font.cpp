@@ -1,4 +1,4 @@
-#include "ui/control_font.h"
+#include "ui/linux/control_font.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,7 +11,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 
-#include "ui/toolkit_state.h"
+#include "ui/linux/toolkit_state.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "ui/control_font.h"
-#include "ui/toolkit_state.h"
+#include "ui/linux/control_font.h"
+#include "ui/linux/toolkit_state.h"
 #include "ui/window_toolkit.h"
 
 std::u16string GetControlText(int32_t number) {

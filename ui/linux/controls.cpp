@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
-#include "ui/control_font.h"
-#include "ui/toolkit_state.h"
-#include "ui/toolkit_window.h"
+#include "ui/linux/control_font.h"
+#include "ui/linux/toolkit_state.h"
+#include "ui/linux/toolkit_window.h"
 #include "ui/window_toolkit.h"
 
 namespace {
