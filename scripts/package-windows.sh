@@ -5,7 +5,7 @@
 # usage: scripts/package-windows.sh [cmake options...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build-windows.sh "$@"
+scripts/build-windows.sh "$@" >&2
 dir=build-windows
 cmake --build "$dir" --target windows_packages >&2
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
