@@ -101,6 +101,19 @@ for key in 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Reframe' \
   ! has_key "$key" || fail "$key is there before the install"
 done
 snapshot before
+start_display
+
+# --- started as a user starts it: the licence first; ended there, it leaves nothing ---------
+wine "$setup" >>"$work/setup.log" 2>&1 &
+setup_pid=$!
+pids+=("$setup_pid")
+timeout 20 xdotool search --sync --name "^Reframe $version Setup" >/dev/null ||
+  fail "the installer showed no window"
+# Ended rather than cancelled, which asks for a confirmation: nothing is installed before the
+# page that copies the files either way.
+timeout 20 wine taskkill /f /im "$(basename "$setup")" >/dev/null 2>&1 || fail "taskkill failed"
+timeout 20 tail --pid="$setup_pid" -f /dev/null || fail "the installer did not end"
+same_as_before "after ending the installer on its first page"
 
 # --- a silent install into a folder of our choosing ------------------------------------------
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Reframe'
@@ -149,11 +162,10 @@ if [ "$window" = 1 ]; then
   reg_value "$application_key\\SupportedTypes" .avi >/dev/null || fail "no .avi in SupportedTypes"
 
   # The installed window program, started as the .avi verb starts it, with the file.
-  start_display
   wine "$dir\\reframe.exe" "$(win "$work/sample.avi")" >>"$work/reframe.log" 2>&1 &
   app=$!
   pids+=("$app")
-  timeout 20 xdotool search --sync --name '^Reframe' >/dev/null || fail "no Reframe window"
+  timeout 20 xdotool search --sync --name "^Reframe $version\$" >/dev/null || fail "no Reframe window"
   timeout 20 wine taskkill /im reframe.exe >/dev/null 2>&1 || fail "taskkill failed"
   timeout 20 tail --pid="$app" -f /dev/null || fail "the window program did not end"
   status=0
