@@ -99,11 +99,11 @@ done
 snapshot before
 start_display
 
-# --- started as a user starts it: the licence first; ended there, it leaves nothing ---------
+# --- started without /S its window opens; ended there, it leaves nothing ------------------
 wine "$setup" >>"$work/setup.log" 2>&1 &
 setup_pid=$!
 pids+=("$setup_pid")
-timeout 20 xdotool search --sync --name "^Reframe $version Setup" >/dev/null ||
+timeout 60 xdotool search --sync --name "^Reframe $version Setup" >/dev/null ||
   fail "the installer showed no window"
 # Ended rather than cancelled, which asks for a confirmation: nothing is installed before the
 # page that copies the files either way.
@@ -133,7 +133,7 @@ expect_value "$uninstall_key" QuietUninstallString "\"$dir\\uninstall.exe\" /S"
 expect_value "$uninstall_key" NoModify 0x1
 expect_value "$uninstall_key" NoRepair 0x1
 expect_value "$uninstall_key" DisplayIcon "$dir\\reframe.exe,0"
-# Within a KiB a file of what the files take.
+# EstimatedSize, in KiB: what the files take, rounded up by less than a KiB a file.
 size=$(reg_value "$uninstall_key" EstimatedSize) || fail "no EstimatedSize"
 bytes=0
 for file in "${programs[@]}" COPYING.txt; do
@@ -155,11 +155,11 @@ expect_value "$application_key" FriendlyAppName Reframe
 expect_value "$application_key\\shell\\open\\command" "" "$command"
 reg_value "$application_key\\SupportedTypes" .avi >/dev/null || fail "no .avi in SupportedTypes"
 
-# The installed window program, started as the .avi verb starts it, with the file.
+# The installed window program, started with a file as the .avi verb starts it, closes cleanly.
 wine "$dir\\reframe.exe" "$(win "$work/sample.avi")" >>"$work/reframe.log" 2>&1 &
 app=$!
 pids+=("$app")
-timeout 20 xdotool search --sync --name "^Reframe $version\$" >/dev/null || fail "no Reframe window"
+timeout 60 xdotool search --sync --name "^Reframe $version\$" >/dev/null || fail "no Reframe window"
 timeout 20 wine taskkill /im reframe.exe >/dev/null 2>&1 || fail "taskkill failed"
 timeout 20 tail --pid="$app" -f /dev/null || fail "the window program did not end"
 status=0
