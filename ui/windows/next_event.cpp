@@ -22,12 +22,12 @@ int32_t TakeQueuedEvent(EventState& events) {
 }
 
 // A message handled without raising an event is returned as its own number, except where that
-// number is one of the two codes callers act on: a posted WM_CLOSE (16) has already queued its
-// EVENT_CLOSE_WINDOW, and must not be reported twice.
+// number is one of the codes callers act on: a posted WM_CLOSE (16) or WM_DROPFILES (563) has
+// already queued its EVENT_CLOSE_WINDOW or EVENT_DROP_FILES, and must not be reported twice.
 int32_t MessageCode(UINT message) {
-    if (message == static_cast<UINT>(EVENT_CLOSE_WINDOW) ||
-        message == static_cast<UINT>(EVENT_CONTROL))
-        return EVENT_SYSTEM_ACTIVITY;
+    for (const int32_t code : {EVENT_CLOSE_WINDOW, EVENT_CONTROL, EVENT_DROP_FILES}) {
+        if (message == static_cast<UINT>(code)) return EVENT_SYSTEM_ACTIVITY;
+    }
     return static_cast<int32_t>(message);
 }
 
