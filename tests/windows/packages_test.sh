@@ -17,28 +17,17 @@ programs=(reframe.exe reframe-convert.exe vidcrunch.exe)
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 
 work=$(mktemp -d)
-# shellcheck source=../xvfb_session.sh
-source "$(dirname "$0")/../xvfb_session.sh"
-for file in "$setup" "$zip" "$build_prefix/system.reg"; do
+# shellcheck source=wine_window_session.sh
+source "$(dirname "$0")/wine_window_session.sh"
+for file in "$setup" "$zip"; do
   [ -f "$file" ] || fail "no $file"
 done
-
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
+start_wine_session "$build_prefix"
 # winemenubuilder would turn the shortcut and the .avi verb into menu entries and file types of
 # the Linux desktop, in the home folder: outside the prefix and beyond the uninstaller's reach.
-export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
-# Debian's Wine keeps its server's socket in a new folder under TMPDIR, named in the prefix's
-# file "wineserver": without that file the copy gets a server of its own, and its folder is
-# made here, to go with the rest.
-export TMPDIR=$work/tmp
-mkdir "$TMPDIR"
-cp -a "$build_prefix" "$WINEPREFIX"
-rm -f "$WINEPREFIX/wineserver"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 drive_c=$WINEPREFIX/drive_c
-trap 'timeout 30 wineserver -k 2>/dev/null || true; cleanup' EXIT
 
-# A Linux path as Wine's Z: drive shows it.
-win() { local p=$1; [ "${p:0:1}" = / ] || p=$PWD/$p; printf 'Z:%s' "${p//\//\\}"; }
 has_key() { wine reg query "$1" >/dev/null 2>&1; }
 # The data of value $2 of key $1 ("" for the key's default value); fails if it is not there.
 reg_value() {
@@ -84,27 +73,25 @@ same_programs() { # FOLDER: its programs are the build's, its licence text is CO
 # result shows that it found vidcrunch.exe beside itself.
 converts() {
   rm -f "$work/converted.avi"
-  timeout 120 wine "$1" --size 80x60 --compress=mjpeg --progress=none "$(win "$work/sample.avi")" \
-    "$(win "$work/converted.avi")" >"$work/convert.log" 2>&1 || fail "$1 did not convert"
+  timeout 120 wine "$1" --size 80x60 --compress=mjpeg --progress=none "$(win_path "$work/sample.avi")" \
+    "$(win_path "$work/converted.avi")" >"$work/convert.log" 2>&1 || fail "$1 did not convert"
   [ "$(probe "$work/converted.avi" v:0 codec_name),$(probe "$work/converted.avi" v:0 width)" = mjpeg,80 ] ||
     fail "$1 wrote no 80 pixels wide MJPEG"
 }
 
 make_source "$work/sample.avi"
-# Nothing of Reframe in the prefix yet; Wine's first start in the copy is part of the baseline.
+# Nothing of Reframe in the prefix yet.
 for key in 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Reframe' \
   'HKLM\Software\Classes\Applications\reframe.exe'; do
   ! has_key "$key" || fail "$key is there before the install"
 done
 snapshot before
-start_display
 
 # --- started without /S its window opens; ended there, it leaves nothing ------------------
-wine "$setup" >>"$work/setup.log" 2>&1 &
-setup_pid=$!
-pids+=("$setup_pid")
-timeout 60 xdotool search --sync --name "^Reframe $version Setup" >/dev/null ||
-  fail "the installer showed no window"
+wine_start setup "$setup"
+setup_pid=$started
+# The pages' own titles are blanks after this one: MUI puts a space in their place.
+find_window "Reframe $version Setup ?" >/dev/null
 # Ended rather than cancelled, which asks for a confirmation: nothing is installed before the
 # page that copies the files either way.
 timeout 20 wine taskkill /f /im "$(basename "$setup")" >/dev/null 2>&1 || fail "taskkill failed"
@@ -156,11 +143,12 @@ expect_value "$application_key\\shell\\open\\command" "" "$command"
 reg_value "$application_key\\SupportedTypes" .avi >/dev/null || fail "no .avi in SupportedTypes"
 
 # The installed window program, started with a file as the .avi verb starts it, closes cleanly.
-wine "$dir\\reframe.exe" "$(win "$work/sample.avi")" >>"$work/reframe.log" 2>&1 &
-app=$!
-pids+=("$app")
-timeout 60 xdotool search --sync --name "^Reframe $version\$" >/dev/null || fail "no Reframe window"
+wine_start reframe "$dir\\reframe.exe" "$(win_path "$work/sample.avi")"
+app=$started
+find_window "Reframe $version" >/dev/null
+# taskkill without /f asks the window to close, as its close box does.
 timeout 20 wine taskkill /im reframe.exe >/dev/null 2>&1 || fail "taskkill failed"
+# Waited for here, not in a subshell, which cannot wait for this shell's child.
 timeout 20 tail --pid="$app" -f /dev/null || fail "the window program did not end"
 status=0
 wait "$app" || status=$?
@@ -191,6 +179,6 @@ mkdir "$work/any folder"
 (cd "$work/any folder" && cmake -E tar xf "$zip") || fail "the archive does not unpack"
 same_programs "$work/any folder/$folder"
 grep -q "Reframe $version" "$work/any folder/$folder/README.txt" || fail "README.txt names no version"
-converts "$(win "$work/any folder/$folder/reframe-convert.exe")"
+converts "$(win_path "$work/any folder/$folder/reframe-convert.exe")"
 
 echo "PASS: installed into $dir and Program Files, uninstalled without a trace; the archive runs"
