@@ -14,8 +14,8 @@ packages=(
   time
   fonts-urw-base35 fonts-dejavu-core
   # The Windows programs: the cross compiler, what FFmpeg and x264 need to build from their
-  # Debian source packages, and Wine to run them.
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev nasm dpkg-dev wine
+  # Debian source packages, Wine to run them, and NSIS for their installer.
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev nasm dpkg-dev wine nsis
 )
 
 missing=()
