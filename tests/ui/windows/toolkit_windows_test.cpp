@@ -93,8 +93,15 @@ TEST_F(WindowsToolkitTest, WindowHasItsClientSizeAtItsOuterCornerAndFixedStyle) 
     GetClientRect(window(), &client);
     EXPECT_EQ(client.right, 400);
     EXPECT_EQ(client.bottom, 250);
-    RECT outer;
-    GetWindowRect(window(), &outer);
+    // The window manager frames the window a moment after it is shown; until it has, the
+    // corner may read as where Wine first put it.
+    RECT outer{};
+    for (int i = 0; i < 200; ++i) {
+        GetWindowRect(window(), &outer);
+        if (outer.left == 5 && outer.top == 5) break;
+        PollEvent();
+        Sleep(10);
+    }
     EXPECT_EQ(outer.left, 5);
     EXPECT_EQ(outer.top, 5);
     const LONG_PTR style = GetWindowLongPtrW(window(), GWL_STYLE);
@@ -223,15 +230,21 @@ TEST_F(WindowsToolkitTest, TextAndStateLiveInTheControls) {
 
 TEST_F(WindowsToolkitTest, ClosingIsReportedOnceAndLeavesTheWindowOpen) {
     PostMessageW(window(), WM_CLOSE, 0, 0);
-    const int32_t first = WaitEvent();
     // The message that led to the close is no close itself: reported twice, a close used
-    // during a job (whose pumps discard it) would still end the tool afterwards.
-    EXPECT_NE(first, EVENT_CLOSE_WINDOW);
-    EXPECT_EQ(PollEvent(), EVENT_CLOSE_WINDOW);
-    EXPECT_EQ(EventWindow(), 0);
-    for (int32_t code : Drain()) EXPECT_NE(code, EVENT_CLOSE_WINDOW);
+    // during a job (whose pumps discard it) would still end the tool afterwards. The window
+    // manager's own events may come in between on a busy machine.
+    int closes = WaitEvent() == EVENT_CLOSE_WINDOW ? 1 : 0;
+    const ULONGLONG end = GetTickCount64() + 1000;
+    while (GetTickCount64() < end) {
+        const int32_t code = PollEvent();
+        if (code == EVENT_CLOSE_WINDOW) {
+            ++closes;
+            EXPECT_EQ(EventWindow(), 0);
+        }
+        if (code == EVENT_NONE) Sleep(5);
+    }
+    EXPECT_EQ(closes, 1);
     EXPECT_TRUE(IsWindow(window()));
-    EXPECT_EQ(PollEvent(), EVENT_NONE);
 }
 
 TEST_F(WindowsToolkitTest, WindowEventsAreQueuedOnceInARowAndInTheirOrder) {
