@@ -21,8 +21,8 @@
 #include "engine_test_files.h"
 #include "support/program_parameters.h"
 #include "support/unicode_text.h"
-#include "ui/requester_test_seam.h"
 #include "ui/linux/toolkit_state.h"
+#include "ui/requester_test_seam.h"
 #include "ui/window_toolkit.h"
 
 namespace {

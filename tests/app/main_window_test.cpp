@@ -18,8 +18,8 @@
 #include "app/start_up.h"
 #include "support/program_parameters.h"
 #include "ui/linux/control_font.h"
-#include "ui/requester_test_seam.h"
 #include "ui/linux/toolkit_state.h"
+#include "ui/requester_test_seam.h"
 #include "ui/window_toolkit.h"
 
 namespace {
