@@ -101,14 +101,3 @@ void ConvertPatternText(const std::u16string& pattern, int32_t position,
         nameFilters.push_back(items[i] + u" (" + patterns + u")");
     }
 }
-
-FileRequest PrepareFileRequest(int32_t save, const std::u16string& title,
-                               const std::u16string& defaultPath, const std::u16string& pattern,
-                               int32_t position) {
-    FileRequest request;
-    request.save = save != 0 ? 1 : 0;
-    request.title = title;
-    SplitDefaultPath(defaultPath, request.folder, request.fileName);
-    ConvertPatternText(pattern, position, request.nameFilters, request.selectedFilter);
-    return request;
-}

@@ -42,14 +42,3 @@ void ConvertPatternText(const std::u16string& pattern, int32_t position,
         start = end + 1;
     }
 }
-
-FileRequest PrepareFileRequest(int32_t save, const std::u16string& title,
-                               const std::u16string& defaultPath, const std::u16string& pattern,
-                               int32_t position) {
-    FileRequest request;
-    request.save = save != 0 ? 1 : 0;
-    request.title = title;
-    SplitDefaultPath(defaultPath, request.folder, request.fileName);
-    ConvertPatternText(pattern, position, request.nameFilters, request.selectedFilter);
-    return request;
-}
