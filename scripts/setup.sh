@@ -16,6 +16,8 @@ packages=(
   # The Windows programs: the cross compiler, what FFmpeg and x264 need to build from their
   # Debian source packages, Wine to run them, and NSIS for their installer.
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev nasm dpkg-dev wine nsis
+  # The Debian package: its build and its checker.
+  debhelper lintian
 )
 
 missing=()
