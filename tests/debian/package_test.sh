@@ -36,8 +36,10 @@ done <"$work/contents"
 
 # From here on the machine is changed: whatever happens, the package goes again.
 trap 'if installed; then apt-get purge -y -qq reframe >/dev/null 2>&1 || true; fi; cleanup' EXIT
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$deb" \
-  >"$work/apt-install.log" 2>&1 || fail "apt-get install $deb failed"
+trap 'exit 143' TERM INT
+# A package manager busy elsewhere (an unattended upgrade, say) is waited for, not failed on.
+apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=120 -y -qq "$@"; }
+apt_get install --no-install-recommends "$deb" >"$work/apt-install.log" 2>&1 || fail "apt-get install $deb failed"
 installed || fail "apt-get install did not leave reframe installed"
 dpkg -L reframe | sort >"$work/owned"
 for program in reframe reframe-convert; do
@@ -57,7 +59,7 @@ start_display
 check_installed_programs reframe reframe-convert "$work"
 echo "the installed window's job and the installed converter's file both came out compressed"
 
-DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq reframe >"$work/apt-purge.log" 2>&1 ||
+apt_get purge reframe >"$work/apt-purge.log" 2>&1 ||
   fail "apt-get purge reframe failed"
 ! installed || fail "reframe is still installed after the purge"
 ! dpkg-query -W reframe >/dev/null 2>&1 || fail "dpkg still has a record of reframe after the purge"
