@@ -58,6 +58,15 @@ fi
 start_display
 check_installed_programs reframe reframe-convert "$work"
 echo "the installed window's job and the installed converter's file both came out compressed"
+# People are not root: an ordinary account runs the installed converter and its compressor.
+chmod 755 "$work"
+mkdir -m 777 "$work/user"
+(cd "$work/user" && runuser -u nobody -- reframe-convert --size 40x30 --compress --progress=none \
+  "$work/src.avi" "$work/user/nobody.avi") >"$work/nobody.log" 2>&1 ||
+  fail "reframe-convert failed for an ordinary user"
+[ "$(stat -c %U "$work/user/nobody.avi")" = nobody ] || fail "the user's file is not theirs"
+[ "$(probe "$work/user/nobody.avi" v:0 codec_name)" = h264 ] ||
+  fail "the compressor did not run for an ordinary user"
 
 apt_get purge reframe >"$work/apt-purge.log" 2>&1 ||
   fail "apt-get purge reframe failed"
