@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "avi/frame_scaler.h"
+#include "avi/picture_scaler.h"
 #include "avi/row_bands.h"
 #include "avifile/decoder/frame_decoder.h"
 #include "avifile/decoder/frame_prefetcher.h"
@@ -62,18 +63,29 @@ int ResolvedThreads() {
 // would cost more than it saves, and the decoding thread keeps the other cores busy anyway.
 constexpr int64_t kBandedPixels = 1920 * 1080;
 
+bool scalePlanes = true;  // YUV pictures are scaled before they are converted
+
 struct FrameScaling {
     const uint8_t* pixels;
     uint8_t* output;
     const BITMAPINFOHEADER* from;
     const BITMAPINFOHEADER* to;
     int32_t antiAlias;
+    const YuvPicture* planes;  // set when the decoder delivered planes instead of rows
 };
+void ScaleRows(const FrameScaling& job, int32_t first, int32_t end) {
+    if (job.planes != nullptr) {
+        const auto stride = static_cast<ptrdiff_t>(job.to->biSizeImage / job.to->biHeight);
+        ScalePictureRows(*job.planes, job.output, job.to->biWidth, job.to->biHeight, stride,
+                         job.antiAlias != 0, first, end);
+    } else {
+        ScaleFrameRows(job.pixels, job.output, job.from, job.to, job.antiAlias, first, end);
+    }
+}
 void ScaleBand(void* context, int band, int bands) {
     const auto* job = static_cast<const FrameScaling*>(context);
     const RowRange rows = BandRows(job->to->biHeight, band, bands);
-    ScaleFrameRows(job->pixels, job->output, job->from, job->to, job->antiAlias, rows.first,
-                   rows.end);
+    ScaleRows(*job, rows.first, rows.end);
 }
 
 // Scales one delivered frame and stores it as the sample at `position`.
@@ -81,12 +93,16 @@ void StoreFrame(const void* picture, uint8_t* frame, LONG position, const Stream
                 const BITMAPINFOHEADER& from, const BITMAPINFOHEADER& to, int32_t antiAlias,
                 RowBands* bands) {
     const auto scaled = Clock::now();
-    FrameScaling job{static_cast<const uint8_t*>(picture) + sizeof(BITMAPINFOHEADER), frame, &from,
-                     &to, antiAlias};
+    FrameScaling job{static_cast<const uint8_t*>(picture) + sizeof(BITMAPINFOHEADER),
+                     frame,
+                     &from,
+                     &to,
+                     antiAlias,
+                     AVIStreamFramePlanes(picture)};
     // At an unchanged size the scaler copies the pixels as they are and zeroes the row padding;
     // rows without padding are then the decoded frame itself, which is written from where the
     // decoder left it instead of being copied first.
-    if (from.biWidth == to.biWidth && from.biHeight == to.biHeight && to.biWidth % 4 == 0) {
+    if (job.planes == nullptr && from.biWidth == to.biWidth && from.biHeight == to.biHeight && to.biWidth % 4 == 0) {
         phases.scale += SecondsSince(scaled);
         const auto written = Clock::now();
         AVIStreamWrite(destination.streamHandle, position, 1, job.pixels,
@@ -98,7 +114,7 @@ void StoreFrame(const void* picture, uint8_t* frame, LONG position, const Stream
     if (bands != nullptr) {
         bands->Run(ScaleBand, &job);
     } else {
-        ScaleFrame(job.pixels, frame, &from, &to, antiAlias);
+        ScaleRows(job, 0, to.biHeight);
     }
     const auto written = Clock::now();
     phases.scale += std::chrono::duration<double>(written - scaled).count();
@@ -118,6 +134,7 @@ int64_t ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PA
 
     const BITMAPINFOHEADER sourceHeader = FrameHeaderFor(source.streamInfo.rcFrame, false);
     PGETFRAME decoder = AVIStreamGetFrameOpen(source.streamHandle, &sourceHeader);
+    if (decoder != nullptr && scalePlanes) AVIStreamGetFrameSetPlanar(decoder, 1);
 
     BITMAPINFOHEADER destinationHeader = FrameHeaderFor(destination.streamInfo.rcFrame, true);
     AVIStreamSetFormat(destination.streamHandle, 0, &destinationHeader, sizeof destinationHeader);
@@ -314,6 +331,10 @@ int ConverterThreads() {
 
 ConverterPhases LastConverterPhases() {
     return phases;
+}
+
+void SetConverterScalesPlanes(bool planes) {
+    scalePlanes = planes;
 }
 
 void SetCopyPieceBytesForTests(int64_t bytes) {

@@ -39,6 +39,12 @@ int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t o
 void SetConverterThreads(int threads);
 int ConverterThreads();  // the count in force, 0 resolved to the cores
 
+// Whether pictures that decode to YUV planes are scaled as planes and converted at the
+// destination's size (the default), or converted at the source's size and then scaled as
+// rows. Keeping whole pixels, both give the same bytes; averaging, they differ by rounding.
+// For measurements and for the tests that compare the two.
+void SetConverterScalesPlanes(bool planes);
+
 // Where the video's time went in the last ConvertStreams, in seconds: in the decoder (on its
 // own thread, when there is one), scaling, writing, and waiting for a decoded frame.
 struct ConverterPhases {

@@ -2,7 +2,8 @@
 // one file, with no window and no progress display, so that its time and memory can be set
 // beside other tools'. --threads N sets the converter's threads (default: one per core);
 // --phases prints where the video's time went: in the decoder, scaling, writing, and waiting
-// for a decoded frame (with 2 or more threads decoding overlaps the rest).
+// for a decoded frame (with 2 or more threads decoding overlaps the rest). --rows converts YUV
+// pictures to BGR at the source's size before scaling, as the engine once did, for comparison.
 //
 //   convert_driver SOURCE DESTINATION WIDTH HEIGHT OPTIONS [--threads N] [--phases]
 #include <chrono>
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
     for (int i = 6; i < argc; ++i) {
         if (std::strcmp(argv[i], "--phases") == 0) {
             phasesWanted = true;
+        } else if (std::strcmp(argv[i], "--rows") == 0) {
+            SetConverterScalesPlanes(false);
         } else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
             SetConverterThreads(static_cast<int>(std::strtol(argv[++i], nullptr, 10)));
         } else {
@@ -29,7 +32,7 @@ int main(int argc, char** argv) {
     if (argc < 6) {
         std::fprintf(stderr,
                      "usage: convert_driver SOURCE DESTINATION WIDTH HEIGHT OPTIONS "
-                     "[--threads N] [--phases]\n");
+                     "[--threads N] [--phases] [--rows]\n");
         return 2;
     }
     const std::u16string sourcePath = FromUtf8(argv[1]);

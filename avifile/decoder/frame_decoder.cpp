@@ -29,6 +29,13 @@ constexpr int kMaxDepth = 16;
 
 int gThreads = 0;
 
+struct FrameRelease {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+
+// The compression code of a delivered frame that holds planes instead of rows.
+constexpr DWORD kPlanarTag = 0x50565559;  // "YUVP"
+
 }  // namespace
 
 struct IGetFrame {
@@ -51,6 +58,10 @@ struct IGetFrame {
         std::unique_ptr<uint8_t[]> storage;
         uint8_t* pixels = nullptr;
         uint64_t capacity = 0;  // bytes available at `pixels`
+        // A frame delivered as planes: `pixels` holds its YuvPicture, `held` keeps the decoded
+        // picture's buffers alive for as long as the frame is.
+        bool planar = false;
+        std::unique_ptr<AVFrame, FrameRelease> held;
     };
     std::vector<Slot> slots = std::vector<Slot>(1);
     size_t target = 0;
@@ -71,6 +82,8 @@ struct IGetFrame {
     uint64_t convertedSerial = 0;
 
     PictureConverter converter;
+    bool planar = false;  // deliver pictures as planes where PlanarPicture takes them
+    PlanarCheck planarCheck;
 };
 
 namespace {
@@ -104,9 +117,21 @@ bool Reserve(IGetFrame* g, uint64_t bytes) {
     return true;
 }
 
+// The target slot is about to hold rows: it lets go of the planes it may have held.
+void Unplanar(IGetFrame* g) {
+    IGetFrame::Slot& slot = g->slots[g->target];
+    slot.planar = false;
+    if (slot.held) av_frame_unref(slot.held.get());
+}
+
 // Hands out the frame just made in the target slot and moves on to the next slot.
 void* Deliver(IGetFrame* g) {
-    std::memcpy(FrameStart(g), &g->header, sizeof g->header);
+    BITMAPINFOHEADER header = g->header;
+    if (g->slots[g->target].planar) {
+        header.biCompression = kPlanarTag;
+        header.biSizeImage = 0;
+    }
+    std::memcpy(FrameStart(g), &header, sizeof header);
     void* frame = FrameStart(g);
     g->last = g->target;
     g->target = (g->target + 1) % g->slots.size();
@@ -119,7 +144,20 @@ void* Deliver(IGetFrame* g) {
 // must stay valid for the same number of requests).
 void* DeliverAgain(IGetFrame* g) {
     if (g->target == g->last) return Deliver(g);
+    IGetFrame::Slot& last = g->slots[g->last];
+    if (last.planar) {
+        if (!Reserve(g, sizeof(YuvPicture))) return nullptr;
+        IGetFrame::Slot& slot = g->slots[g->target];
+        if (!slot.held) slot.held.reset(av_frame_alloc());
+        if (!slot.held) return nullptr;
+        av_frame_unref(slot.held.get());
+        if (av_frame_ref(slot.held.get(), last.held.get()) < 0) return nullptr;
+        new (slot.pixels) YuvPicture(*reinterpret_cast<const YuvPicture*>(last.pixels));
+        slot.planar = true;
+        return Deliver(g);
+    }
     if (!Reserve(g, g->imageSize)) return nullptr;
+    Unplanar(g);
     std::memcpy(g->pixels, g->slots[g->last].pixels, g->imageSize);
     return Deliver(g);
 }
@@ -166,6 +204,7 @@ void* UncompressedFrame(IGetFrame* g, LONG position) {
     if (g->direct) {
         if (!Reserve(g, static_cast<uint64_t>(size))) return nullptr;
         Overwriting(g);
+        Unplanar(g);
         if (!ReadSample(g, source, size, g->pixels)) return nullptr;
         g->shownSample = source;
         return Deliver(g);
@@ -175,6 +214,7 @@ void* UncompressedFrame(IGetFrame* g, LONG position) {
     if (!ReadSample(g, source, size, g->sample.data())) return nullptr;
     if (!Reserve(g, g->imageSize)) return nullptr;
     Overwriting(g);
+    Unplanar(g);
     if (g->layout.width == g->width && g->layout.height == g->height) {
         ConvertDibToBgr24(g->layout, g->sample.data(), BottomRow(g), UpStep(g));
     } else {
@@ -202,8 +242,6 @@ void* CompressedFrame(IGetFrame* g, LONG position) {
     const AVFrame* frame = DecodeFrameAt(g->codec, position, &serial);
     if (!frame) return nullptr;
     if (g->haveConverted && serial == g->convertedSerial) return DeliverAgain(g);
-    if (!Reserve(g, g->imageSize)) return nullptr;
-    Overwriting(g);
     Picture picture;
     for (int i = 0; i < 4; ++i) {
         picture.planes[i] = frame->data[i];
@@ -214,6 +252,27 @@ void* CompressedFrame(IGetFrame* g, LONG position) {
     picture.height = frame->height;
     picture.colorSpace = frame->colorspace;
     picture.colorRange = frame->color_range;
+    YuvPicture planes;
+    if (g->planar && picture.width == g->width && picture.height == g->height &&
+        PlanarPicture(picture, &g->planarCheck, &planes)) {
+        // The planes go out as they are, held by a new reference to the decoder's picture.
+        if (!Reserve(g, sizeof(YuvPicture))) return nullptr;
+        Overwriting(g);
+        IGetFrame::Slot& slot = g->slots[g->target];
+        if (!slot.held) slot.held.reset(av_frame_alloc());
+        if (!slot.held) return nullptr;
+        av_frame_unref(slot.held.get());
+        slot.planar = false;
+        if (av_frame_ref(slot.held.get(), frame) < 0) return nullptr;
+        new (slot.pixels) YuvPicture(planes);
+        slot.planar = true;
+        g->haveConverted = true;
+        g->convertedSerial = serial;
+        return Deliver(g);
+    }
+    if (!Reserve(g, g->imageSize)) return nullptr;
+    Overwriting(g);
+    Unplanar(g);
     if (!ConvertPicture(&g->converter, picture, TopRow(g), -UpStep(g), g->width, g->height))
         return nullptr;
     g->haveConverted = true;
@@ -340,8 +399,30 @@ HRESULT AVIStreamGetFrameSetDepth(PGETFRAME g, int frames) {
     g->last = 0;
     g->target = g->slots.size() > 1 ? 1 : 0;
     g->pixels = g->slots[g->target].pixels;
-    if (!Reserve(g, g->imageSize)) return AVIERR_MEMORY;
+    // Planes need no room for rows: slots get it when a frame of rows comes.
+    if (!g->planar && !Reserve(g, g->imageSize)) return AVIERR_MEMORY;
     return AVIERR_OK;
+}
+
+HRESULT AVIStreamGetFrameSetPlanar(PGETFRAME g, int planar) {
+    if (!g) return AVIERR_BADPARAM;
+    g->planar = planar != 0 && !g->uncompressed;
+    if (!g->planar) return AVIERR_OK;
+    // Nothing has been delivered yet: the rows reserved at open are given back, so that a
+    // stream delivered as planes never holds a frame of rows it does not need.
+    for (IGetFrame::Slot& slot : g->slots) slot = IGetFrame::Slot{};
+    g->pixels = nullptr;
+    g->haveConverted = false;
+    return AVIERR_OK;
+}
+
+const YuvPicture* AVIStreamFramePlanes(const void* frame) {
+    if (!frame) return nullptr;
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, frame, sizeof header);
+    if (header.biCompression != kPlanarTag) return nullptr;
+    return std::launder(reinterpret_cast<const YuvPicture*>(static_cast<const uint8_t*>(frame) +
+                                                            sizeof(BITMAPINFOHEADER)));
 }
 
 void AVIStreamGetFrameSetThreads(int threads) {

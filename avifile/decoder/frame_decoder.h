@@ -8,6 +8,7 @@
 #pragma once
 
 #include "avifile/avi_types.h"
+#include "avifile/decoder/yuv_picture.h"
 
 struct IGetFrame;
 typedef IGetFrame* PGETFRAME;
@@ -35,3 +36,14 @@ HRESULT AVIStreamGetFrameClose(PGETFRAME decoder);
 // Sets the number of decoding threads of decoders opened afterwards; 0 (the default) lets the
 // codec choose from the processor count. For measurements against other decoders.
 void AVIStreamGetFrameSetThreads(int threads);
+
+// Lets the decoder deliver pictures of the YUV layouts whose conversion goes pixel by pixel
+// (see PlanarPicture) as planes instead of rows, when they have the size asked for at open, so
+// that a caller can scale them before converting. Such a frame is a header whose biCompression
+// is not BI_RGB followed by a YuvPicture, which AVIStreamFramePlanes gives; it stays valid as
+// long as a frame of rows would. Other pictures still come as rows. Call it before the first
+// request. Uncompressed streams always deliver rows.
+HRESULT AVIStreamGetFrameSetPlanar(PGETFRAME decoder, int planar);
+
+// The planes of a frame delivered as planes, or null for a frame of rows (or null).
+const YuvPicture* AVIStreamFramePlanes(const void* frame);

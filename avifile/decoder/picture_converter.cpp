@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <vector>
 
 extern "C" {
 #include <libavutil/mem.h>
@@ -55,12 +56,22 @@ int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t*
     auto format = static_cast<AVPixelFormat>(picture.format);
     if (!sws_isSupportedInput(format)) return 0;
 
-    SwsContext* previous = converter->context;
-    converter->context =
-        sws_getCachedContext(previous, picture.width, picture.height, format, width, height,
-                             AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!converter->context) return 0;
-    if (converter->context != previous) converter->colorSpace = converter->colorRange = -1;
+    if (!converter->context || converter->sourceWidth != picture.width ||
+        converter->sourceHeight != picture.height || converter->sourceFormat != picture.format ||
+        converter->width != width || converter->height != height) {
+        sws_freeContext(converter->context);
+        converter->sourceFormat = -1;
+        converter->context = sws_getContext(picture.width, picture.height, format, width, height,
+                                            AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr,
+                                            nullptr);
+        if (!converter->context) return 0;
+        converter->sourceWidth = picture.width;
+        converter->sourceHeight = picture.height;
+        converter->sourceFormat = picture.format;
+        converter->width = width;
+        converter->height = height;
+        converter->colorSpace = converter->colorRange = -1;
+    }
 
     // The colour details follow the picture; setting them rebuilds tables, so only on a change.
     if (picture.colorSpace != converter->colorSpace ||
@@ -109,7 +120,136 @@ void ReleasePictureConverter(PictureConverter* converter) {
     if (!converter) return;
     sws_freeContext(converter->context);
     converter->context = nullptr;
+    converter->sourceFormat = -1;
     av_freep(&converter->staging);
     converter->stagingSize = 0;
     converter->colorSpace = converter->colorRange = -1;
+}
+
+namespace {
+
+// The layouts whose conversion at their own size libswscale does pixel by pixel: chroma from
+// the sample above and left, no filtering, in 16-bit fixed point. Other layouts and odd heights
+// go through its filtering scaler, which blends neighbouring chroma samples.
+bool PixelByPixel(int format, int height, int* chromaShiftY, bool* fullRange) {
+    switch (format) {
+        case AV_PIX_FMT_YUV420P: *chromaShiftY = 1; *fullRange = false; break;
+        case AV_PIX_FMT_YUVJ420P: *chromaShiftY = 1; *fullRange = true; break;
+        case AV_PIX_FMT_YUV422P: *chromaShiftY = 0; *fullRange = false; break;
+        case AV_PIX_FMT_YUVJ422P: *chromaShiftY = 0; *fullRange = true; break;
+        default: return false;
+    }
+    return height % 2 == 0;
+}
+
+int16_t RoundToInt16(int64_t f) {
+    const int64_t r = (f + (1 << 15)) >> 16;
+    return static_cast<int16_t>(r < -0x7FFF ? -0x8000 : r > 0x7FFF ? 0x7FFF : r);
+}
+
+// The coefficients libswscale derives from a colour space's table and the range, with neutral
+// brightness, contrast and saturation.
+YuvToBgr CoefficientsOf(int colorSpace, bool fullRange) {
+    const int* table = CoefficientsFor(colorSpace);
+    int64_t crv = table[0], cbu = table[1], cgu = -table[2], cgv = -table[3];
+    int64_t cy = 1 << 16, oy = 0;
+    if (!fullRange) {
+        cy = cy * 255 / 219;
+        oy = 16 << 16;
+    } else {
+        crv = crv * 224 / 255;
+        cbu = cbu * 224 / 255;
+        cgu = cgu * 224 / 255;
+        cgv = cgv * 224 / 255;
+    }
+    YuvToBgr k;
+    k.yOffset = RoundToInt16(oy * 8);
+    k.yCoeff = RoundToInt16(cy * 8192);
+    k.ubCoeff = RoundToInt16(cbu * 8192);
+    k.ugCoeff = RoundToInt16(cgu * 8192);
+    k.vgCoeff = RoundToInt16(cgv * 8192);
+    k.vrCoeff = RoundToInt16(crv * 8192);
+    return k;
+}
+
+// Converts a test pattern both ways: every luma value against many chroma pairs, extremes
+// included, at a width that is not a whole number of vector groups.
+bool SameAsConverter(const Picture& like, int chromaShiftY, const YuvToBgr& k) {
+    constexpr int width = 262, height = 16;
+    const int chromaWidth = (width + 1) / 2;
+    const int chromaHeight = chromaShiftY ? height / 2 : height;
+    std::vector<uint8_t> y(static_cast<size_t>(width) * height);
+    std::vector<uint8_t> u(static_cast<size_t>(chromaWidth) * chromaHeight);
+    std::vector<uint8_t> v(u.size());
+    for (int r = 0; r < height; ++r)
+        for (int x = 0; x < width; ++x) y[static_cast<size_t>(r) * width + x] = (x + 37 * r) & 255;
+    for (int r = 0; r < chromaHeight; ++r) {
+        for (int x = 0; x < chromaWidth; ++x) {
+            const size_t at = static_cast<size_t>(r) * chromaWidth + x;
+            u[at] = static_cast<uint8_t>(r % 4 == 0 ? (x % 2 ? 255 : 0) : (x * 7 + r * 29) & 255);
+            v[at] = static_cast<uint8_t>(r % 4 == 1 ? (x % 2 ? 0 : 255) : (x * 13 + r * 53) & 255);
+        }
+    }
+    Picture picture = like;
+    picture.planes[0] = y.data();
+    picture.planes[1] = u.data();
+    picture.planes[2] = v.data();
+    picture.planes[3] = nullptr;
+    picture.strides[0] = width;
+    picture.strides[1] = picture.strides[2] = chromaWidth;
+    picture.strides[3] = 0;
+    picture.width = width;
+    picture.height = height;
+    const size_t rowBytes = 3 * static_cast<size_t>(width);
+    std::vector<uint8_t> expected(rowBytes * height);
+    PictureConverter converter;
+    const int converted = ConvertPicture(&converter, picture, expected.data(),
+                                         static_cast<ptrdiff_t>(rowBytes), width, height);
+    ReleasePictureConverter(&converter);
+    if (!converted) return false;
+    uint8_t bgr[3];
+    for (int r = 0; r < height; ++r) {
+        const int cr = r >> chromaShiftY;
+        for (int x = 0; x < width; ++x) {
+            const size_t c = static_cast<size_t>(cr) * chromaWidth + x / 2;
+            YuvToBgrPixel(k, y[static_cast<size_t>(r) * width + x] << 3, u[c] << 3, v[c] << 3,
+                          bgr);
+            if (std::memcmp(bgr, &expected[r * rowBytes + 3 * static_cast<size_t>(x)], 3) != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool PlanarPicture(const Picture& picture, PlanarCheck* cache, YuvPicture* planes) {
+    int chromaShiftY = 0;
+    bool fullRange = false;
+    if (!cache || !planes || picture.width <= 0 || picture.height <= 0 ||
+        !PixelByPixel(picture.format, picture.height, &chromaShiftY, &fullRange))
+        return false;
+    // ConvertPicture takes the range from the picture when it names one, else from the format.
+    if (picture.colorRange != AVCOL_RANGE_UNSPECIFIED)
+        fullRange = picture.colorRange == AVCOL_RANGE_JPEG;
+    if (cache->format != picture.format || cache->colorSpace != picture.colorSpace ||
+        cache->colorRange != picture.colorRange) {
+        cache->format = -1;
+        cache->toBgr = CoefficientsOf(picture.colorSpace, fullRange);
+        cache->usable = SameAsConverter(picture, chromaShiftY, cache->toBgr);
+        cache->format = picture.format;
+        cache->colorSpace = picture.colorSpace;
+        cache->colorRange = picture.colorRange;
+    }
+    if (!cache->usable) return false;
+    for (int i = 0; i < 3; ++i) {
+        planes->planes[i] = picture.planes[i];
+        planes->strides[i] = picture.strides[i];
+    }
+    planes->width = picture.width;
+    planes->height = picture.height;
+    planes->chromaShiftX = 1;
+    planes->chromaShiftY = chromaShiftY;
+    planes->toBgr = cache->toBgr;
+    return true;
 }

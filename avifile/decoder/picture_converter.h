@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "avifile/decoder/yuv_picture.h"
+
 struct SwsContext;
 
 // One decoded picture as libavcodec describes it (formats, colour spaces and ranges are the
@@ -21,6 +23,14 @@ struct Picture {
 
 struct PictureConverter {
     SwsContext* context = nullptr;
+    // What the context was made for. libswscale's own cache can't be asked: once the colour
+    // details are set it sees a different context and makes a new one for every picture, and
+    // such a remade context converts full-range pictures as limited-range ones.
+    int sourceWidth = -1;
+    int sourceHeight = -1;
+    int sourceFormat = -1;
+    int width = -1;
+    int height = -1;
     // What the context's colour details were last set for.
     int colorSpace = -1;
     int colorRange = -1;
@@ -37,3 +47,17 @@ int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t*
                    ptrdiff_t rowStep, int width, int height);
 
 void ReleasePictureConverter(PictureConverter* converter);
+
+// For a picture whose conversion by ConvertPicture at its own size treats each pixel on its own
+// (8-bit planar 4:2:0 or 4:2:2 of an even height), fills `planes` with its planes and the
+// integer conversion that gives exactly ConvertPicture's bytes, and returns true. The conversion
+// is checked against ConvertPicture on a test pattern the first time a format and colour
+// details are asked for, and `cache` keeps the answer. False for every other picture.
+struct PlanarCheck {
+    int format = -1;
+    int colorSpace = -1;
+    int colorRange = -1;
+    bool usable = false;
+    YuvToBgr toBgr;
+};
+bool PlanarPicture(const Picture& picture, PlanarCheck* cache, YuvPicture* planes);

@@ -1,0 +1,165 @@
+// The picture scaler: per destination row, the planes' samples are picked or averaged (across
+// rows first, over the source's width, then along the row) and the row is converted.
+#include "avi/picture_scaler.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "avi/frame_scaler.h"
+#include "avi/plane_rows.h"
+
+namespace {
+
+struct Kernels {
+    bool avx2 = false;
+};
+
+Kernels ChooseKernels() {
+    Kernels k;
+#if defined(REFRAME_PLANE_X86)
+    k.avx2 = GetScaleKernels() >= SCALE_KERNELS_AVX2;
+#endif
+    return k;
+}
+
+// Per-thread tables and rows. Every frame of a stream has the same sizes, so the tables are
+// made once per stream, not per frame or per band.
+struct PlaneTables {
+    int32_t sourceWidth = -1, sourceHeight = -1, width = -1, height = -1;
+    bool average = false;
+    PlaneAxis across, down;
+    std::vector<int32_t> columns, rows;  // keeping whole pixels: source column and row
+};
+
+void Prepare(PlaneTables& t, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
+             int32_t height, bool average) {
+    if (t.sourceWidth == sourceWidth && t.sourceHeight == sourceHeight && t.width == width &&
+        t.height == height && t.average == average)
+        return;
+    t.sourceWidth = -1;  // never leave half-built tables for the next frame
+    if (average) {
+        BuildPlaneAxis(sourceWidth, width, t.across);
+        BuildPlaneAxis(sourceHeight, height, t.down);
+    } else {
+        BuildNearestMap(sourceWidth, width, t.columns);
+        BuildNearestMap(sourceHeight, height, t.rows);
+    }
+    t.sourceWidth = sourceWidth;
+    t.sourceHeight = sourceHeight;
+    t.width = width;
+    t.height = height;
+    t.average = average;
+}
+
+// One plane's destination row `d` (counted from the top), averaged, with 3 fraction bits.
+void AverageRow(const uint8_t* plane, int stride, const PlaneTables& t, int32_t d,
+                std::vector<const uint8_t*>& taps, std::vector<uint16_t>& across, uint16_t* out,
+                const Kernels& k) {
+    const ScaleFilter& down = t.down.filter;
+    const int32_t count = down.count[d];
+    for (int32_t i = 0; i < count; ++i)
+        taps[i] = plane + static_cast<ptrdiff_t>(down.start[d] + i) * stride;
+    int32_t done = 0;
+#if defined(REFRAME_PLANE_X86)
+    if (k.avx2) done = PlaneRowVertical_AVX2(taps.data(), down, d, across.data(), t.sourceWidth);
+#endif
+    PlaneRowVertical_C(taps.data(), down, d, across.data(), done, t.sourceWidth);
+    done = 0;
+#if defined(REFRAME_PLANE_X86)
+    if (k.avx2) done = PlaneRowHorizontal_AVX2(across.data(), out, t.across);
+#endif
+    PlaneRowHorizontal_C(across.data(), out, t.across, done, t.width);
+}
+
+}  // namespace
+
+bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32_t height,
+                      ptrdiff_t stride, bool average, int32_t firstRow, int32_t endRow) {
+    if (!output || !p.planes[0] || !p.planes[1] || !p.planes[2]) return false;
+    if (p.width <= 0 || p.height <= 0 || width <= 0 || height <= 0 ||
+        p.width > SCALE_MAX_DIMENSION || p.height > SCALE_MAX_DIMENSION ||
+        width > SCALE_MAX_DIMENSION || height > SCALE_MAX_DIMENSION)
+        return false;
+    if (p.chromaShiftX < 0 || p.chromaShiftX > 2 || p.chromaShiftY < 0 || p.chromaShiftY > 2)
+        return false;
+    if (stride < 3 * static_cast<ptrdiff_t>(width)) return false;
+    firstRow = std::max(firstRow, 0);
+    endRow = std::min(endRow, height);
+    if (firstRow >= endRow) return true;
+
+    const int32_t chromaWidth = (p.width + (1 << p.chromaShiftX) - 1) >> p.chromaShiftX;
+    const int32_t chromaHeight = (p.height + (1 << p.chromaShiftY) - 1) >> p.chromaShiftY;
+    const Kernels k = ChooseKernels();
+    const size_t rowBytes = 3 * static_cast<size_t>(width);
+    try {
+        thread_local PlaneTables luma, chroma;
+        thread_local std::vector<uint16_t> y, u, v, across;
+        thread_local std::vector<const uint8_t*> taps;
+        // Chroma goes with the luma samples it is paired with: keeping whole pixels, each picked
+        // luma sample brings its chroma; averaging, each chroma sample weighs as much as its
+        // luma samples together.
+        const bool fresh = luma.sourceWidth != p.width || luma.sourceHeight != p.height ||
+                           luma.width != width || luma.height != height ||
+                           luma.average != average || chroma.sourceWidth != chromaWidth ||
+                           chroma.sourceHeight != chromaHeight || chroma.width != width ||
+                           chroma.height != height;
+        Prepare(luma, p.width, p.height, width, height, average);
+        if (average && fresh) {
+            chroma.sourceWidth = -1;
+            BuildChromaAxis(luma.across, p.chromaShiftX, chromaWidth, chroma.across);
+            BuildChromaAxis(luma.down, p.chromaShiftY, chromaHeight, chroma.down);
+            chroma.sourceWidth = chromaWidth;
+            chroma.sourceHeight = chromaHeight;
+            chroma.width = width;
+            chroma.height = height;
+            chroma.average = true;
+        }
+        // The vector kernels may store up to 15 samples past the width and read past it.
+        const size_t widest = static_cast<size_t>(std::max(p.width, width)) + PLANE_ROW_SLACK;
+        if (y.size() < widest) {
+            y.assign(widest, 0);
+            u.assign(widest, 0);
+            v.assign(widest, 0);
+            across.assign(widest, 0);
+        }
+        if (average) {
+            const size_t most = static_cast<size_t>(
+                std::max(luma.down.filter.maxTaps, chroma.down.filter.maxTaps));
+            if (taps.size() < most) taps.resize(most);
+        }
+
+        for (int32_t row = firstRow; row < endRow; ++row) {
+            const int32_t d = height - 1 - row;  // the tables count from the top
+            if (average) {
+                AverageRow(p.planes[0], p.strides[0], luma, d, taps, across, y.data(), k);
+                AverageRow(p.planes[1], p.strides[1], chroma, d, taps, across, u.data(), k);
+                AverageRow(p.planes[2], p.strides[2], chroma, d, taps, across, v.data(), k);
+            } else {
+                const int32_t r = luma.rows[d];
+                const uint8_t* ys = p.planes[0] + static_cast<ptrdiff_t>(r) * p.strides[0];
+                const ptrdiff_t chromaRow = static_cast<ptrdiff_t>(r >> p.chromaShiftY);
+                const uint8_t* us = p.planes[1] + chromaRow * p.strides[1];
+                const uint8_t* vs = p.planes[2] + chromaRow * p.strides[2];
+                for (int32_t x = 0; x < width; ++x) {
+                    const int32_t c = luma.columns[x];
+                    y[x] = static_cast<uint16_t>(ys[c] << 3);
+                    u[x] = static_cast<uint16_t>(us[c >> p.chromaShiftX] << 3);
+                    v[x] = static_cast<uint16_t>(vs[c >> p.chromaShiftX] << 3);
+                }
+            }
+            uint8_t* out = output + static_cast<ptrdiff_t>(row) * stride;
+            int32_t done = 0;
+#if defined(REFRAME_PLANE_X86)
+            if (k.avx2) done = ConvertYuvRow_AVX2(y.data(), u.data(), v.data(), out, p.toBgr, width);
+#endif
+            ConvertYuvRow_C(y.data(), u.data(), v.data(), out, p.toBgr, done, width);
+            if (static_cast<size_t>(stride) > rowBytes)
+                std::memset(out + rowBytes, 0, static_cast<size_t>(stride) - rowBytes);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,65 @@
+// Row kernels of the picture scaler, which stretches YUV planes before they become BGR: a pass
+// across rows, a pass along the row and the conversion to BGR bytes. Each has a plain version
+// and, on x86-64, an AVX2 one that gives the same values.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "avi/scale_filter.h"
+#include "avifile/decoder/yuv_picture.h"
+
+// Samples between the passes carry this many fraction bits (0..255 becomes 0..16320), and
+// those the conversion takes carry 3 (0..2040).
+constexpr int PLANE_FRACTION_BITS = 6;
+
+// One axis of a plane: the averaging filter and, for the vector kernel along the row, each
+// destination sample's two weights packed into one 32-bit word (first in the low half).
+struct PlaneAxis {
+    ScaleFilter filter;
+    std::vector<uint32_t> packedPairs;  // when filter.paired and filter.pairSteps == 1
+    // The same pairs by groups of 8 destination samples, for a kernel that reads 17 samples
+    // from groupBase[g] and picks each pair with a permute: pair i of group g starts at sample
+    // groupBase[g] + 2 * groupIndex[8g + i] + (groupOdd[8g + i] ? 1 : 0). Filled when every
+    // group's pairs start within 15 samples of each other.
+    std::vector<int32_t> groupBase;
+    std::vector<int32_t> groupIndex;
+    std::vector<int32_t> groupOdd;  // -1 where the pair starts at an odd distance, else 0
+};
+// Throws std::bad_alloc when memory runs out.
+void BuildPlaneAxis(int32_t source, int32_t destination, PlaneAxis& axis);
+// The axis of a chroma plane with one sample per 2^shift luma samples, from the luma axis:
+// each chroma sample weighs what the luma samples it goes with weigh together. So the chroma
+// comes out as if it had been repeated to the luma's size and then filtered with the luma.
+void BuildChromaAxis(const PlaneAxis& luma, int shift, int32_t chromaSize, PlaneAxis& chroma);
+
+// Across rows: out[x] = the weighted sum of rows[t][x] over the taps of destination row d of
+// `down`, with PLANE_FRACTION_BITS fraction bits, for x in [begin, width). Each tap's product
+// is rounded on its own (exact sums for filters with wide weights). The vector version
+// returns how many samples from 0 it did.
+void PlaneRowVertical_C(const uint8_t* const* rows, const ScaleFilter& down, int32_t d,
+                        uint16_t* out, int32_t begin, int32_t width);
+
+// Rows the pass along the row reads hold this many samples past the source's width, which the
+// vector kernel may read (and never uses).
+constexpr int32_t PLANE_ROW_SLACK = 32;
+
+// Along the row: out[x] = the weighted sum of in[] over the taps of destination sample x of
+// `across`, rounded to 3 fraction bits, for x in [begin, end).
+void PlaneRowHorizontal_C(const uint16_t* in, uint16_t* out, const PlaneAxis& across,
+                          int32_t begin, int32_t end);
+
+// The conversion of `width` samples of three rows (3 fraction bits) to BGR bytes, from `begin`.
+void ConvertYuvRow_C(const uint16_t* y, const uint16_t* u, const uint16_t* v, uint8_t* bgr,
+                     const YuvToBgr& k, int32_t begin, int32_t width);
+
+#if defined(__x86_64__)
+#define REFRAME_PLANE_X86 1
+int32_t PlaneRowVertical_AVX2(const uint8_t* const* rows, const ScaleFilter& down, int32_t d,
+                              uint16_t* out, int32_t width);
+// Serves two-tap filters only (packedPairs filled); returns how many samples from 0 it did.
+int32_t PlaneRowHorizontal_AVX2(const uint16_t* in, uint16_t* out, const PlaneAxis& across);
+int32_t ConvertYuvRow_AVX2(const uint16_t* y, const uint16_t* u, const uint16_t* v,
+                           uint8_t* bgr, const YuvToBgr& k, int32_t width);
+#endif

@@ -1,0 +1,49 @@
+// A decoded picture handed over in its own YUV planes, for a caller that scales before it
+// converts, with the integer coefficients that turn its samples into BGR bytes exactly as the
+// frame decoder's own conversion does.
+#pragma once
+
+#include <cstdint>
+
+// The conversion of one sample triple, in 16-bit fixed point. Samples come with 3 fraction
+// bits (an 8-bit sample s is s * 8), so that averaged samples keep some of their precision:
+//   y' = ((Y - yOffset) * yCoeff) >> 16,  u' = U - 1024,  v' = V - 1024
+//   blue  = y' + ((u' * ubCoeff) >> 16)
+//   green = y' + ((u' * ugCoeff) >> 16) + ((v' * vgCoeff) >> 16)
+//   red   = y' + ((v' * vrCoeff) >> 16)
+// each clamped to 0..255, the shifts rounding down.
+struct YuvToBgr {
+    int16_t yOffset = 0;
+    int16_t yCoeff = 0;
+    int16_t ubCoeff = 0;
+    int16_t ugCoeff = 0;
+    int16_t vgCoeff = 0;
+    int16_t vrCoeff = 0;
+};
+
+inline uint8_t ClampToByte(int32_t value) {
+    return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+}
+
+// One pixel: samples with 3 fraction bits to blue, green, red bytes.
+inline void YuvToBgrPixel(const YuvToBgr& k, int32_t y, int32_t u, int32_t v, uint8_t* bgr) {
+    const int32_t luma = ((y - k.yOffset) * k.yCoeff) >> 16;
+    const int32_t cb = u - 1024;
+    const int32_t cr = v - 1024;
+    bgr[0] = ClampToByte(luma + ((cb * k.ubCoeff) >> 16));
+    bgr[1] = ClampToByte(luma + ((cb * k.ugCoeff) >> 16) + ((cr * k.vgCoeff) >> 16));
+    bgr[2] = ClampToByte(luma + ((cr * k.vrCoeff) >> 16));
+}
+
+// Three 8-bit planes; chroma has (width + 1) >> chromaShiftX samples a row and
+// (height + 2^chromaShiftY - 1) >> chromaShiftY rows. Picture row r takes chroma row
+// r >> chromaShiftY and column x chroma column x >> chromaShiftX.
+struct YuvPicture {
+    const uint8_t* planes[3] = {};
+    int strides[3] = {};
+    int width = 0;
+    int height = 0;
+    int chromaShiftX = 1;
+    int chromaShiftY = 1;
+    YuvToBgr toBgr;
+};

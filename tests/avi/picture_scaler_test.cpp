@@ -1,0 +1,174 @@
+// Tests of the picture scaler: the vector row kernels held to the plain ones, keeping whole
+// pixels giving exactly what converting the whole picture and then scaling its rows gives, and
+// averaging staying within rounding of that.
+#include "avi/picture_scaler.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "avi/frame_scaler.h"
+#include "avi/plane_rows.h"
+
+namespace {
+
+// BT.601 limited range, as libswscale derives it (the decoder's tests check the derivation).
+YuvToBgr Bt601() {
+    YuvToBgr k;
+    k.yOffset = 128;
+    k.yCoeff = 9539;
+    k.ubCoeff = 16525;
+    k.ugCoeff = -3209;
+    k.vgCoeff = -6660;
+    k.vrCoeff = 13074;
+    return k;
+}
+
+int32_t Stride(int32_t width) {
+    return (3 * width + 3) / 4 * 4;
+}
+
+BITMAPINFOHEADER Header(int32_t width, int32_t height) {
+    BITMAPINFOHEADER h{};
+    h.biSize = 40;
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = 24;
+    h.biCompression = BI_RGB;
+    h.biSizeImage = static_cast<uint32_t>(Stride(width) * height);
+    return h;
+}
+
+// Planes of random samples, or of a smooth pattern whose colours stay inside what BGR holds
+// (then no conversion clips, and averaging before or after converting differ by rounding only).
+struct Planes {
+    int32_t width, height, shiftX, shiftY, chromaWidth, chromaHeight;
+    std::vector<uint8_t> y, u, v;
+
+    Planes(int32_t w, int32_t h, int sx, int sy, uint32_t seed, bool smooth)
+        : width(w), height(h), shiftX(sx), shiftY(sy),
+          chromaWidth((w + (1 << sx) - 1) >> sx), chromaHeight((h + (1 << sy) - 1) >> sy),
+          y(static_cast<size_t>(w) * h), u(static_cast<size_t>(chromaWidth) * chromaHeight),
+          v(u.size()) {
+        std::mt19937 random(seed);
+        std::uniform_int_distribution<int> byte(0, 255);
+        for (int32_t r = 0; r < h; ++r)
+            for (int32_t x = 0; x < w; ++x)
+                y[static_cast<size_t>(r) * w + x] = static_cast<uint8_t>(
+                    smooth ? 100 + 40 * std::sin(x * 0.21 + r * 0.13) + byte(random) % 9
+                           : byte(random));
+        for (size_t i = 0; i < u.size(); ++i) {
+            const double at = static_cast<double>(i % static_cast<size_t>(chromaWidth));
+            u[i] = static_cast<uint8_t>(smooth ? 128 + 20 * std::sin(at * 0.3) : byte(random));
+            v[i] = static_cast<uint8_t>(smooth ? 128 + 20 * std::cos(at * 0.17) : byte(random));
+        }
+    }
+    YuvPicture Picture() const {
+        YuvPicture p;
+        p.planes[0] = y.data();
+        p.planes[1] = u.data();
+        p.planes[2] = v.data();
+        p.strides[0] = width;
+        p.strides[1] = p.strides[2] = chromaWidth;
+        p.width = width;
+        p.height = height;
+        p.chromaShiftX = shiftX;
+        p.chromaShiftY = shiftY;
+        p.toBgr = Bt601();
+        return p;
+    }
+    // The whole picture converted pixel by pixel, as a bottom-up 24-bit frame.
+    std::vector<uint8_t> Converted() const {
+        std::vector<uint8_t> bgr(static_cast<size_t>(Stride(width)) * height, 0);
+        for (int32_t r = 0; r < height; ++r) {
+            const int32_t stored = height - 1 - r;
+            for (int32_t x = 0; x < width; ++x) {
+                const size_t c = static_cast<size_t>(r >> shiftY) * chromaWidth + (x >> shiftX);
+                YuvToBgrPixel(Bt601(), y[static_cast<size_t>(r) * width + x] << 3, u[c] << 3,
+                              v[c] << 3,
+                              &bgr[static_cast<size_t>(stored) * Stride(width) + 3 * x]);
+            }
+        }
+        return bgr;
+    }
+};
+
+// Today's order: convert the whole picture, then scale its rows.
+std::vector<uint8_t> ConvertThenScale(const Planes& p, int32_t w, int32_t h, bool average) {
+    const std::vector<uint8_t> rows = p.Converted();
+    const BITMAPINFOHEADER from = Header(p.width, p.height), to = Header(w, h);
+    std::vector<uint8_t> out(to.biSizeImage, 0xEE);
+    ScaleFrame(rows.data(), out.data(), &from, &to, average ? 1 : 0);
+    return out;
+}
+
+std::vector<uint8_t> ScaleThenConvert(const Planes& p, int32_t w, int32_t h, bool average) {
+    std::vector<uint8_t> out(static_cast<size_t>(Stride(w)) * h, 0xEE);
+    EXPECT_TRUE(ScalePictureRows(p.Picture(), out.data(), w, h, Stride(w), average, 0, h));
+    return out;
+}
+
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    double squares = 0;
+    for (size_t i = 0; i < a.size(); ++i) squares += (a[i] - b[i]) * (a[i] - b[i]);
+    return squares == 0 ? 1000 : 10 * std::log10(255.0 * 255.0 * a.size() / squares);
+}
+
+struct Shape {
+    int32_t sw, sh, dw, dh;
+};
+const Shape kShapes[] = {
+    {1, 1, 1, 1},     {1, 1, 5, 3},     {7, 5, 1, 1},     {2, 2, 3, 3},      {33, 17, 33, 17},
+    {64, 48, 32, 24}, {66, 46, 44, 30}, {65, 33, 97, 51}, {41, 29, 19, 61},  {128, 72, 85, 47},
+    {96, 64, 200, 10}, {50, 40, 333, 187}, {322, 242, 333, 187}, {200, 100, 7, 3},
+};
+
+class PictureScalerKernels : public testing::TestWithParam<int> {
+  protected:
+    void SetUp() override { SetScaleKernels(GetParam()); }
+    void TearDown() override { SetScaleKernels(SCALE_KERNELS_BEST); }
+};
+
+// Keeping whole pixels, scaling the planes first must change no byte of the result, at every
+// chroma layout and shape, with the kernels of every level.
+TEST_P(PictureScalerKernels, NearestIsConvertingThenScalingExactly) {
+    for (const Shape& s : kShapes) {
+        for (const auto& [sx, sy] : {std::pair{1, 1}, std::pair{1, 0}, std::pair{0, 0}}) {
+            const Planes p(s.sw, s.sh, sx, sy, static_cast<uint32_t>(s.sw * 31 + s.dh), false);
+            const std::string what = std::to_string(s.sw) + "x" + std::to_string(s.sh) + " -> " +
+                                     std::to_string(s.dw) + "x" + std::to_string(s.dh) +
+                                     " chroma shift " + std::to_string(sx) + std::to_string(sy);
+            EXPECT_TRUE(ScaleThenConvert(p, s.dw, s.dh, false) ==
+                        ConvertThenScale(p, s.dw, s.dh, false))
+                << what;
+        }
+    }
+}
+
+// Averaging: on colours that don't clip, converting after scaling differs by rounding only.
+TEST_P(PictureScalerKernels, AveragingMatchesConvertingThenScalingWithinRounding) {
+    for (const Shape& s : kShapes) {
+        for (const auto& [sx, sy] : {std::pair{1, 1}, std::pair{1, 0}, std::pair{0, 0}}) {
+            const Planes p(s.sw, s.sh, sx, sy, 5, true);
+            const std::vector<uint8_t> ours = ScaleThenConvert(p, s.dw, s.dh, true);
+            const std::vector<uint8_t> theirs = ConvertThenScale(p, s.dw, s.dh, true);
+            int worst = 0;
+            for (size_t i = 0; i < ours.size(); ++i) worst = std::max(worst, std::abs(ours[i] - theirs[i]));
+            const std::string what = std::to_string(s.sw) + "x" + std::to_string(s.sh) + " -> " +
+                                     std::to_string(s.dw) + "x" + std::to_string(s.dh) +
+                                     " chroma shift " + std::to_string(sx) + std::to_string(sy);
+            EXPECT_LE(worst, 3) << what;
+            EXPECT_GE(Psnr(ours, theirs), 50.0) << what;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, PictureScalerKernels,
+                         testing::Values(SCALE_KERNELS_PORTABLE, SCALE_KERNELS_BEST));
+
+}  // namespace
