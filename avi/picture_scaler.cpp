@@ -100,11 +100,10 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
         // Chroma goes with the luma samples it is paired with: keeping whole pixels, each picked
         // luma sample brings its chroma; averaging, each chroma sample weighs as much as its
         // luma samples together.
-        const bool fresh = luma.sourceWidth != p.width || luma.sourceHeight != p.height ||
-                           luma.width != width || luma.height != height ||
-                           luma.average != average || chroma.sourceWidth != chromaWidth ||
-                           chroma.sourceHeight != chromaHeight || chroma.width != width ||
-                           chroma.height != height;
+        const bool fresh =
+            luma.sourceWidth != p.width || luma.sourceHeight != p.height || luma.width != width ||
+            luma.height != height || luma.average != average || chroma.sourceWidth != chromaWidth ||
+            chroma.sourceHeight != chromaHeight || chroma.width != width || chroma.height != height;
         Prepare(luma, p.width, p.height, width, height, average);
         if (average && fresh) {
             chroma.sourceWidth = -1;
@@ -125,8 +124,8 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
             across.assign(widest, 0);
         }
         if (average) {
-            const size_t most = static_cast<size_t>(
-                std::max(luma.down.filter.maxTaps, chroma.down.filter.maxTaps));
+            const size_t most =
+                static_cast<size_t>(std::max(luma.down.filter.maxTaps, chroma.down.filter.maxTaps));
             if (taps.size() < most) taps.resize(most);
         }
 
@@ -152,7 +151,8 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
             uint8_t* out = output + static_cast<ptrdiff_t>(row) * stride;
             int32_t done = 0;
 #if defined(REFRAME_PLANE_X86)
-            if (k.avx2) done = ConvertYuvRow_AVX2(y.data(), u.data(), v.data(), out, p.toBgr, width);
+            if (k.avx2)
+                done = ConvertYuvRow_AVX2(y.data(), u.data(), v.data(), out, p.toBgr, width);
 #endif
             ConvertYuvRow_C(y.data(), u.data(), v.data(), out, p.toBgr, done, width);
             if (static_cast<size_t>(stride) > rowBytes)

@@ -47,8 +47,8 @@ constexpr int32_t PLANE_ROW_SLACK = 32;
 
 // Along the row: out[x] = the weighted sum of in[] over the taps of destination sample x of
 // `across`, rounded to 3 fraction bits, for x in [begin, end).
-void PlaneRowHorizontal_C(const uint16_t* in, uint16_t* out, const PlaneAxis& across,
-                          int32_t begin, int32_t end);
+void PlaneRowHorizontal_C(const uint16_t* in, uint16_t* out, const PlaneAxis& across, int32_t begin,
+                          int32_t end);
 
 // The conversion of `width` samples of three rows (3 fraction bits) to BGR bytes, from `begin`.
 void ConvertYuvRow_C(const uint16_t* y, const uint16_t* u, const uint16_t* v, uint8_t* bgr,
@@ -60,6 +60,6 @@ int32_t PlaneRowVertical_AVX2(const uint8_t* const* rows, const ScaleFilter& dow
                               uint16_t* out, int32_t width);
 // Serves two-tap filters only (packedPairs filled); returns how many samples from 0 it did.
 int32_t PlaneRowHorizontal_AVX2(const uint16_t* in, uint16_t* out, const PlaneAxis& across);
-int32_t ConvertYuvRow_AVX2(const uint16_t* y, const uint16_t* u, const uint16_t* v,
-                           uint8_t* bgr, const YuvToBgr& k, int32_t width);
+int32_t ConvertYuvRow_AVX2(const uint16_t* y, const uint16_t* u, const uint16_t* v, uint8_t* bgr,
+                           const YuvToBgr& k, int32_t width);
 #endif

@@ -50,10 +50,11 @@ REFRAME_AVX2 int32_t PlaneRowVertical_AVX2(const uint8_t* const* rows, const Sca
         __m256i sum = _mm256_setzero_si256();
         for (int32_t t = 0; t < taps; ++t) {
             const __m256i samples = _mm256_slli_epi16(
-                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + x))),
+                _mm256_cvtepu8_epi16(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + x))),
                 7);
-            sum = _mm256_add_epi16(sum,
-                                   _mm256_mulhrs_epi16(samples, _mm256_set1_epi16(weights[t])));
+            sum =
+                _mm256_add_epi16(sum, _mm256_mulhrs_epi16(samples, _mm256_set1_epi16(weights[t])));
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), sum);
     }
@@ -126,9 +127,9 @@ REFRAME_AVX2 int32_t ConvertYuvRow_AVX2(const uint16_t* y, const uint16_t* u, co
         const __m256i red = _mm256_add_epi16(luma, _mm256_mulhi_epi16(cr, vr));
         const __m128i b = PackBytes(blue), g = PackBytes(green), r = PackBytes(red);
         for (int chunk = 0; chunk < 3; ++chunk) {
-            const __m128i bytes = _mm_or_si128(
-                _mm_or_si128(_mm_shuffle_epi8(b, Mask(chunk, 0)), _mm_shuffle_epi8(g, Mask(chunk, 1))),
-                _mm_shuffle_epi8(r, Mask(chunk, 2)));
+            const __m128i bytes = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(b, Mask(chunk, 0)),
+                                                            _mm_shuffle_epi8(g, Mask(chunk, 1))),
+                                               _mm_shuffle_epi8(r, Mask(chunk, 2)));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(bgr + 3 * x + 16 * chunk), bytes);
         }
     }

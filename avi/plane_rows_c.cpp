@@ -122,8 +122,8 @@ void PlaneRowVertical_C(const uint8_t* const* rows, const ScaleFilter& down, int
     }
 }
 
-void PlaneRowHorizontal_C(const uint16_t* in, uint16_t* out, const PlaneAxis& across,
-                          int32_t begin, int32_t end) {
+void PlaneRowHorizontal_C(const uint16_t* in, uint16_t* out, const PlaneAxis& across, int32_t begin,
+                          int32_t end) {
     const ScaleFilter& f = across.filter;
     if (f.wide) {
         constexpr int shift = SCALE_WIDE_WEIGHT_BITS + PLANE_FRACTION_BITS - 3;

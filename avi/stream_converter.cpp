@@ -102,7 +102,8 @@ void StoreFrame(const void* picture, uint8_t* frame, LONG position, const Stream
     // At an unchanged size the scaler copies the pixels as they are and zeroes the row padding;
     // rows without padding are then the decoded frame itself, which is written from where the
     // decoder left it instead of being copied first.
-    if (job.planes == nullptr && from.biWidth == to.biWidth && from.biHeight == to.biHeight && to.biWidth % 4 == 0) {
+    if (job.planes == nullptr && from.biWidth == to.biWidth && from.biHeight == to.biHeight &&
+        to.biWidth % 4 == 0) {
         phases.scale += SecondsSince(scaled);
         const auto written = Clock::now();
         AVIStreamWrite(destination.streamHandle, position, 1, job.pixels,

@@ -61,9 +61,9 @@ int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t*
         converter->width != width || converter->height != height) {
         sws_freeContext(converter->context);
         converter->sourceFormat = -1;
-        converter->context = sws_getContext(picture.width, picture.height, format, width, height,
-                                            AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr,
-                                            nullptr);
+        converter->context =
+            sws_getContext(picture.width, picture.height, format, width, height, AV_PIX_FMT_BGR24,
+                           SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (!converter->context) return 0;
         converter->sourceWidth = picture.width;
         converter->sourceHeight = picture.height;
@@ -133,11 +133,24 @@ namespace {
 // go through its filtering scaler, which blends neighbouring chroma samples.
 bool PixelByPixel(int format, int height, int* chromaShiftY, bool* fullRange) {
     switch (format) {
-        case AV_PIX_FMT_YUV420P: *chromaShiftY = 1; *fullRange = false; break;
-        case AV_PIX_FMT_YUVJ420P: *chromaShiftY = 1; *fullRange = true; break;
-        case AV_PIX_FMT_YUV422P: *chromaShiftY = 0; *fullRange = false; break;
-        case AV_PIX_FMT_YUVJ422P: *chromaShiftY = 0; *fullRange = true; break;
-        default: return false;
+        case AV_PIX_FMT_YUV420P:
+            *chromaShiftY = 1;
+            *fullRange = false;
+            break;
+        case AV_PIX_FMT_YUVJ420P:
+            *chromaShiftY = 1;
+            *fullRange = true;
+            break;
+        case AV_PIX_FMT_YUV422P:
+            *chromaShiftY = 0;
+            *fullRange = false;
+            break;
+        case AV_PIX_FMT_YUVJ422P:
+            *chromaShiftY = 0;
+            *fullRange = true;
+            break;
+        default:
+            return false;
     }
     return height % 2 == 0;
 }
@@ -212,8 +225,7 @@ bool SameAsConverter(const Picture& like, int chromaShiftY, const YuvToBgr& k) {
         const int cr = r >> chromaShiftY;
         for (int x = 0; x < width; ++x) {
             const size_t c = static_cast<size_t>(cr) * chromaWidth + x / 2;
-            YuvToBgrPixel(k, y[static_cast<size_t>(r) * width + x] << 3, u[c] << 3, v[c] << 3,
-                          bgr);
+            YuvToBgrPixel(k, y[static_cast<size_t>(r) * width + x] << 3, u[c] << 3, v[c] << 3, bgr);
             if (std::memcmp(bgr, &expected[r * rowBytes + 3 * static_cast<size_t>(x)], 3) != 0)
                 return false;
         }

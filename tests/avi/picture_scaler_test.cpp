@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -51,9 +52,14 @@ struct Planes {
     std::vector<uint8_t> y, u, v;
 
     Planes(int32_t w, int32_t h, int sx, int sy, uint32_t seed, bool smooth)
-        : width(w), height(h), shiftX(sx), shiftY(sy),
-          chromaWidth((w + (1 << sx) - 1) >> sx), chromaHeight((h + (1 << sy) - 1) >> sy),
-          y(static_cast<size_t>(w) * h), u(static_cast<size_t>(chromaWidth) * chromaHeight),
+        : width(w),
+          height(h),
+          shiftX(sx),
+          shiftY(sy),
+          chromaWidth((w + (1 << sx) - 1) >> sx),
+          chromaHeight((h + (1 << sy) - 1) >> sy),
+          y(static_cast<size_t>(w) * h),
+          u(static_cast<size_t>(chromaWidth) * chromaHeight),
           v(u.size()) {
         std::mt19937 random(seed);
         std::uniform_int_distribution<int> byte(0, 255);
@@ -90,8 +96,7 @@ struct Planes {
             for (int32_t x = 0; x < width; ++x) {
                 const size_t c = static_cast<size_t>(r >> shiftY) * chromaWidth + (x >> shiftX);
                 YuvToBgrPixel(Bt601(), y[static_cast<size_t>(r) * width + x] << 3, u[c] << 3,
-                              v[c] << 3,
-                              &bgr[static_cast<size_t>(stored) * Stride(width) + 3 * x]);
+                              v[c] << 3, &bgr[static_cast<size_t>(stored) * Stride(width) + 3 * x]);
             }
         }
         return bgr;
@@ -123,9 +128,10 @@ struct Shape {
     int32_t sw, sh, dw, dh;
 };
 const Shape kShapes[] = {
-    {1, 1, 1, 1},     {1, 1, 5, 3},     {7, 5, 1, 1},     {2, 2, 3, 3},      {33, 17, 33, 17},
-    {64, 48, 32, 24}, {66, 46, 44, 30}, {65, 33, 97, 51}, {41, 29, 19, 61},  {128, 72, 85, 47},
-    {96, 64, 200, 10}, {50, 40, 333, 187}, {322, 242, 333, 187}, {200, 100, 7, 3},
+    {1, 1, 1, 1},         {1, 1, 5, 3},      {7, 5, 1, 1},      {2, 2, 3, 3},
+    {33, 17, 33, 17},     {64, 48, 32, 24},  {66, 46, 44, 30},  {65, 33, 97, 51},
+    {41, 29, 19, 61},     {128, 72, 85, 47}, {96, 64, 200, 10}, {50, 40, 333, 187},
+    {322, 242, 333, 187}, {200, 100, 7, 3},
 };
 
 class PictureScalerKernels : public testing::TestWithParam<int> {
@@ -158,7 +164,8 @@ TEST_P(PictureScalerKernels, AveragingMatchesConvertingThenScalingWithinRounding
             const std::vector<uint8_t> ours = ScaleThenConvert(p, s.dw, s.dh, true);
             const std::vector<uint8_t> theirs = ConvertThenScale(p, s.dw, s.dh, true);
             int worst = 0;
-            for (size_t i = 0; i < ours.size(); ++i) worst = std::max(worst, std::abs(ours[i] - theirs[i]));
+            for (size_t i = 0; i < ours.size(); ++i)
+                worst = std::max(worst, std::abs(ours[i] - theirs[i]));
             const std::string what = std::to_string(s.sw) + "x" + std::to_string(s.sh) + " -> " +
                                      std::to_string(s.dw) + "x" + std::to_string(s.dh) +
                                      " chroma shift " + std::to_string(sx) + std::to_string(sy);
@@ -166,6 +173,44 @@ TEST_P(PictureScalerKernels, AveragingMatchesConvertingThenScalingWithinRounding
             EXPECT_GE(Psnr(ours, theirs), 50.0) << what;
         }
     }
+}
+
+// The vector kernels give the plain kernels' values exactly, on random samples that clip, at
+// every shape (1x1, odd widths, widths short of one vector, shrinking and enlarging).
+TEST(PictureScaler, VectorKernelsGiveThePlainKernelsBytes) {
+    for (const Shape& s : kShapes) {
+        for (const auto& [sx, sy] : {std::pair{1, 1}, std::pair{1, 0}}) {
+            const Planes p(s.sw, s.sh, sx, sy, static_cast<uint32_t>(s.dw * 7 + s.sh), false);
+            SetScaleKernels(SCALE_KERNELS_PORTABLE);
+            const std::vector<uint8_t> plain = ScaleThenConvert(p, s.dw, s.dh, true);
+            SetScaleKernels(SCALE_KERNELS_BEST);
+            EXPECT_TRUE(ScaleThenConvert(p, s.dw, s.dh, true) == plain)
+                << s.sw << "x" << s.sh << " -> " << s.dw << "x" << s.dh;
+        }
+    }
+}
+
+// Bands made apart, as threads make them, give the whole frame's rows; each row's padding is
+// cleared, and sizes that can't be served leave the output alone.
+TEST(PictureScaler, BandsPaddingAndRefusals) {
+    const Planes p(101, 57, 1, 1, 3, false);
+    for (const bool average : {false, true}) {
+        const std::vector<uint8_t> whole = ScaleThenConvert(p, 37, 23, average);
+        std::vector<uint8_t> banded(whole.size(), 0xEE);
+        for (int32_t first = 0; first < 23; first += 5)
+            ASSERT_TRUE(ScalePictureRows(p.Picture(), banded.data(), 37, 23, Stride(37), average,
+                                         first, first + 5));
+        EXPECT_TRUE(banded == whole);
+        for (int32_t row = 0; row < 23; ++row)
+            EXPECT_EQ(whole[static_cast<size_t>(row) * Stride(37) + 111], 0) << row;
+    }
+    std::vector<uint8_t> out(64, 0xEE);
+    EXPECT_FALSE(ScalePictureRows(p.Picture(), out.data(), 0, 3, 12, true, 0, 3));
+    EXPECT_FALSE(ScalePictureRows(p.Picture(), out.data(), 5, 3, 12, true, 0, 3));  // stride < row
+    YuvPicture empty = p.Picture();
+    empty.width = 0;
+    EXPECT_FALSE(ScalePictureRows(empty, out.data(), 4, 3, 12, true, 0, 3));
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xEE; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, PictureScalerKernels,
