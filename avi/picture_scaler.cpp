@@ -30,8 +30,15 @@ struct PlaneTables {
     int32_t sourceWidth = -1, sourceHeight = -1, width = -1, height = -1;
     bool average = false;
     PlaneAxis across, down;
+    int acrossKind = PLANE_AXIS_OTHER;  // of the averaging filters
+    int downKind = PLANE_AXIS_OTHER;
     std::vector<int32_t> columns, rows;  // keeping whole pixels: source column and row
 };
+
+void Classify(PlaneTables& t) {
+    t.acrossKind = PlaneAxisKind(t.across.filter);
+    t.downKind = PlaneAxisKind(t.down.filter);
+}
 
 void Prepare(PlaneTables& t, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
              int32_t height, bool average) {
@@ -42,6 +49,7 @@ void Prepare(PlaneTables& t, int32_t sourceWidth, int32_t sourceHeight, int32_t 
     if (average) {
         BuildPlaneAxis(sourceWidth, width, t.across);
         BuildPlaneAxis(sourceHeight, height, t.down);
+        Classify(t);
     } else {
         BuildNearestMap(sourceWidth, width, t.columns);
         BuildNearestMap(sourceHeight, height, t.rows);
@@ -58,10 +66,29 @@ void AverageRow(const uint8_t* plane, int stride, const PlaneTables& t, int32_t 
                 std::vector<const uint8_t*>& taps, std::vector<uint16_t>& across, uint16_t* out,
                 const Kernels& k) {
     const ScaleFilter& down = t.down.filter;
+    int32_t done = 0;
+#if defined(REFRAME_PLANE_X86)
+    if (k.avx2 && t.acrossKind != PLANE_AXIS_OTHER && t.downKind != PLANE_AXIS_OTHER) {
+        // Whole and half steps on both axes: one pass, the plain passes finish the row.
+        const uint8_t* row0 = plane + static_cast<ptrdiff_t>(down.start[d]) * stride;
+        const uint8_t* row1 = t.downKind == PLANE_AXIS_HALF ? row0 + stride : nullptr;
+        done = PlaneRowBox_AVX2(row0, row1, t.acrossKind, out, t.width);
+        if (done == t.width) return;
+    }
+#endif
+    if (done > 0) {
+        // The tail only: the pass across rows for the source samples it reads.
+        const int32_t from = t.acrossKind == PLANE_AXIS_HALF ? 2 * done : done;
+        const int32_t count = down.count[d];
+        for (int32_t i = 0; i < count; ++i)
+            taps[i] = plane + static_cast<ptrdiff_t>(down.start[d] + i) * stride;
+        PlaneRowVertical_C(taps.data(), down, d, across.data(), from, t.sourceWidth);
+        PlaneRowHorizontal_C(across.data(), out, t.across, done, t.width);
+        return;
+    }
     const int32_t count = down.count[d];
     for (int32_t i = 0; i < count; ++i)
         taps[i] = plane + static_cast<ptrdiff_t>(down.start[d] + i) * stride;
-    int32_t done = 0;
 #if defined(REFRAME_PLANE_X86)
     if (k.avx2) done = PlaneRowVertical_AVX2(taps.data(), down, d, across.data(), t.sourceWidth);
 #endif
@@ -114,6 +141,7 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
             chroma.width = width;
             chroma.height = height;
             chroma.average = true;
+            Classify(chroma);
         }
         // The vector kernels may store up to 15 samples past the width and read past it.
         const size_t widest = static_cast<size_t>(std::max(p.width, width)) + PLANE_ROW_SLACK;

@@ -50,6 +50,14 @@ constexpr int32_t PLANE_ROW_SLACK = 32;
 void PlaneRowHorizontal_C(const uint16_t* in, uint16_t* out, const PlaneAxis& across, int32_t begin,
                           int32_t end);
 
+// Axes that keep every sample or average exact pairs (2d, 2d + 1), with the weights the
+// averaging filter gives them, let a destination row be made in one pass with small integer
+// sums, which give the two passes' values exactly.
+constexpr int PLANE_AXIS_OTHER = 0;
+constexpr int PLANE_AXIS_SAME = 1;
+constexpr int PLANE_AXIS_HALF = 2;
+int PlaneAxisKind(const ScaleFilter& f);
+
 // The conversion of `width` samples of three rows (3 fraction bits) to BGR bytes, from `begin`.
 void ConvertYuvRow_C(const uint16_t* y, const uint16_t* u, const uint16_t* v, uint8_t* bgr,
                      const YuvToBgr& k, int32_t begin, int32_t width);
@@ -60,6 +68,10 @@ int32_t PlaneRowVertical_AVX2(const uint8_t* const* rows, const ScaleFilter& dow
                               uint16_t* out, int32_t width);
 // Serves two-tap filters only (packedPairs filled); returns how many samples from 0 it did.
 int32_t PlaneRowHorizontal_AVX2(const uint16_t* in, uint16_t* out, const PlaneAxis& across);
+// One pass for axes of PLANE_AXIS_SAME or _HALF: destination samples from row0 (and row1 when
+// `down` halves), `across` the kind along the row. Returns how many samples from 0 it did.
+int32_t PlaneRowBox_AVX2(const uint8_t* row0, const uint8_t* row1, int across, uint16_t* out,
+                         int32_t width);
 int32_t ConvertYuvRow_AVX2(const uint16_t* y, const uint16_t* u, const uint16_t* v, uint8_t* bgr,
                            const YuvToBgr& k, int32_t width);
 #endif

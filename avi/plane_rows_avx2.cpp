@@ -104,6 +104,39 @@ REFRAME_AVX2 int32_t PlaneRowHorizontal_AVX2(const uint16_t* in, uint16_t* out,
     return 8 * g;
 }
 
+// With weights of exactly one or one half, the passes' roundings all fall on whole units: a
+// sample kept on both axes becomes 8s, a pair 4(a + b) and four samples 2(a + b + c + d).
+REFRAME_AVX2 int32_t PlaneRowBox_AVX2(const uint8_t* row0, const uint8_t* row1, int across,
+                                      uint16_t* out, int32_t width) {
+    int32_t x = 0;
+    if (across == PLANE_AXIS_HALF) {
+        const __m256i ones = _mm256_set1_epi8(1);
+        for (; x + 16 <= width; x += 16) {
+            // The pairs' sums, 16 of them, in order: each lane adds its own 16 bytes in pairs.
+            __m256i sum = _mm256_maddubs_epi16(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0 + 2 * x)), ones);
+            if (row1)
+                sum = _mm256_add_epi16(
+                    sum, _mm256_maddubs_epi16(
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row1 + 2 * x)),
+                             ones));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                                _mm256_slli_epi16(sum, row1 ? 1 : 2));
+        }
+        return x;
+    }
+    for (; x + 16 <= width; x += 16) {
+        __m256i sum =
+            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row0 + x)));
+        if (row1)
+            sum = _mm256_add_epi16(sum, _mm256_cvtepu8_epi16(_mm_loadu_si128(
+                                            reinterpret_cast<const __m128i*>(row1 + x))));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_slli_epi16(sum, row1 ? 2 : 3));
+    }
+    return x;
+}
+
 REFRAME_AVX2 int32_t ConvertYuvRow_AVX2(const uint16_t* y, const uint16_t* u, const uint16_t* v,
                                         uint8_t* bgr, const YuvToBgr& k, int32_t width) {
     const __m256i yOffset = _mm256_set1_epi16(k.yOffset);

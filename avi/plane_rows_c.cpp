@@ -99,6 +99,22 @@ void BuildChromaAxis(const PlaneAxis& luma, int shift, int32_t chromaSize, Plane
     PackPairs(chroma);
 }
 
+int PlaneAxisKind(const ScaleFilter& f) {
+    if (f.wide) return PLANE_AXIS_OTHER;
+    const int64_t source = f.sourceSize, destination = f.destinationSize;
+    const bool same = source == destination && f.maxTaps == 1;
+    const bool half = source == 2 * destination && f.maxTaps == 2;
+    if (!same && !half) return PLANE_AXIS_OTHER;
+    for (int32_t d = 0; d < f.destinationSize; ++d) {
+        const size_t at = static_cast<size_t>(d) * f.maxTaps;
+        const bool fits = same ? f.start[d] == d && f.count[d] == 1 && f.weight14[at] == 16384
+                               : f.start[d] == 2 * d && f.count[d] == 2 &&
+                                     f.weight14[at] == 8192 && f.weight14[at + 1] == 8192;
+        if (!fits) return PLANE_AXIS_OTHER;
+    }
+    return same ? PLANE_AXIS_SAME : PLANE_AXIS_HALF;
+}
+
 void PlaneRowVertical_C(const uint8_t* const* rows, const ScaleFilter& down, int32_t d,
                         uint16_t* out, int32_t begin, int32_t width) {
     const int32_t taps = down.count[d];
