@@ -1,6 +1,7 @@
 // Compressed streams rewritten by our writer with drop frames, damage and other sizes: the
 // decoder keeps every position where it belongs and never reads past what it was given.
 #include <algorithm>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,75 @@ TEST(DecoderCodec, DropFramesInCompressedStreamsRepeatThePictureBeforeThem) {
         for (LONG p : {4, 12, 0, 5, 4, 3})
             EXPECT_EQ(decoder.At(p, s.width, s.height), ours[static_cast<size_t>(p)])
                 << encoder << " jump to " << p;
+    }
+}
+
+// A frame delivered as planes, converted pixel by pixel into our row layout.
+Image PlanesAsRows(const YuvPicture& p) {
+    Image rows(RowBytes(p.width) * static_cast<uint64_t>(p.height), 0);
+    for (int r = 0; r < p.height; ++r) {
+        uint8_t* out = rows.data() + RowBytes(p.width) * static_cast<uint64_t>(p.height - 1 - r);
+        const uint8_t* y = p.planes[0] + static_cast<ptrdiff_t>(r) * p.strides[0];
+        const ptrdiff_t c = static_cast<ptrdiff_t>(r >> p.chromaShiftY);
+        const uint8_t* u = p.planes[1] + c * p.strides[1];
+        const uint8_t* v = p.planes[2] + c * p.strides[2];
+        for (int x = 0; x < p.width; ++x)
+            YuvToBgrPixel(p.toBgr, y[x] << 3, u[x >> p.chromaShiftX] << 3,
+                          v[x >> p.chromaShiftX] << 3, out + 3 * x);
+    }
+    return rows;
+}
+
+// Delivered as planes, every picture (drop frames and jumps included) converts to exactly the
+// rows the decoder delivers otherwise, and a frame stays whole while the decoder makes the
+// next ones into its other slots. Odd heights and 4:4:4 still come as rows.
+TEST(DecoderCodec, PlanesConvertToTheRowsAndStayValidAtDepth) {
+    struct Case {
+        const char* encoder;
+        int width, height;
+        bool planes;
+    };
+    const Case cases[] = {
+        {"-c:v mjpeg -q:v 3 -pix_fmt yuvj422p", 66, 48, true},
+        {"-c:v libx264 -preset veryfast -g 5 -bf 2 -pix_fmt yuv420p", 64, 48, true},
+        {"-c:v libx264 -preset veryfast -pix_fmt yuv444p", 64, 48, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.encoder);
+        Source s;
+        MakeSource(&s, "source", c.encoder, 12, c.width, c.height);
+        const std::string dropped = s.dir.Path("dropped.avi");
+        Rewrite(s.path, dropped, [](std::vector<VideoSample>& samples) {
+            for (VideoSample& sample : samples)
+                if (sample.position >= 4) ++sample.position;
+        });
+        OpenedAvi avi(dropped);
+        PAVISTREAM stream = VideoStream(avi);
+        const std::vector<Image> rows = DecodeAll(stream, c.width, c.height);
+        ASSERT_EQ(rows.size(), 13u);
+
+        const BITMAPINFOHEADER wanted = Wanted(c.width, c.height);
+        FrameDecoder decoder(stream, &wanted);
+        ASSERT_EQ(AVIStreamGetFrameSetPlanar(decoder.handle, 1), AVIERR_OK);
+        ASSERT_EQ(AVIStreamGetFrameSetDepth(decoder.handle, 3), AVIERR_OK);
+        std::vector<std::pair<LONG, const void*>> held;
+        for (LONG p : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 4, 4, 0, 7}) {
+            const void* frame = AVIStreamGetFrame(decoder.handle, p);
+            ASSERT_NE(frame, nullptr) << "position " << p;
+            held.emplace_back(p, frame);
+            if (held.size() > 3) held.erase(held.begin());
+            // The frames of the last three requests are all still whole.
+            for (const auto& [position, kept] : held) {
+                const YuvPicture* planes = AVIStreamFramePlanes(kept);
+                if (!c.planes) {
+                    EXPECT_EQ(planes, nullptr);
+                    continue;
+                }
+                ASSERT_NE(planes, nullptr) << "position " << position;
+                EXPECT_TRUE(PlanesAsRows(*planes) == rows[static_cast<size_t>(position)])
+                    << "position " << position << " after asking for " << p;
+            }
+        }
     }
 }
 
