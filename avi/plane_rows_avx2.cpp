@@ -139,6 +139,7 @@ REFRAME_AVX2 int32_t PlaneRowBox_AVX2(const uint8_t* row0, const uint8_t* row1, 
 
 REFRAME_AVX2 int32_t ConvertYuvRow_AVX2(const uint16_t* y, const uint16_t* u, const uint16_t* v,
                                         uint8_t* bgr, const YuvToBgr& k, int32_t width) {
+    if (k.fullChroma) return 0;  // the plain kernel serves the 32-bit form
     const __m256i yOffset = _mm256_set1_epi16(k.yOffset);
     const __m256i yCoeff = _mm256_set1_epi16(k.yCoeff);
     const __m256i chromaOffset = _mm256_set1_epi16(1024);

@@ -128,31 +128,28 @@ void ReleasePictureConverter(PictureConverter* converter) {
 
 namespace {
 
-// The layouts whose conversion at their own size libswscale does pixel by pixel: chroma from
-// the sample above and left, no filtering, in 16-bit fixed point. Other layouts and odd heights
-// go through its filtering scaler, which blends neighbouring chroma samples.
-bool PixelByPixel(int format, int height, int* chromaShiftY, bool* fullRange) {
+// The layouts whose conversion at their own size libswscale does pixel by pixel. 8-bit 4:2:0
+// and 4:2:2 of an even height take its direct converter: chroma from the sample above and left,
+// 16-bit fixed point. 8-bit 4:4:4 takes its scaler with one tap on each axis and 32-bit fixed
+// point. Other layouts, and 4:2:0 of an odd height, go through its filtering scaler, which
+// blends neighbouring chroma samples.
+struct Layout {
+    int chromaShiftX = 1;
+    int chromaShiftY = 1;
+    bool fullRange = false;
+    bool fullChroma = false;
+};
+bool PixelByPixel(int format, int height, Layout* layout) {
+    const bool even = height % 2 == 0;
     switch (format) {
-        case AV_PIX_FMT_YUV420P:
-            *chromaShiftY = 1;
-            *fullRange = false;
-            break;
-        case AV_PIX_FMT_YUVJ420P:
-            *chromaShiftY = 1;
-            *fullRange = true;
-            break;
-        case AV_PIX_FMT_YUV422P:
-            *chromaShiftY = 0;
-            *fullRange = false;
-            break;
-        case AV_PIX_FMT_YUVJ422P:
-            *chromaShiftY = 0;
-            *fullRange = true;
-            break;
-        default:
-            return false;
+        case AV_PIX_FMT_YUV420P: *layout = {1, 1, false, false}; return even;
+        case AV_PIX_FMT_YUVJ420P: *layout = {1, 1, true, false}; return even;
+        case AV_PIX_FMT_YUV422P: *layout = {1, 0, false, false}; return even;
+        case AV_PIX_FMT_YUVJ422P: *layout = {1, 0, true, false}; return even;
+        case AV_PIX_FMT_YUV444P: *layout = {0, 0, false, true}; return true;
+        case AV_PIX_FMT_YUVJ444P: *layout = {0, 0, true, true}; return true;
+        default: return false;
     }
-    return height % 2 == 0;
 }
 
 int16_t RoundToInt16(int64_t f) {
@@ -161,8 +158,8 @@ int16_t RoundToInt16(int64_t f) {
 }
 
 // The coefficients libswscale derives from a colour space's table and the range, with neutral
-// brightness, contrast and saturation.
-YuvToBgr CoefficientsOf(int colorSpace, bool fullRange) {
+// brightness, contrast and saturation, for either of its two forms.
+YuvToBgr CoefficientsOf(int colorSpace, bool fullRange, bool fullChroma) {
     const int* table = CoefficientsFor(colorSpace);
     int64_t crv = table[0], cbu = table[1], cgu = -table[2], cgv = -table[3];
     int64_t cy = 1 << 16, oy = 0;
@@ -176,7 +173,8 @@ YuvToBgr CoefficientsOf(int colorSpace, bool fullRange) {
         cgv = cgv * 224 / 255;
     }
     YuvToBgr k;
-    k.yOffset = RoundToInt16(oy * 8);
+    k.fullChroma = fullChroma;
+    k.yOffset = RoundToInt16(oy * (fullChroma ? 512 : 8));
     k.yCoeff = RoundToInt16(cy * 8192);
     k.ubCoeff = RoundToInt16(cbu * 8192);
     k.ugCoeff = RoundToInt16(cgu * 8192);
@@ -187,10 +185,10 @@ YuvToBgr CoefficientsOf(int colorSpace, bool fullRange) {
 
 // Converts a test pattern both ways: every luma value against many chroma pairs, extremes
 // included, at a width that is not a whole number of vector groups.
-bool SameAsConverter(const Picture& like, int chromaShiftY, const YuvToBgr& k) {
+bool SameAsConverter(const Picture& like, const Layout& layout, const YuvToBgr& k) {
     constexpr int width = 262, height = 16;
-    const int chromaWidth = (width + 1) / 2;
-    const int chromaHeight = chromaShiftY ? height / 2 : height;
+    const int chromaWidth = layout.chromaShiftX ? (width + 1) / 2 : width;
+    const int chromaHeight = layout.chromaShiftY ? height / 2 : height;
     std::vector<uint8_t> y(static_cast<size_t>(width) * height);
     std::vector<uint8_t> u(static_cast<size_t>(chromaWidth) * chromaHeight);
     std::vector<uint8_t> v(u.size());
@@ -222,9 +220,9 @@ bool SameAsConverter(const Picture& like, int chromaShiftY, const YuvToBgr& k) {
     if (!converted) return false;
     uint8_t bgr[3];
     for (int r = 0; r < height; ++r) {
-        const int cr = r >> chromaShiftY;
+        const int cr = r >> layout.chromaShiftY;
         for (int x = 0; x < width; ++x) {
-            const size_t c = static_cast<size_t>(cr) * chromaWidth + x / 2;
+            const size_t c = static_cast<size_t>(cr) * chromaWidth + (x >> layout.chromaShiftX);
             YuvToBgrPixel(k, y[static_cast<size_t>(r) * width + x] << 3, u[c] << 3, v[c] << 3, bgr);
             if (std::memcmp(bgr, &expected[r * rowBytes + 3 * static_cast<size_t>(x)], 3) != 0)
                 return false;
@@ -236,19 +234,18 @@ bool SameAsConverter(const Picture& like, int chromaShiftY, const YuvToBgr& k) {
 }  // namespace
 
 bool PlanarPicture(const Picture& picture, PlanarCheck* cache, YuvPicture* planes) {
-    int chromaShiftY = 0;
-    bool fullRange = false;
+    Layout layout;
     if (!cache || !planes || picture.width <= 0 || picture.height <= 0 ||
-        !PixelByPixel(picture.format, picture.height, &chromaShiftY, &fullRange))
+        !PixelByPixel(picture.format, picture.height, &layout))
         return false;
     // ConvertPicture takes the range from the picture when it names one, else from the format.
     if (picture.colorRange != AVCOL_RANGE_UNSPECIFIED)
-        fullRange = picture.colorRange == AVCOL_RANGE_JPEG;
+        layout.fullRange = picture.colorRange == AVCOL_RANGE_JPEG;
     if (cache->format != picture.format || cache->colorSpace != picture.colorSpace ||
         cache->colorRange != picture.colorRange) {
         cache->format = -1;
-        cache->toBgr = CoefficientsOf(picture.colorSpace, fullRange);
-        cache->usable = SameAsConverter(picture, chromaShiftY, cache->toBgr);
+        cache->toBgr = CoefficientsOf(picture.colorSpace, layout.fullRange, layout.fullChroma);
+        cache->usable = SameAsConverter(picture, layout, cache->toBgr);
         cache->format = picture.format;
         cache->colorSpace = picture.colorSpace;
         cache->colorRange = picture.colorRange;
@@ -260,8 +257,8 @@ bool PlanarPicture(const Picture& picture, PlanarCheck* cache, YuvPicture* plane
     }
     planes->width = picture.width;
     planes->height = picture.height;
-    planes->chromaShiftX = 1;
-    planes->chromaShiftY = chromaShiftY;
+    planes->chromaShiftX = layout.chromaShiftX;
+    planes->chromaShiftY = layout.chromaShiftY;
     planes->toBgr = cache->toBgr;
     return true;
 }

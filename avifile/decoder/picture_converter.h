@@ -49,7 +49,7 @@ int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t*
 void ReleasePictureConverter(PictureConverter* converter);
 
 // For a picture whose conversion by ConvertPicture at its own size treats each pixel on its own
-// (8-bit planar 4:2:0 or 4:2:2 of an even height), fills `planes` with its planes and the
+// (8-bit planar 4:2:0 or 4:2:2 of an even height, 8-bit planar 4:4:4), fills `planes` with its planes and the
 // integer conversion that gives exactly ConvertPicture's bytes, and returns true. The conversion
 // is checked against ConvertPicture on a test pattern the first time a format and colour
 // details are asked for, and `cache` keeps the answer. False for every other picture.

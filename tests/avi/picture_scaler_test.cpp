@@ -29,6 +29,14 @@ YuvToBgr Bt601() {
     return k;
 }
 
+// The same in the 32-bit form, which pictures with full chroma take.
+YuvToBgr Bt601FullChroma() {
+    YuvToBgr k = Bt601();
+    k.fullChroma = true;
+    k.yOffset = 8192;
+    return k;
+}
+
 int32_t Stride(int32_t width) {
     return (3 * width + 3) / 4 * 4;
 }
@@ -74,6 +82,8 @@ struct Planes {
             v[i] = static_cast<uint8_t>(smooth ? 128 + 20 * std::cos(at * 0.17) : byte(random));
         }
     }
+    // Full chroma takes the 32-bit form of the conversion, as the decoder gives it.
+    YuvToBgr Conversion() const { return shiftX == 0 && shiftY == 0 ? Bt601FullChroma() : Bt601(); }
     YuvPicture Picture() const {
         YuvPicture p;
         p.planes[0] = y.data();
@@ -85,7 +95,7 @@ struct Planes {
         p.height = height;
         p.chromaShiftX = shiftX;
         p.chromaShiftY = shiftY;
-        p.toBgr = Bt601();
+        p.toBgr = Conversion();
         return p;
     }
     // The whole picture converted pixel by pixel, as a bottom-up 24-bit frame.
@@ -95,7 +105,7 @@ struct Planes {
             const int32_t stored = height - 1 - r;
             for (int32_t x = 0; x < width; ++x) {
                 const size_t c = static_cast<size_t>(r >> shiftY) * chromaWidth + (x >> shiftX);
-                YuvToBgrPixel(Bt601(), y[static_cast<size_t>(r) * width + x] << 3, u[c] << 3,
+                YuvToBgrPixel(Conversion(), y[static_cast<size_t>(r) * width + x] << 3, u[c] << 3,
                               v[c] << 3, &bgr[static_cast<size_t>(stored) * Stride(width) + 3 * x]);
             }
         }
@@ -179,7 +189,7 @@ TEST_P(PictureScalerKernels, AveragingMatchesConvertingThenScalingWithinRounding
 // every shape (1x1, odd widths, widths short of one vector, shrinking and enlarging).
 TEST(PictureScaler, VectorKernelsGiveThePlainKernelsBytes) {
     for (const Shape& s : kShapes) {
-        for (const auto& [sx, sy] : {std::pair{1, 1}, std::pair{1, 0}}) {
+        for (const auto& [sx, sy] : {std::pair{1, 1}, std::pair{1, 0}, std::pair{0, 0}}) {
             const Planes p(s.sw, s.sh, sx, sy, static_cast<uint32_t>(s.dw * 7 + s.sh), false);
             SetScaleKernels(SCALE_KERNELS_PORTABLE);
             const std::vector<uint8_t> plain = ScaleThenConvert(p, s.dw, s.dh, true);

@@ -300,8 +300,8 @@ void ConvertScalingPlanes(bool planes, const std::string& source, const std::str
 
 // Every YUV layout the decoders give, scaled as planes and as rows of converted pixels: keeping
 // whole pixels the files must be the same byte for byte; averaging, the pictures differ where
-// converting before or after averaging rounds or clips differently. Layouts the picture scaler
-// does not take (4:4:4, 10-bit, packed, NV12) go the way of rows both times.
+// converting before or after averaging rounds differently. Layouts the picture scaler does not
+// take (10-bit, packed, NV12) go the way of rows both times.
 TEST_F(ToolsCheck, ScalingPlanesFirstKeepsWholePixelsExactOnEveryLayout) {
     struct Layout {
         const char* name;
@@ -316,6 +316,7 @@ TEST_F(ToolsCheck, ScalingPlanesFirstKeepsWholePixelsExactOnEveryLayout) {
         {"h264-444", "-c:v libx264 -pix_fmt yuv444p"},
         {"mjpeg-420", "-c:v mjpeg -pix_fmt yuvj420p"},
         {"mjpeg-422", "-c:v mjpeg -pix_fmt yuvj422p"},
+        {"mjpeg-444", "-c:v mjpeg -pix_fmt yuvj444p"},
         {"huffyuv-422", "-c:v huffyuv -pix_fmt yuv422p"},
         {"mpeg4-xvid", "-c:v mpeg4 -vtag XVID -bf 2 -q:v 3"},
         {"ffv1-10bit", "-c:v ffv1 -pix_fmt yuv420p10le"},
