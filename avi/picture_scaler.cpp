@@ -61,11 +61,34 @@ void Prepare(PlaneTables& t, int32_t sourceWidth, int32_t sourceHeight, int32_t 
     t.average = average;
 }
 
-// One plane's destination row `d` (counted from the top), averaged, with 3 fraction bits.
-void AverageRow(const uint8_t* plane, int stride, const PlaneTables& t, int32_t d,
-                std::vector<const uint8_t*>& taps, std::vector<uint16_t>& across, uint16_t* out,
-                const Kernels& k) {
+// One plane's destination row `d` (counted from the top), averaged, with 3 fraction bits. The
+// samples of a packed plane (step above 1) are first gathered into rows of their own.
+void AverageRow(const uint8_t* plane, int stride, int step, const PlaneTables& t, int32_t d,
+                std::vector<const uint8_t*>& taps, std::vector<uint8_t>& gathered,
+                std::vector<uint16_t>& across, uint16_t* out, const Kernels& k) {
     const ScaleFilter& down = t.down.filter;
+    if (step != 1) {
+        const int32_t count = down.count[d];
+        const auto width = static_cast<size_t>(t.sourceWidth);
+        for (int32_t i = 0; i < count; ++i) {
+            const uint8_t* from = plane + static_cast<ptrdiff_t>(down.start[d] + i) * stride;
+            uint8_t* to = gathered.data() + i * width;
+            for (size_t x = 0; x < width; ++x) to[x] = from[x * step];
+            taps[i] = to;
+        }
+        int32_t done = 0;
+#if defined(REFRAME_PLANE_X86)
+        if (k.avx2)
+            done = PlaneRowVertical_AVX2(taps.data(), down, d, across.data(), t.sourceWidth);
+#endif
+        PlaneRowVertical_C(taps.data(), down, d, across.data(), done, t.sourceWidth);
+        done = 0;
+#if defined(REFRAME_PLANE_X86)
+        if (k.avx2) done = PlaneRowHorizontal_AVX2(across.data(), out, t.across);
+#endif
+        PlaneRowHorizontal_C(across.data(), out, t.across, done, t.width);
+        return;
+    }
     int32_t done = 0;
 #if defined(REFRAME_PLANE_X86)
     if (k.avx2 && t.acrossKind != PLANE_AXIS_OTHER && t.downKind != PLANE_AXIS_OTHER) {
@@ -111,6 +134,10 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
         return false;
     if (p.chromaShiftX < 0 || p.chromaShiftX > 2 || p.chromaShiftY < 0 || p.chromaShiftY > 2)
         return false;
+    for (const int step : p.steps)
+        if (step < 1 || step > 4) return false;
+    // Chroma of packed planes is read with the chroma step: all chroma planes share it.
+    if (p.steps[1] != p.steps[2]) return false;
     if (stride < 3 * static_cast<ptrdiff_t>(width)) return false;
     firstRow = std::max(firstRow, 0);
     endRow = std::min(endRow, height);
@@ -124,6 +151,7 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
         thread_local PlaneTables luma, chroma;
         thread_local std::vector<uint16_t> y, u, v, across;
         thread_local std::vector<const uint8_t*> taps;
+        thread_local std::vector<uint8_t> gathered;  // tap rows of packed planes
         // Chroma goes with the luma samples it is paired with: keeping whole pixels, each picked
         // luma sample brings its chroma; averaging, each chroma sample weighs as much as its
         // luma samples together.
@@ -155,25 +183,45 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
             const size_t most =
                 static_cast<size_t>(std::max(luma.down.filter.maxTaps, chroma.down.filter.maxTaps));
             if (taps.size() < most) taps.resize(most);
+            const bool packed = p.steps[0] != 1 || p.steps[1] != 1 || p.steps[2] != 1;
+            if (packed && gathered.size() < most * static_cast<size_t>(p.width))
+                gathered.resize(most * static_cast<size_t>(p.width));
         }
 
         for (int32_t row = firstRow; row < endRow; ++row) {
             const int32_t d = height - 1 - row;  // the tables count from the top
             if (average) {
-                AverageRow(p.planes[0], p.strides[0], luma, d, taps, across, y.data(), k);
-                AverageRow(p.planes[1], p.strides[1], chroma, d, taps, across, u.data(), k);
-                AverageRow(p.planes[2], p.strides[2], chroma, d, taps, across, v.data(), k);
+                AverageRow(p.planes[0], p.strides[0], p.steps[0], luma, d, taps, gathered, across,
+                           y.data(), k);
+                AverageRow(p.planes[1], p.strides[1], p.steps[1], chroma, d, taps, gathered, across,
+                           u.data(), k);
+                AverageRow(p.planes[2], p.strides[2], p.steps[2], chroma, d, taps, gathered, across,
+                           v.data(), k);
             } else {
                 const int32_t r = luma.rows[d];
+                if (p.tail != nullptr && r >= p.tailFirst) {
+                    uint8_t* target = output + static_cast<ptrdiff_t>(row) * stride;
+                    // A row the decoder's conversion treats on its own: its pixels as converted.
+                    const uint8_t* from =
+                        p.tail + static_cast<ptrdiff_t>(r - p.tailFirst) * 3 * p.width;
+                    for (int32_t x = 0; x < width; ++x)
+                        std::memcpy(target + 3 * x,
+                                    from + 3 * static_cast<ptrdiff_t>(luma.columns[x]), 3);
+                    if (static_cast<size_t>(stride) > rowBytes)
+                        std::memset(target + rowBytes, 0, static_cast<size_t>(stride) - rowBytes);
+                    continue;
+                }
                 const uint8_t* ys = p.planes[0] + static_cast<ptrdiff_t>(r) * p.strides[0];
                 const ptrdiff_t chromaRow = static_cast<ptrdiff_t>(r >> p.chromaShiftY);
                 const uint8_t* us = p.planes[1] + chromaRow * p.strides[1];
                 const uint8_t* vs = p.planes[2] + chromaRow * p.strides[2];
+                const ptrdiff_t lumaStep = p.steps[0], chromaStep = p.steps[1];
                 for (int32_t x = 0; x < width; ++x) {
                     const int32_t c = luma.columns[x];
-                    y[x] = static_cast<uint16_t>(ys[c] << 3);
-                    u[x] = static_cast<uint16_t>(us[c >> p.chromaShiftX] << 3);
-                    v[x] = static_cast<uint16_t>(vs[c >> p.chromaShiftX] << 3);
+                    const ptrdiff_t chroma = (c >> p.chromaShiftX) * chromaStep;
+                    y[x] = static_cast<uint16_t>(ys[c * lumaStep] << 3);
+                    u[x] = static_cast<uint16_t>(us[chroma] << 3);
+                    v[x] = static_cast<uint16_t>(vs[chroma] << 3);
                 }
             }
             uint8_t* out = output + static_cast<ptrdiff_t>(row) * stride;

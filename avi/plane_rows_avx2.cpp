@@ -117,9 +117,9 @@ REFRAME_AVX2 int32_t PlaneRowBox_AVX2(const uint8_t* row0, const uint8_t* row1, 
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0 + 2 * x)), ones);
             if (row1)
                 sum = _mm256_add_epi16(
-                    sum, _mm256_maddubs_epi16(
-                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row1 + 2 * x)),
-                             ones));
+                    sum,
+                    _mm256_maddubs_epi16(
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row1 + 2 * x)), ones));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
                                 _mm256_slli_epi16(sum, row1 ? 1 : 2));
         }
@@ -129,8 +129,9 @@ REFRAME_AVX2 int32_t PlaneRowBox_AVX2(const uint8_t* row0, const uint8_t* row1, 
         __m256i sum =
             _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row0 + x)));
         if (row1)
-            sum = _mm256_add_epi16(sum, _mm256_cvtepu8_epi16(_mm_loadu_si128(
-                                            reinterpret_cast<const __m128i*>(row1 + x))));
+            sum = _mm256_add_epi16(
+                sum,
+                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row1 + x))));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
                             _mm256_slli_epi16(sum, row1 ? 2 : 3));
     }

@@ -108,8 +108,8 @@ int PlaneAxisKind(const ScaleFilter& f) {
     for (int32_t d = 0; d < f.destinationSize; ++d) {
         const size_t at = static_cast<size_t>(d) * f.maxTaps;
         const bool fits = same ? f.start[d] == d && f.count[d] == 1 && f.weight14[at] == 16384
-                               : f.start[d] == 2 * d && f.count[d] == 2 &&
-                                     f.weight14[at] == 8192 && f.weight14[at + 1] == 8192;
+                               : f.start[d] == 2 * d && f.count[d] == 2 && f.weight14[at] == 8192 &&
+                                     f.weight14[at + 1] == 8192;
         if (!fits) return PLANE_AXIS_OTHER;
     }
     return same ? PLANE_AXIS_SAME : PLANE_AXIS_HALF;

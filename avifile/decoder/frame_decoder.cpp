@@ -35,6 +35,8 @@ struct FrameRelease {
 
 // The compression code of a delivered frame that holds planes instead of rows.
 constexpr DWORD kPlanarTag = 0x50565559;  // "YUVP"
+// Where in a frame of planes the converted last rows go, after its YuvPicture.
+constexpr uint64_t kTailOffset = (sizeof(YuvPicture) + 63) / 64 * 64;
 
 }  // namespace
 
@@ -84,6 +86,7 @@ struct IGetFrame {
     PictureConverter converter;
     bool planar = false;  // deliver pictures as planes where PlanarPicture takes them
     PlanarCheck planarCheck;
+    PictureConverter tailConverter;  // the last rows of pictures whose conversion needs them
 };
 
 namespace {
@@ -146,13 +149,21 @@ void* DeliverAgain(IGetFrame* g) {
     if (g->target == g->last) return Deliver(g);
     IGetFrame::Slot& last = g->slots[g->last];
     if (last.planar) {
-        if (!Reserve(g, sizeof(YuvPicture))) return nullptr;
+        const YuvPicture& shown = *std::launder(reinterpret_cast<const YuvPicture*>(last.pixels));
+        const uint64_t tailBytes = shown.tail ? 6 * static_cast<uint64_t>(shown.width) : 0;
+        if (!Reserve(g, kTailOffset + tailBytes)) return nullptr;
         IGetFrame::Slot& slot = g->slots[g->target];
         if (!slot.held) slot.held.reset(av_frame_alloc());
         if (!slot.held) return nullptr;
         av_frame_unref(slot.held.get());
+        slot.planar = false;
         if (av_frame_ref(slot.held.get(), last.held.get()) < 0) return nullptr;
-        new (slot.pixels) YuvPicture(*reinterpret_cast<const YuvPicture*>(last.pixels));
+        auto* copy = new (slot.pixels) YuvPicture(shown);
+        if (shown.tail) {
+            // The converted rows live in the slot: copied, so that they last as long as it.
+            std::memcpy(slot.pixels + kTailOffset, shown.tail, tailBytes);
+            copy->tail = slot.pixels + kTailOffset;
+        }
         slot.planar = true;
         return Deliver(g);
     }
@@ -253,16 +264,33 @@ void* CompressedFrame(IGetFrame* g, LONG position) {
     picture.colorSpace = frame->colorspace;
     picture.colorRange = frame->color_range;
     YuvPicture planes;
+    bool needsTail = false;
     if (g->planar && picture.width == g->width && picture.height == g->height &&
-        PlanarPicture(picture, &g->planarCheck, &planes)) {
+        PlanarPicture(picture, &g->planarCheck, &planes, &needsTail)) {
         // The planes go out as they are, held by a new reference to the decoder's picture.
-        if (!Reserve(g, sizeof(YuvPicture))) return nullptr;
+        const uint64_t tailBytes = needsTail ? 6 * static_cast<uint64_t>(picture.width) : 0;
+        if (!Reserve(g, kTailOffset + tailBytes)) return nullptr;
         Overwriting(g);
         IGetFrame::Slot& slot = g->slots[g->target];
         if (!slot.held) slot.held.reset(av_frame_alloc());
         if (!slot.held) return nullptr;
         av_frame_unref(slot.held.get());
         slot.planar = false;
+        if (needsTail) {
+            // The last two rows, converted as a picture of their own: the bytes the whole
+            // picture's conversion gives them.
+            Picture last = picture;
+            for (int i = 0; i < 3; ++i)
+                if (last.planes[i])
+                    last.planes[i] += static_cast<ptrdiff_t>(picture.height - 2) * last.strides[i];
+            last.height = 2;
+            uint8_t* tail = slot.pixels + kTailOffset;
+            if (!ConvertPicture(&g->tailConverter, last, tail, 3 * static_cast<ptrdiff_t>(g->width),
+                                g->width, 2))
+                return nullptr;
+            planes.tail = tail;
+            planes.tailFirst = picture.height - 2;
+        }
         if (av_frame_ref(slot.held.get(), frame) < 0) return nullptr;
         new (slot.pixels) YuvPicture(planes);
         slot.planar = true;
@@ -380,6 +408,7 @@ HRESULT AVIStreamGetFrameClose(PGETFRAME g) {
     if (!g) return AVIERR_OK;
     CloseCodecDecoder(g->codec);
     ReleasePictureConverter(&g->converter);
+    ReleasePictureConverter(&g->tailConverter);
     AVIStreamRelease(g->stream);
     delete g;
     return AVIERR_OK;

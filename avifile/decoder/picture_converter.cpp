@@ -130,26 +130,69 @@ namespace {
 
 // The layouts whose conversion at their own size libswscale does pixel by pixel. 8-bit 4:2:0
 // and 4:2:2 of an even height take its direct converter: chroma from the sample above and left,
-// 16-bit fixed point. 8-bit 4:4:4 takes its scaler with one tap on each axis and 32-bit fixed
-// point. Other layouts, and 4:2:0 of an odd height, go through its filtering scaler, which
-// blends neighbouring chroma samples.
+// 16-bit fixed point. Packed 4:2:2, and planar 4:2:2 of an odd height, take its scaler with one
+// tap on each axis, which ends in the same 16-bit arithmetic except on the last two rows (there
+// it uses its plain table-driven code), as long as the width is even: an odd width makes it
+// interpolate chroma along the row. 8-bit 4:4:4 takes the scaler with a chroma sample per pixel,
+// in 32-bit fixed point. Other layouts, and 4:2:0 of an odd height, go through filters that
+// blend neighbouring chroma samples. The check against the converter has the last word.
 struct Layout {
     int chromaShiftX = 1;
     int chromaShiftY = 1;
     bool fullRange = false;
     bool fullChroma = false;
+    // Packed 4:2:2: byte offsets of Y, U, V in each 4-byte pair of pixels; -1 for planar.
+    int packed[3] = {-1, -1, -1};
 };
-bool PixelByPixel(int format, int height, Layout* layout) {
-    const bool even = height % 2 == 0;
+bool PixelByPixel(int format, int width, int height, Layout* layout) {
+    const bool evenWidth = width % 2 == 0, evenHeight = height % 2 == 0;
     switch (format) {
-        case AV_PIX_FMT_YUV420P: *layout = {1, 1, false, false}; return even;
-        case AV_PIX_FMT_YUVJ420P: *layout = {1, 1, true, false}; return even;
-        case AV_PIX_FMT_YUV422P: *layout = {1, 0, false, false}; return even;
-        case AV_PIX_FMT_YUVJ422P: *layout = {1, 0, true, false}; return even;
-        case AV_PIX_FMT_YUV444P: *layout = {0, 0, false, true}; return true;
-        case AV_PIX_FMT_YUVJ444P: *layout = {0, 0, true, true}; return true;
-        default: return false;
+        case AV_PIX_FMT_YUV420P:
+            *layout = {1, 1, false, false};
+            return evenHeight;
+        case AV_PIX_FMT_YUVJ420P:
+            *layout = {1, 1, true, false};
+            return evenHeight;
+        case AV_PIX_FMT_YUV422P:
+            *layout = {1, 0, false, false};
+            return evenHeight || evenWidth;
+        case AV_PIX_FMT_YUVJ422P:
+            *layout = {1, 0, true, false};
+            return evenHeight || evenWidth;
+        case AV_PIX_FMT_YUV444P:
+            *layout = {0, 0, false, true};
+            return true;
+        case AV_PIX_FMT_YUVJ444P:
+            *layout = {0, 0, true, true};
+            return true;
+        case AV_PIX_FMT_YUYV422:
+            *layout = {1, 0, false, false, {0, 1, 3}};
+            return evenWidth;
+        case AV_PIX_FMT_UYVY422:
+            *layout = {1, 0, false, false, {1, 0, 2}};
+            return evenWidth;
+        default:
+            return false;
     }
+}
+
+// The picture's planes as YuvPicture sees them: packed layouts are one row of bytes.
+void PlanesOf(const Picture& picture, const Layout& layout, YuvPicture* planes) {
+    for (int i = 0; i < 3; ++i) {
+        if (layout.packed[0] < 0) {
+            planes->planes[i] = picture.planes[i];
+            planes->strides[i] = picture.strides[i];
+            planes->steps[i] = 1;
+        } else {
+            planes->planes[i] = picture.planes[0] + layout.packed[i];
+            planes->strides[i] = picture.strides[0];
+            planes->steps[i] = i == 0 ? 2 : 4;
+        }
+    }
+    planes->width = picture.width;
+    planes->height = picture.height;
+    planes->chromaShiftX = layout.chromaShiftX;
+    planes->chromaShiftY = layout.chromaShiftY;
 }
 
 int16_t RoundToInt16(int64_t f) {
@@ -183,12 +226,16 @@ YuvToBgr CoefficientsOf(int colorSpace, bool fullRange, bool fullChroma) {
     return k;
 }
 
-// Converts a test pattern both ways: every luma value against many chroma pairs, extremes
-// included, at a width that is not a whole number of vector groups.
-bool SameAsConverter(const Picture& like, const Layout& layout, const YuvToBgr& k) {
-    constexpr int width = 262, height = 16;
-    const int chromaWidth = layout.chromaShiftX ? (width + 1) / 2 : width;
-    const int chromaHeight = layout.chromaShiftY ? height / 2 : height;
+// Whether `k` gives ConvertPicture's bytes on a test pattern: every luma value against many
+// chroma pairs, extremes included, at a width that is not a whole number of vector groups and
+// with the parity of the picture's own sizes, which decides the converter's path. All rows must
+// match, or (`tail`) all but the last two, which must then be what converting those two rows on
+// their own gives.
+enum class Match { kNone, kWhole, kAllButTail };
+Match SameAsConverter(const Picture& like, const Layout& layout, const YuvToBgr& k) {
+    const int width = 262 + (like.width & 1), height = 16 + (like.height & 1);
+    const int chromaWidth = (width + (1 << layout.chromaShiftX) - 1) >> layout.chromaShiftX;
+    const int chromaHeight = (height + (1 << layout.chromaShiftY) - 1) >> layout.chromaShiftY;
     std::vector<uint8_t> y(static_cast<size_t>(width) * height);
     std::vector<uint8_t> u(static_cast<size_t>(chromaWidth) * chromaHeight);
     std::vector<uint8_t> v(u.size());
@@ -202,12 +249,32 @@ bool SameAsConverter(const Picture& like, const Layout& layout, const YuvToBgr& 
         }
     }
     Picture picture = like;
-    picture.planes[0] = y.data();
-    picture.planes[1] = u.data();
-    picture.planes[2] = v.data();
+    std::vector<uint8_t> packed;
+    if (layout.packed[0] >= 0) {
+        // The width is even here: each 4 bytes hold two pixels and their chroma pair.
+        packed.resize(static_cast<size_t>(width) * 2 * height);
+        for (int r = 0; r < height; ++r) {
+            for (int x = 0; x < width; x += 2) {
+                uint8_t* at = packed.data() + (static_cast<size_t>(r) * width + x) * 2;
+                const size_t c = static_cast<size_t>(r) * chromaWidth + x / 2;
+                at[layout.packed[0]] = y[static_cast<size_t>(r) * width + x];
+                at[layout.packed[0] + 2] = y[static_cast<size_t>(r) * width + x + 1];
+                at[layout.packed[1]] = u[c];
+                at[layout.packed[2]] = v[c];
+            }
+        }
+        picture.planes[0] = packed.data();
+        picture.planes[1] = picture.planes[2] = nullptr;
+        picture.strides[0] = 2 * width;
+        picture.strides[1] = picture.strides[2] = 0;
+    } else {
+        picture.planes[0] = y.data();
+        picture.planes[1] = u.data();
+        picture.planes[2] = v.data();
+        picture.strides[0] = width;
+        picture.strides[1] = picture.strides[2] = chromaWidth;
+    }
     picture.planes[3] = nullptr;
-    picture.strides[0] = width;
-    picture.strides[1] = picture.strides[2] = chromaWidth;
     picture.strides[3] = 0;
     picture.width = width;
     picture.height = height;
@@ -216,49 +283,71 @@ bool SameAsConverter(const Picture& like, const Layout& layout, const YuvToBgr& 
     PictureConverter converter;
     const int converted = ConvertPicture(&converter, picture, expected.data(),
                                          static_cast<ptrdiff_t>(rowBytes), width, height);
-    ReleasePictureConverter(&converter);
-    if (!converted) return false;
+    if (!converted) {
+        ReleasePictureConverter(&converter);
+        return Match::kNone;
+    }
+    int firstMismatch = height;
     uint8_t bgr[3];
-    for (int r = 0; r < height; ++r) {
+    for (int r = 0; r < height && firstMismatch == height; ++r) {
         const int cr = r >> layout.chromaShiftY;
         for (int x = 0; x < width; ++x) {
             const size_t c = static_cast<size_t>(cr) * chromaWidth + (x >> layout.chromaShiftX);
             YuvToBgrPixel(k, y[static_cast<size_t>(r) * width + x] << 3, u[c] << 3, v[c] << 3, bgr);
-            if (std::memcmp(bgr, &expected[r * rowBytes + 3 * static_cast<size_t>(x)], 3) != 0)
-                return false;
+            if (std::memcmp(bgr, &expected[r * rowBytes + 3 * static_cast<size_t>(x)], 3) != 0) {
+                firstMismatch = r;
+                break;
+            }
         }
     }
-    return true;
+    Match match = firstMismatch == height ? Match::kWhole : Match::kNone;
+    if (firstMismatch >= height - 2 && firstMismatch < height && layout.chromaShiftY == 0) {
+        // The last two rows converted as a picture of their own.
+        std::vector<uint8_t> tail(rowBytes * 2);
+        Picture last = picture;
+        for (int i = 0; i < 3; ++i)
+            if (last.planes[i])
+                last.planes[i] += static_cast<ptrdiff_t>(height - 2) * last.strides[i];
+        last.height = 2;
+        PictureConverter tailConverter;
+        if (ConvertPicture(&tailConverter, last, tail.data(), static_cast<ptrdiff_t>(rowBytes),
+                           width, 2) &&
+            std::memcmp(tail.data(), &expected[(height - 2) * rowBytes], tail.size()) == 0)
+            match = Match::kAllButTail;
+        ReleasePictureConverter(&tailConverter);
+    }
+    ReleasePictureConverter(&converter);
+    return match;
 }
 
 }  // namespace
 
-bool PlanarPicture(const Picture& picture, PlanarCheck* cache, YuvPicture* planes) {
+bool PlanarPicture(const Picture& picture, PlanarCheck* cache, YuvPicture* planes,
+                   bool* needsTail) {
     Layout layout;
-    if (!cache || !planes || picture.width <= 0 || picture.height <= 0 ||
-        !PixelByPixel(picture.format, picture.height, &layout))
+    if (!cache || !planes || !needsTail || picture.width <= 0 || picture.height <= 0 ||
+        !PixelByPixel(picture.format, picture.width, picture.height, &layout))
         return false;
     // ConvertPicture takes the range from the picture when it names one, else from the format.
     if (picture.colorRange != AVCOL_RANGE_UNSPECIFIED)
         layout.fullRange = picture.colorRange == AVCOL_RANGE_JPEG;
+    const int parity = (picture.width & 1) | (picture.height & 1) << 1;
     if (cache->format != picture.format || cache->colorSpace != picture.colorSpace ||
-        cache->colorRange != picture.colorRange) {
+        cache->colorRange != picture.colorRange || cache->parity != parity) {
         cache->format = -1;
         cache->toBgr = CoefficientsOf(picture.colorSpace, layout.fullRange, layout.fullChroma);
-        cache->usable = SameAsConverter(picture, layout, cache->toBgr);
+        const Match match = SameAsConverter(picture, layout, cache->toBgr);
+        cache->usable = match != Match::kNone;
+        cache->tail = match == Match::kAllButTail;
         cache->format = picture.format;
         cache->colorSpace = picture.colorSpace;
         cache->colorRange = picture.colorRange;
+        cache->parity = parity;
     }
-    if (!cache->usable) return false;
-    for (int i = 0; i < 3; ++i) {
-        planes->planes[i] = picture.planes[i];
-        planes->strides[i] = picture.strides[i];
-    }
-    planes->width = picture.width;
-    planes->height = picture.height;
-    planes->chromaShiftX = layout.chromaShiftX;
-    planes->chromaShiftY = layout.chromaShiftY;
+    // A picture of fewer than three rows would be all tail: its rows are as good converted.
+    if (!cache->usable || (cache->tail && picture.height < 3)) return false;
+    PlanesOf(picture, layout, planes);
     planes->toBgr = cache->toBgr;
+    *needsTail = cache->tail;
     return true;
 }

@@ -49,15 +49,21 @@ int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t*
 void ReleasePictureConverter(PictureConverter* converter);
 
 // For a picture whose conversion by ConvertPicture at its own size treats each pixel on its own
-// (8-bit planar 4:2:0 or 4:2:2 of an even height, 8-bit planar 4:4:4), fills `planes` with its planes and the
-// integer conversion that gives exactly ConvertPicture's bytes, and returns true. The conversion
-// is checked against ConvertPicture on a test pattern the first time a format and colour
-// details are asked for, and `cache` keeps the answer. False for every other picture.
+// (8-bit: planar 4:2:0 of an even height, planar 4:2:2 of an even height or width, packed 4:2:2
+// of an even width, planar 4:4:4), fills `planes` with its planes and the integer conversion
+// that gives exactly ConvertPicture's bytes, and returns true. The conversion is checked against
+// ConvertPicture on a test pattern the first time a format, colour details and parity of the
+// sizes are asked for, and `cache` keeps the answer. `needsTail` says that the picture's last
+// two rows are converted otherwise: the caller converts them with ConvertPicture as a picture
+// of their own (which gives the same bytes) and hands them over in `planes->tail`. False for
+// every other picture.
 struct PlanarCheck {
     int format = -1;
     int colorSpace = -1;
     int colorRange = -1;
+    int parity = -1;  // odd width (1) and odd height (2), which change the converter's path
     bool usable = false;
+    bool tail = false;
     YuvToBgr toBgr;
 };
-bool PlanarPicture(const Picture& picture, PlanarCheck* cache, YuvPicture* planes);
+bool PlanarPicture(const Picture& picture, PlanarCheck* cache, YuvPicture* planes, bool* needsTail);

@@ -63,10 +63,19 @@ inline void YuvToBgrPixel(const YuvToBgr& k, int32_t y, int32_t u, int32_t v, ui
 
 // Three 8-bit planes; chroma has (width + 1) >> chromaShiftX samples a row and
 // (height + 2^chromaShiftY - 1) >> chromaShiftY rows. Picture row r takes chroma row
-// r >> chromaShiftY and column x chroma column x >> chromaShiftX.
+// r >> chromaShiftY and column x chroma column x >> chromaShiftX. Sample j of a plane's row is
+// steps[plane] * j bytes into it: 1 for planar layouts, 2 and 4 for packed 4:2:2 (YUY2, UYVY),
+// whose "planes" are the one row of bytes seen from different offsets.
+//
+// Some layouts' own conversion treats the picture's last rows in another arithmetic; then
+// `tail` holds those rows (from row tailFirst on) as the decoder converted them: 24-bit BGR,
+// top row first, 3 * width bytes a row. Null otherwise.
 struct YuvPicture {
     const uint8_t* planes[3] = {};
     int strides[3] = {};
+    int steps[3] = {1, 1, 1};
+    const uint8_t* tail = nullptr;
+    int tailFirst = 0;
     int width = 0;
     int height = 0;
     int chromaShiftX = 1;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -198,6 +199,70 @@ TEST(PictureScaler, VectorKernelsGiveThePlainKernelsBytes) {
                 << s.sw << "x" << s.sh << " -> " << s.dw << "x" << s.dh;
         }
     }
+}
+
+// Packed 4:2:2 (YUY2 and UYVY), read through steps, gives what the same samples in planes give.
+TEST(PictureScaler, PackedPlanesGiveThePlanarResults) {
+    for (const Shape& s : kShapes) {
+        if (s.sw % 2 != 0) continue;  // packed 4:2:2 holds pixels in pairs
+        const Planes p(s.sw, s.sh, 1, 0, static_cast<uint32_t>(s.sw + s.dw), false);
+        for (const auto& order : {std::array<int, 3>{0, 1, 3}, std::array<int, 3>{1, 0, 2}}) {
+            std::vector<uint8_t> packed(static_cast<size_t>(s.sw) * 2 * s.sh);
+            for (int32_t r = 0; r < s.sh; ++r) {
+                for (int32_t x = 0; x < s.sw; x += 2) {
+                    uint8_t* at = packed.data() + (static_cast<size_t>(r) * s.sw + x) * 2;
+                    const size_t c = static_cast<size_t>(r) * p.chromaWidth + x / 2;
+                    at[order[0]] = p.y[static_cast<size_t>(r) * s.sw + x];
+                    at[order[0] + 2] = p.y[static_cast<size_t>(r) * s.sw + x + 1];
+                    at[order[1]] = p.u[c];
+                    at[order[2]] = p.v[c];
+                }
+            }
+            YuvPicture picture = p.Picture();
+            for (int i = 0; i < 3; ++i) {
+                picture.planes[i] = packed.data() + order[i];
+                picture.strides[i] = 2 * s.sw;
+                picture.steps[i] = i == 0 ? 2 : 4;
+            }
+            for (const bool average : {false, true}) {
+                std::vector<uint8_t> out(static_cast<size_t>(Stride(s.dw)) * s.dh, 0xEE);
+                ASSERT_TRUE(ScalePictureRows(picture, out.data(), s.dw, s.dh, Stride(s.dw), average,
+                                             0, s.dh));
+                EXPECT_TRUE(out == ScaleThenConvert(p, s.dw, s.dh, average))
+                    << s.sw << "x" << s.sh << " -> " << s.dw << "x" << s.dh << " order " << order[0]
+                    << (average ? " averaging" : " nearest");
+            }
+        }
+    }
+}
+
+// Keeping whole pixels, source rows from tailFirst on come from the converted rows handed over
+// with the planes, picked column by column; the rows above are converted as usual.
+TEST(PictureScaler, NearestTakesTheLastRowsAsHandedOver) {
+    const Planes p(40, 30, 1, 0, 9, false);
+    std::vector<uint8_t> tail(2 * 3 * 40);
+    for (size_t i = 0; i < tail.size(); ++i) tail[i] = static_cast<uint8_t>(i * 7 + 1);
+    YuvPicture picture = p.Picture();
+    picture.tail = tail.data();
+    picture.tailFirst = 28;
+    const std::vector<uint8_t> plain = ScaleThenConvert(p, 23, 61, false);
+    std::vector<uint8_t> out(static_cast<size_t>(Stride(23)) * 61, 0xEE);
+    ASSERT_TRUE(ScalePictureRows(picture, out.data(), 23, 61, Stride(23), false, 0, 61));
+    int tailRows = 0;
+    for (int32_t d = 0; d < 61; ++d) {
+        const int32_t source = static_cast<int32_t>((2 * d + 1) * 30 / (2 * 61));
+        const size_t row = static_cast<size_t>(60 - d) * Stride(23);
+        for (int32_t x = 0; x < 23; ++x) {
+            const int32_t column = static_cast<int32_t>((2 * x + 1) * 40 / (2 * 23));
+            const uint8_t* expected =
+                source >= 28 ? &tail[static_cast<size_t>(source - 28) * 120 + 3 * column]
+                             : &plain[row + 3 * x];
+            ASSERT_TRUE(std::equal(expected, expected + 3, &out[row + 3 * x]))
+                << "row " << d << " column " << x;
+        }
+        tailRows += source >= 28;
+    }
+    EXPECT_EQ(tailRows, 4);
 }
 
 // Bands made apart, as threads make them, give the whole frame's rows; each row's padding is

@@ -67,18 +67,25 @@ TEST(DecoderCodec, DropFramesInCompressedStreamsRepeatThePictureBeforeThem) {
     }
 }
 
-// A frame delivered as planes, converted pixel by pixel into our row layout.
+// A frame delivered as planes, converted pixel by pixel into our row layout; the last rows come
+// as handed over when the frame has them.
 Image PlanesAsRows(const YuvPicture& p) {
     Image rows(RowBytes(p.width) * static_cast<uint64_t>(p.height), 0);
     for (int r = 0; r < p.height; ++r) {
         uint8_t* out = rows.data() + RowBytes(p.width) * static_cast<uint64_t>(p.height - 1 - r);
+        if (p.tail && r >= p.tailFirst) {
+            std::copy_n(p.tail + static_cast<ptrdiff_t>(r - p.tailFirst) * 3 * p.width, 3 * p.width,
+                        out);
+            continue;
+        }
         const uint8_t* y = p.planes[0] + static_cast<ptrdiff_t>(r) * p.strides[0];
         const ptrdiff_t c = static_cast<ptrdiff_t>(r >> p.chromaShiftY);
         const uint8_t* u = p.planes[1] + c * p.strides[1];
         const uint8_t* v = p.planes[2] + c * p.strides[2];
-        for (int x = 0; x < p.width; ++x)
-            YuvToBgrPixel(p.toBgr, y[x] << 3, u[x >> p.chromaShiftX] << 3,
-                          v[x >> p.chromaShiftX] << 3, out + 3 * x);
+        for (int x = 0; x < p.width; ++x) {
+            const ptrdiff_t at = (x >> p.chromaShiftX) * p.steps[1];
+            YuvToBgrPixel(p.toBgr, y[x * p.steps[0]] << 3, u[at] << 3, v[at] << 3, out + 3 * x);
+        }
     }
     return rows;
 }
@@ -97,6 +104,8 @@ TEST(DecoderCodec, PlanesConvertToTheRowsAndStayValidAtDepth) {
         {"-c:v mjpeg -q:v 3 -pix_fmt yuvj422p", 66, 48, true},
         {"-c:v libx264 -preset veryfast -g 5 -bf 2 -pix_fmt yuv420p", 64, 48, true},
         {"-c:v libx264 -preset veryfast -pix_fmt yuv444p", 62, 48, true},
+        {"-c:v rawvideo -pix_fmt uyvy422", 64, 48, true},
+        {"-c:v rawvideo -pix_fmt yuyv422", 66, 48, true},
         {"-c:v ffv1 -pix_fmt yuv420p10le", 64, 48, false},
     };
     for (const Case& c : cases) {

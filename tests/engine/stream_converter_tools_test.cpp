@@ -301,7 +301,7 @@ void ConvertScalingPlanes(bool planes, const std::string& source, const std::str
 // Every YUV layout the decoders give, scaled as planes and as rows of converted pixels: keeping
 // whole pixels the files must be the same byte for byte; averaging, the pictures differ where
 // converting before or after averaging rounds differently. Layouts the picture scaler does not
-// take (10-bit, packed, NV12) go the way of rows both times.
+// take (10-bit, NV12, 4:2:0 of an odd height) go the way of rows both times.
 TEST_F(ToolsCheck, ScalingPlanesFirstKeepsWholePixelsExactOnEveryLayout) {
     struct Layout {
         const char* name;
@@ -321,6 +321,7 @@ TEST_F(ToolsCheck, ScalingPlanesFirstKeepsWholePixelsExactOnEveryLayout) {
         {"mpeg4-xvid", "-c:v mpeg4 -vtag XVID -bf 2 -q:v 3"},
         {"ffv1-10bit", "-c:v ffv1 -pix_fmt yuv420p10le"},
         {"raw-yuyv", "-c:v rawvideo -pix_fmt yuyv422"},
+        {"raw-uyvy", "-c:v rawvideo -pix_fmt uyvy422"},
         {"raw-nv12", "-c:v rawvideo -pix_fmt nv12"},
     };
     std::vector<std::string> sources;
