@@ -328,6 +328,12 @@ TEST_F(ToolsCheck, ScalingPlanesFirstKeepsWholePixelsExactOnEveryLayout) {
     for (const Layout& l : layouts)
         sources.push_back(
             MakeSource(std::string(l.name) + ".avi", input + std::string(l.arguments)));
+    // Odd heights: 4:2:2 stays pixel by pixel, 4:2:0 blends chroma rows.
+    for (const char* format : {"yuv422p", "yuv420p"})
+        sources.push_back(MakeSource(
+            std::string("odd-") + format + ".avi",
+            "-f lavfi -i testsrc=size=98x67:rate=25,hue=s=0.4 -t 0.24 -c:v ffv1 -pix_fmt " +
+                std::string(format)));
     sources.push_back(
         MakeSource("dv-pal.avi",
                    "-f lavfi -i testsrc2=size=720x576:rate=25,hue=s=0.4 -t 0.12 -c:v dvvideo "
