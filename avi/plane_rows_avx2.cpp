@@ -40,22 +40,39 @@ REFRAME_AVX2 inline __m128i PackBytes(__m256i words) {
 
 }  // namespace
 
+namespace {
+
+// 16 samples with 7 fraction bits times a weight, rounded: 6 fraction bits.
+REFRAME_AVX2 inline __m256i Term(const uint8_t* row, __m256i weight) {
+    const __m256i samples =
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+    return _mm256_mulhrs_epi16(_mm256_slli_epi16(samples, 7), weight);
+}
+
+}  // namespace
+
 REFRAME_AVX2 int32_t PlaneRowVertical_AVX2(const uint8_t* const* rows, const ScaleFilter& down,
                                            int32_t d, uint16_t* out, int32_t width) {
     if (down.wide) return 0;
     const int32_t taps = down.count[d];
     const int16_t* weights = down.weight14.data() + static_cast<size_t>(d) * down.maxTaps;
     int32_t x = 0;
-    for (; x + 16 <= width; x += 16) {
-        __m256i sum = _mm256_setzero_si256();
-        for (int32_t t = 0; t < taps; ++t) {
-            const __m256i samples = _mm256_slli_epi16(
-                _mm256_cvtepu8_epi16(
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + x))),
-                7);
-            sum =
-                _mm256_add_epi16(sum, _mm256_mulhrs_epi16(samples, _mm256_set1_epi16(weights[t])));
+    if (taps == 2) {
+        // The common case (shrinking by less than half, or enlarging) without the tap loop.
+        const __m256i w0 = _mm256_set1_epi16(weights[0]), w1 = _mm256_set1_epi16(weights[1]);
+        const uint8_t* a = rows[0];
+        const uint8_t* b = rows[1];
+        for (; x + 16 <= width; x += 16) {
+            const __m256i sum = _mm256_add_epi16(Term(a + x, w0), Term(b + x, w1));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), sum);
         }
+        return x;
+    }
+    __m256i w[SCALE_MAX_NARROW_TAPS];
+    for (int32_t t = 0; t < taps; ++t) w[t] = _mm256_set1_epi16(weights[t]);
+    for (; x + 16 <= width; x += 16) {
+        __m256i sum = Term(rows[0] + x, w[0]);
+        for (int32_t t = 1; t < taps; ++t) sum = _mm256_add_epi16(sum, Term(rows[t] + x, w[t]));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), sum);
     }
     return x;
