@@ -61,14 +61,31 @@ void Prepare(PlaneTables& t, int32_t sourceWidth, int32_t sourceHeight, int32_t 
     t.average = average;
 }
 
+// The two passes over the rows `taps` of destination row `d`: across them, then along the row.
+void BothPasses(const std::vector<const uint8_t*>& taps, const PlaneTables& t, int32_t d,
+                std::vector<uint16_t>& across, uint16_t* out, const Kernels& k) {
+    int32_t done = 0;
+#if defined(REFRAME_PLANE_X86)
+    if (k.avx2)
+        done = PlaneRowVertical_AVX2(taps.data(), t.down.filter, d, across.data(), t.sourceWidth);
+#endif
+    PlaneRowVertical_C(taps.data(), t.down.filter, d, across.data(), done, t.sourceWidth);
+    done = 0;
+#if defined(REFRAME_PLANE_X86)
+    if (k.avx2) done = PlaneRowHorizontal_AVX2(across.data(), out, t.across);
+#endif
+    (void)k;
+    PlaneRowHorizontal_C(across.data(), out, t.across, done, t.width);
+}
+
 // One plane's destination row `d` (counted from the top), averaged, with 3 fraction bits. The
 // samples of a packed plane (step above 1) are first gathered into rows of their own.
 void AverageRow(const uint8_t* plane, int stride, int step, const PlaneTables& t, int32_t d,
                 std::vector<const uint8_t*>& taps, std::vector<uint8_t>& gathered,
                 std::vector<uint16_t>& across, uint16_t* out, const Kernels& k) {
     const ScaleFilter& down = t.down.filter;
+    const int32_t count = down.count[d];
     if (step != 1) {
-        const int32_t count = down.count[d];
         const auto width = static_cast<size_t>(t.sourceWidth);
         for (int32_t i = 0; i < count; ++i) {
             const uint8_t* from = plane + static_cast<ptrdiff_t>(down.start[d] + i) * stride;
@@ -76,51 +93,25 @@ void AverageRow(const uint8_t* plane, int stride, int step, const PlaneTables& t
             for (size_t x = 0; x < width; ++x) to[x] = from[x * step];
             taps[i] = to;
         }
-        int32_t done = 0;
-#if defined(REFRAME_PLANE_X86)
-        if (k.avx2)
-            done = PlaneRowVertical_AVX2(taps.data(), down, d, across.data(), t.sourceWidth);
-#endif
-        PlaneRowVertical_C(taps.data(), down, d, across.data(), done, t.sourceWidth);
-        done = 0;
-#if defined(REFRAME_PLANE_X86)
-        if (k.avx2) done = PlaneRowHorizontal_AVX2(across.data(), out, t.across);
-#endif
-        PlaneRowHorizontal_C(across.data(), out, t.across, done, t.width);
+        BothPasses(taps, t, d, across, out, k);
         return;
     }
-    int32_t done = 0;
+    for (int32_t i = 0; i < count; ++i)
+        taps[i] = plane + static_cast<ptrdiff_t>(down.start[d] + i) * stride;
 #if defined(REFRAME_PLANE_X86)
     if (k.avx2 && t.acrossKind != PLANE_AXIS_OTHER && t.downKind != PLANE_AXIS_OTHER) {
-        // Whole and half steps on both axes: one pass, the plain passes finish the row.
-        const uint8_t* row0 = plane + static_cast<ptrdiff_t>(down.start[d]) * stride;
-        const uint8_t* row1 = t.downKind == PLANE_AXIS_HALF ? row0 + stride : nullptr;
-        done = PlaneRowBox_AVX2(row0, row1, t.acrossKind, out, t.width);
+        // Whole and half steps on both axes: one pass; the plain passes finish the row, from
+        // the first source sample the rest of it reads.
+        const uint8_t* row1 = t.downKind == PLANE_AXIS_HALF ? taps[1] : nullptr;
+        const int32_t done = PlaneRowBox_AVX2(taps[0], row1, t.acrossKind, out, t.width);
         if (done == t.width) return;
-    }
-#endif
-    if (done > 0) {
-        // The tail only: the pass across rows for the source samples it reads.
         const int32_t from = t.acrossKind == PLANE_AXIS_HALF ? 2 * done : done;
-        const int32_t count = down.count[d];
-        for (int32_t i = 0; i < count; ++i)
-            taps[i] = plane + static_cast<ptrdiff_t>(down.start[d] + i) * stride;
         PlaneRowVertical_C(taps.data(), down, d, across.data(), from, t.sourceWidth);
         PlaneRowHorizontal_C(across.data(), out, t.across, done, t.width);
         return;
     }
-    const int32_t count = down.count[d];
-    for (int32_t i = 0; i < count; ++i)
-        taps[i] = plane + static_cast<ptrdiff_t>(down.start[d] + i) * stride;
-#if defined(REFRAME_PLANE_X86)
-    if (k.avx2) done = PlaneRowVertical_AVX2(taps.data(), down, d, across.data(), t.sourceWidth);
 #endif
-    PlaneRowVertical_C(taps.data(), down, d, across.data(), done, t.sourceWidth);
-    done = 0;
-#if defined(REFRAME_PLANE_X86)
-    if (k.avx2) done = PlaneRowHorizontal_AVX2(across.data(), out, t.across);
-#endif
-    PlaneRowHorizontal_C(across.data(), out, t.across, done, t.width);
+    BothPasses(taps, t, d, across, out, k);
 }
 
 }  // namespace
