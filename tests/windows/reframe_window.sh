@@ -10,9 +10,16 @@ readonly ProgressBar=0 StatusLine=1 StartButton=2 NoOtherStreamsBox=3 NoAudioStr
   OptionsFrame=11 DestinationBrowseButton=12 SourceBrowseButton=13 DestinationField=14 \
   SourceField=15 DestinationLabel=16 SourceLabel=17
 
-# What the probe reads from the main window now.
+# What the probe reads from the main window now. One probe can miss now and then on a loaded
+# machine (Wine slow to start it, the window list read while a dialog goes away): a few tries
+# before giving up.
 main_facts() {
-  run_probe main "Reframe " || fail "the probe finds no Reframe window"
+  local output _
+  for _ in 1 2 3 4 5; do
+    output=$(run_probe main "Reframe ") && { echo "$output"; return 0; }
+    sleep 0.5
+  done
+  fail "the probe finds no Reframe window"
 }
 # Waits until the main window's fact $1 ("text 15", "focus", "state 10"...) reads $2.
 expect_main() {
