@@ -40,11 +40,12 @@ void Classify(PlaneTables& t) {
     t.downKind = PlaneAxisKind(t.down.filter);
 }
 
-void Prepare(PlaneTables& t, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
+// Makes the tables for these sizes unless they are made already; true when they were made now.
+bool Prepare(PlaneTables& t, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
              int32_t height, bool average) {
     if (t.sourceWidth == sourceWidth && t.sourceHeight == sourceHeight && t.width == width &&
         t.height == height && t.average == average)
-        return;
+        return false;
     t.sourceWidth = -1;  // never leave half-built tables for the next frame
     if (average) {
         BuildPlaneAxis(sourceWidth, width, t.across);
@@ -59,6 +60,7 @@ void Prepare(PlaneTables& t, int32_t sourceWidth, int32_t sourceHeight, int32_t 
     t.width = width;
     t.height = height;
     t.average = average;
+    return true;
 }
 
 // The two passes over the rows `taps` of destination row `d`: across them, then along the row.
@@ -146,12 +148,9 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
         // Chroma goes with the luma samples it is paired with: keeping whole pixels, each picked
         // luma sample brings its chroma; averaging, each chroma sample weighs as much as its
         // luma samples together.
-        const bool fresh =
-            luma.sourceWidth != p.width || luma.sourceHeight != p.height || luma.width != width ||
-            luma.height != height || luma.average != average || chroma.sourceWidth != chromaWidth ||
-            chroma.sourceHeight != chromaHeight || chroma.width != width || chroma.height != height;
-        Prepare(luma, p.width, p.height, width, height, average);
-        if (average && fresh) {
+        const bool lumaMade = Prepare(luma, p.width, p.height, width, height, average);
+        if (average && (lumaMade || chroma.sourceWidth != chromaWidth ||
+                        chroma.sourceHeight != chromaHeight)) {
             chroma.sourceWidth = -1;
             BuildChromaAxis(luma.across, p.chromaShiftX, chromaWidth, chroma.across);
             BuildChromaAxis(luma.down, p.chromaShiftY, chromaHeight, chroma.down);
@@ -181,6 +180,8 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
 
         for (int32_t row = firstRow; row < endRow; ++row) {
             const int32_t d = height - 1 - row;  // the tables count from the top
+            uint8_t* out = output + static_cast<ptrdiff_t>(row) * stride;
+            bool converted = false;  // the tail's rows come converted
             if (average) {
                 AverageRow(p.planes[0], p.strides[0], p.steps[0], luma, d, taps, gathered, across,
                            y.data(), k);
@@ -188,20 +189,15 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
                            u.data(), k);
                 AverageRow(p.planes[2], p.strides[2], p.steps[2], chroma, d, taps, gathered, across,
                            v.data(), k);
+            } else if (p.tail != nullptr && luma.rows[d] >= p.tailFirst) {
+                // A row the decoder's conversion treats on its own: its pixels as converted.
+                const uint8_t* from =
+                    p.tail + static_cast<ptrdiff_t>(luma.rows[d] - p.tailFirst) * 3 * p.width;
+                for (int32_t x = 0; x < width; ++x)
+                    std::memcpy(out + 3 * x, from + 3 * static_cast<ptrdiff_t>(luma.columns[x]), 3);
+                converted = true;
             } else {
                 const int32_t r = luma.rows[d];
-                if (p.tail != nullptr && r >= p.tailFirst) {
-                    uint8_t* target = output + static_cast<ptrdiff_t>(row) * stride;
-                    // A row the decoder's conversion treats on its own: its pixels as converted.
-                    const uint8_t* from =
-                        p.tail + static_cast<ptrdiff_t>(r - p.tailFirst) * 3 * p.width;
-                    for (int32_t x = 0; x < width; ++x)
-                        std::memcpy(target + 3 * x,
-                                    from + 3 * static_cast<ptrdiff_t>(luma.columns[x]), 3);
-                    if (static_cast<size_t>(stride) > rowBytes)
-                        std::memset(target + rowBytes, 0, static_cast<size_t>(stride) - rowBytes);
-                    continue;
-                }
                 const uint8_t* ys = p.planes[0] + static_cast<ptrdiff_t>(r) * p.strides[0];
                 const ptrdiff_t chromaRow = static_cast<ptrdiff_t>(r >> p.chromaShiftY);
                 const uint8_t* us = p.planes[1] + chromaRow * p.strides[1];
@@ -215,13 +211,14 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
                     v[x] = static_cast<uint16_t>(vs[chroma] << 3);
                 }
             }
-            uint8_t* out = output + static_cast<ptrdiff_t>(row) * stride;
-            int32_t done = 0;
+            if (!converted) {
+                int32_t done = 0;
 #if defined(REFRAME_PLANE_X86)
-            if (k.avx2)
-                done = ConvertYuvRow_AVX2(y.data(), u.data(), v.data(), out, p.toBgr, width);
+                if (k.avx2)
+                    done = ConvertYuvRow_AVX2(y.data(), u.data(), v.data(), out, p.toBgr, width);
 #endif
-            ConvertYuvRow_C(y.data(), u.data(), v.data(), out, p.toBgr, done, width);
+                ConvertYuvRow_C(y.data(), u.data(), v.data(), out, p.toBgr, done, width);
+            }
             if (static_cast<size_t>(stride) > rowBytes)
                 std::memset(out + rowBytes, 0, static_cast<size_t>(stride) - rowBytes);
         }

@@ -127,6 +127,14 @@ void Unplanar(IGetFrame* g) {
     if (slot.held) av_frame_unref(slot.held.get());
 }
 
+// Makes the target slot hold a new reference to `picture`'s buffers, for a frame of planes.
+bool HoldPicture(IGetFrame* g, const AVFrame* picture) {
+    IGetFrame::Slot& slot = g->slots[g->target];
+    Unplanar(g);
+    if (!slot.held) slot.held.reset(av_frame_alloc());
+    return slot.held && av_frame_ref(slot.held.get(), picture) >= 0;
+}
+
 // Hands out the frame just made in the target slot and moves on to the next slot.
 void* Deliver(IGetFrame* g) {
     BITMAPINFOHEADER header = g->header;
@@ -152,12 +160,8 @@ void* DeliverAgain(IGetFrame* g) {
         const YuvPicture& shown = *std::launder(reinterpret_cast<const YuvPicture*>(last.pixels));
         const uint64_t tailBytes = shown.tail ? 6 * static_cast<uint64_t>(shown.width) : 0;
         if (!Reserve(g, kTailOffset + tailBytes)) return nullptr;
+        if (!HoldPicture(g, last.held.get())) return nullptr;
         IGetFrame::Slot& slot = g->slots[g->target];
-        if (!slot.held) slot.held.reset(av_frame_alloc());
-        if (!slot.held) return nullptr;
-        av_frame_unref(slot.held.get());
-        slot.planar = false;
-        if (av_frame_ref(slot.held.get(), last.held.get()) < 0) return nullptr;
         auto* copy = new (slot.pixels) YuvPicture(shown);
         if (shown.tail) {
             // The converted rows live in the slot: copied, so that they last as long as it.
@@ -271,27 +275,16 @@ void* CompressedFrame(IGetFrame* g, LONG position) {
         const uint64_t tailBytes = needsTail ? 6 * static_cast<uint64_t>(picture.width) : 0;
         if (!Reserve(g, kTailOffset + tailBytes)) return nullptr;
         Overwriting(g);
+        if (!HoldPicture(g, frame)) return nullptr;
         IGetFrame::Slot& slot = g->slots[g->target];
-        if (!slot.held) slot.held.reset(av_frame_alloc());
-        if (!slot.held) return nullptr;
-        av_frame_unref(slot.held.get());
-        slot.planar = false;
         if (needsTail) {
             // The last two rows, converted as a picture of their own: the bytes the whole
             // picture's conversion gives them.
-            Picture last = picture;
-            for (int i = 0; i < 3; ++i)
-                if (last.planes[i])
-                    last.planes[i] += static_cast<ptrdiff_t>(picture.height - 2) * last.strides[i];
-            last.height = 2;
             uint8_t* tail = slot.pixels + kTailOffset;
-            if (!ConvertPicture(&g->tailConverter, last, tail, 3 * static_cast<ptrdiff_t>(g->width),
-                                g->width, 2))
-                return nullptr;
+            if (!ConvertLastRows(&g->tailConverter, picture, tail)) return nullptr;
             planes.tail = tail;
             planes.tailFirst = picture.height - 2;
         }
-        if (av_frame_ref(slot.held.get(), frame) < 0) return nullptr;
         new (slot.pixels) YuvPicture(planes);
         slot.planar = true;
         g->haveConverted = true;

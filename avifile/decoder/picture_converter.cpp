@@ -116,6 +116,17 @@ int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t*
     return 1;
 }
 
+int ConvertLastRows(PictureConverter* converter, const Picture& picture, uint8_t* rows) {
+    if (picture.height < 2) return 0;
+    Picture last = picture;
+    for (int i = 0; i < 4; ++i)
+        if (last.planes[i])
+            last.planes[i] += static_cast<ptrdiff_t>(picture.height - 2) * last.strides[i];
+    last.height = 2;
+    return ConvertPicture(converter, last, rows, 3 * static_cast<ptrdiff_t>(picture.width),
+                          picture.width, 2);
+}
+
 void ReleasePictureConverter(PictureConverter* converter) {
     if (!converter) return;
     sws_freeContext(converter->context);
@@ -302,16 +313,9 @@ Match SameAsConverter(const Picture& like, const Layout& layout, const YuvToBgr&
     }
     Match match = firstMismatch == height ? Match::kWhole : Match::kNone;
     if (firstMismatch >= height - 2 && firstMismatch < height && layout.chromaShiftY == 0) {
-        // The last two rows converted as a picture of their own.
         std::vector<uint8_t> tail(rowBytes * 2);
-        Picture last = picture;
-        for (int i = 0; i < 3; ++i)
-            if (last.planes[i])
-                last.planes[i] += static_cast<ptrdiff_t>(height - 2) * last.strides[i];
-        last.height = 2;
         PictureConverter tailConverter;
-        if (ConvertPicture(&tailConverter, last, tail.data(), static_cast<ptrdiff_t>(rowBytes),
-                           width, 2) &&
+        if (ConvertLastRows(&tailConverter, picture, tail.data()) &&
             std::memcmp(tail.data(), &expected[(height - 2) * rowBytes], tail.size()) == 0)
             match = Match::kAllButTail;
         ReleasePictureConverter(&tailConverter);

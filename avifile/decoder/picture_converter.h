@@ -46,6 +46,10 @@ struct PictureConverter {
 int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t* topRow,
                    ptrdiff_t rowStep, int width, int height);
 
+// Converts the last two rows of `picture` as a picture of their own, at its width: the top one
+// at `rows`, the other 3 * width bytes on. Returns 1, or 0 when they can't be converted.
+int ConvertLastRows(PictureConverter* converter, const Picture& picture, uint8_t* rows);
+
 void ReleasePictureConverter(PictureConverter* converter);
 
 // For a picture whose conversion by ConvertPicture at its own size treats each pixel on its own

@@ -15,6 +15,7 @@
 
 #include "avi/frame_scaler.h"
 #include "avi/plane_rows.h"
+#include "avi/stream_converter.h"
 
 namespace {
 
@@ -38,20 +39,13 @@ YuvToBgr Bt601FullChroma() {
     return k;
 }
 
-int32_t Stride(int32_t width) {
-    return (3 * width + 3) / 4 * 4;
+// The converter's own frame headers: 24-bit bottom-up rows padded to 4 bytes.
+BITMAPINFOHEADER Header(int32_t width, int32_t height) {
+    return FrameHeaderFor(RECT{0, 0, width, height}, true);
 }
 
-BITMAPINFOHEADER Header(int32_t width, int32_t height) {
-    BITMAPINFOHEADER h{};
-    h.biSize = 40;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = 24;
-    h.biCompression = BI_RGB;
-    h.biSizeImage = static_cast<uint32_t>(Stride(width) * height);
-    return h;
+int32_t Stride(int32_t width) {
+    return static_cast<int32_t>(Header(width, 1).biSizeImage);
 }
 
 // Planes of random samples, or of a smooth pattern whose colours stay inside what BGR holds
