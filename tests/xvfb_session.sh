@@ -33,6 +33,72 @@ eventually() {
   return 1
 }
 
+# Every visible top-level window that has a title, one id a line, sorted.
+titled_windows() {
+  timeout 10 xdotool search --onlyvisible --name '.' 2>/dev/null | sort
+}
+
+# Whether window $1 is still mapped on the screen.
+window_shown() {
+  timeout 10 xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'
+}
+
+# The one way a window test acts: act_until WHAT TARGET EFFECT ACTION [SECONDS [TRY]]. TARGET,
+# EFFECT and ACTION are command texts. It waits until TARGET holds (the window, box or field
+# is there), does ACTION once, and waits for EFFECT until a deadline of SECONDS (60 unless
+# given). ACTION is done again only when EFFECT has not come within TRY seconds (4), TARGET
+# still holds and no window has come up since the first try: on a loaded display a key or a
+# click is lost now and then, but pressing again blindly could answer a box that the first
+# press brought up and so hide a failure. Never a fixed sleep: each wait ends as soon as what
+# it waits for is there.
+act_until() {
+  local what=$1 target=$2 effect=$3 action=$4 deadline=$((SECONDS + ${5:-60})) try=${6:-4}
+  local before after new try_end
+  while ! eval "$target" >/dev/null 2>&1; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "$what: nothing to act on"
+    sleep 0.05
+  done
+  before=$(titled_windows)
+  for ((;;)); do
+    eval "$action" >/dev/null 2>&1 || true
+    try_end=$((SECONDS + try))
+    while [ "$SECONDS" -lt "$try_end" ] || [ "$SECONDS" -lt "$deadline" ]; do
+      eval "$effect" >/dev/null 2>&1 && return 0
+      # Past the try's own few seconds, act again only while the target is still there.
+      if [ "$SECONDS" -ge "$try_end" ] && eval "$target" >/dev/null 2>&1; then break; fi
+      sleep 0.05
+    done
+    [ "$SECONDS" -lt "$deadline" ] || fail "$what: no effect within the deadline"
+    after=$(titled_windows)
+    new=$(comm -13 <(echo "$before") <(echo "$after"))
+    if [ -n "$new" ]; then
+      local id titles=''
+      for id in $new; do titles+="'$(xdotool getwindowname "$id" 2>/dev/null)' "; done
+      fail "$what: a window came up instead of the effect: $titles"
+    fi
+    echo "$what: no effect yet, acting again" >&2
+  done
+}
+
+# Closes window $1 of program $2 with alt+F4 and waits until the program has ended.
+close_with_keys() {
+  act_until "alt+F4 on window $1" "window_shown $1" "! kill -0 $2" \
+    "xdotool windowactivate --sync $1 && xdotool key --clearmodifiers alt+F4" "${3:-60}"
+}
+
+# Waits until window $1 has stopped moving: the window manager places and frames a new window
+# in steps, and a look at its position in between would see it half placed.
+wait_settled() {
+  local last='' now _
+  for _ in $(seq 100); do
+    now=$(timeout 10 xwininfo -id "$1" 2>/dev/null | grep -E 'Absolute|Width|Height' | tr -d ' \n')
+    [ -n "$now" ] && [ "$now" = "$last" ] && return 0
+    last=$now
+    sleep 0.1
+  done
+  fail "window $1 did not settle"
+}
+
 # Without key repeat: on a busy machine xdotool can be held up between pressing a key and
 # letting it go for longer than the repeat delay, and "320" would arrive as "33320".
 start_display() {
@@ -68,28 +134,22 @@ wait_window() {
 }
 
 # Clicks into a field at client coordinates $2,$3 of window $1 and replaces its text with $4.
+# The X server hands the click and the keys to the program in the order they were made, and
+# the click has moved the keyboard focus into the field before the first key is looked at, so
+# no pause is needed between them.
 type_into() {
   xdotool mousemove --window "$1" "$2" "$3" click 1
-  sleep 0.2
   xdotool key --clearmodifiers ctrl+a
   xdotool type --delay 40 "$4"
 }
 
 # Answers the message box titled $1 with its OK button (Space presses the focused button)
-# and waits until it has gone. The key is sent again while the box is still there, since a
-# box that has only just been mapped may not take keys yet.
+# and waits until it has gone; waits up to $2 seconds (120 unless given) for the box.
 answer_box() {
   local box
   box=$(wait_window "$1" "${2:-120}")
-  for _ in $(seq 20); do
-    xdotool windowactivate --sync "$box" >/dev/null 2>&1 || true
-    xdotool key --clearmodifiers space 2>/dev/null || true
-    for _ in $(seq 10); do
-      xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
-      sleep 0.1
-    done
-  done
-  fail "the '$1' box did not close"
+  act_until "OK in the '$1' box" "window_shown $box" "! window_shown $box" \
+    "xdotool windowactivate --sync $box && xdotool key --clearmodifiers space" 60
 }
 
 # One job: PROGRAM SOURCE DESTINATION WIDTH HEIGHT [BOX...]. Starts the program with the two
@@ -107,7 +167,7 @@ run_job() {
   local window
   window=$(wait_window 'Reframe [0-9.]*' 20)
   eventually sh -c "xprop -id $window _NET_FRAME_EXTENTS | grep -q '='" || fail "no frame extents"
-  sleep 0.3
+  wait_settled "$window"
   xdotool windowactivate --sync "$window"
   type_into "$window" 165 99 "$width"
   type_into "$window" 165 129 "$height"
@@ -115,9 +175,7 @@ run_job() {
   local box
   for box in "$@" Information; do answer_box "$box" "${job_wait:-120}"; done
   if declare -F before_close >/dev/null; then before_close "$app"; fi
-  xdotool windowactivate --sync "$window"
-  xdotool key --clearmodifiers alt+F4
-  timeout 20 tail --pid="$app" -f /dev/null || fail "alt+F4 did not end the program"
+  close_with_keys "$window" "$app"
   local status=0
   wait "$app" || status=$?
   [ "$status" = 0 ] || fail "exit code $status after the job on $destination"

@@ -86,9 +86,7 @@ drag_onto "$window" 300 185 "$work/clips/second.avi" "$work/clips/clip one.avi"
 expect_report "text 15" "15 $work/clips/second.avi"
 expect_report "text 14" "14 $work/clips/elsewhere.avi"
 
-xdotool windowactivate --sync "$window"
-xdotool key --clearmodifiers alt+F4
-timeout 10 tail --pid="$app" -f /dev/null || fail "the close box did not end the probe"
+close_with_keys "$window" "$app"
 
 # A source on the command line fills the sizes; the destination comes from the command line.
 rm -f "$REFRAME_PROBE_REPORT"

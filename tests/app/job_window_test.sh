@@ -53,7 +53,7 @@ window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Reframe ' | hea
   fail "the window did not appear"
 [ -n "$window" ] || fail "the window did not appear"
 eventually sh -c "xprop -id $window _NET_FRAME_EXTENTS | grep -q '='" || fail "no frame extents"
-sleep 0.3
+wait_settled "$window"
 info=$(xwininfo -id "$window")
 wx=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$info")
 wy=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$info")
@@ -68,11 +68,11 @@ point_at() {
   xdotool mousemove "$1" "$2"
   eventually sh -c "xdotool getmouselocation | grep -q '^x:$1 y:$2 '" || fail "the pointer did not move"
 }
-# Clicks at a point given in the window's client coordinates.
+# Clicks at a point given in the window's client coordinates. The click reaches the program
+# before any key or click made after it.
 click_at() {
   point_at $((wx + $1)) $((wy + $2))
   xdotool click 1
-  sleep 0.2
 }
 # The close box sits at the right end of the title bar, above the client area.
 click_close_box() {
@@ -92,6 +92,20 @@ has_content() {
   [ "$(convert "$1" -format '%k' info:)" -gt 1 ]
 }
 
+# Whether the square at client point 20,150 (the box's tick mark) differs from box-before.png
+# by more than a few pixels of hover highlighting.
+box_ticked() {
+  grab 20 150 20 20 "$work/box-now.png"
+  [ "$(differing_pixels "$work/box-before.png" "$work/box-now.png")" -gt 5 ]
+}
+# Whether the square has been the same in two looks 0.1 s apart: the window has painted.
+box_steady() {
+  grab 20 150 20 20 "$work/box-a.png"
+  sleep 0.1
+  grab 20 150 20 20 "$work/box-b.png"
+  [ "$(differing_pixels "$work/box-a.png" "$work/box-b.png")" = 0 ]
+}
+
 # --- the inputs, by mouse and keyboard --------------------------------------------------
 click_at 165 99  # WidthField
 xdotool key --clearmodifiers ctrl+a
@@ -102,14 +116,12 @@ xdotool type --delay 40 "264"
 # The tick mark shows in the box's square at its left end; the mouse goes elsewhere before
 # each look so that hover highlighting doesn't count.
 point_at $((wx + 300)) $((wy + 20))
-sleep 0.2
+eventually box_steady || fail "the window does not settle"
 grab 20 150 20 20 "$work/box-before.png"
-click_at 60 160  # AntiAliasingBox
-point_at $((wx + 300)) $((wy + 20))
-sleep 0.3
-grab 20 150 20 20 "$work/box-after.png"
-[ "$(differing_pixels "$work/box-before.png" "$work/box-after.png")" -gt 5 ] ||
-  fail "the click on Anti aliasing put no tick in the box"
+# A second click would take the tick away again: it comes only when the first has shown
+# nothing for ten seconds.
+act_until "the click on Anti aliasing" "! box_ticked" box_ticked \
+  "point_at $((wx + 60)) $((wy + 160)) && xdotool click 1 && point_at $((wx + 300)) $((wy + 20))" 40 10
 
 # --- the job ----------------------------------------------------------------------------
 wait "$encoder" || fail "ffmpeg could not re-encode the sample"
@@ -137,12 +149,14 @@ done
 echo "[$SECONDS s] job started"
 has_content "$work/status-now.png" || fail "the status line shows nothing"
 
-# The bar moves while the video stream converts: two looks a moment apart differ.
+# Whether the bar differs from the look in file $1, keeping the new look in file $2.
+bar_moved() {
+  grab 110 220 280 20 "$2"
+  [ "$(differing_pixels "$1" "$2")" -gt 0 ]
+}
+# The bar moves while the video stream converts: a later look differs from the first.
 grab 110 220 280 20 "$work/bar-1.png"
-sleep 0.8
-grab 110 220 280 20 "$work/bar-2.png"
-[ "$(differing_pixels "$work/bar-1.png" "$work/bar-2.png")" -gt 0 ] ||
-  fail "the progress bar did not move"
+eventually bar_moved "$work/bar-1.png" "$work/bar-2.png" || fail "the progress bar did not move"
 has_content "$work/bar-2.png" || fail "the progress bar shows nothing"
 if [ -n "$screenshot" ]; then
   import -window root \
@@ -152,34 +166,23 @@ fi
 
 # Start and the close box during the job: both are taken by the job's event pumping and do
 # nothing. The job must still be running well after them for this to mean anything.
+# The job pumps one event per frame, so once the bar has moved twice more the clicks have
+# been taken in.
 click_at 55 215
 click_close_box
-sleep 0.5
+eventually bar_moved "$work/bar-2.png" "$work/bar-3.png" ||
+  fail "the progress bar stopped after Start and the close box were pressed"
+eventually bar_moved "$work/bar-3.png" "$work/bar-4.png" ||
+  fail "the progress bar stopped after Start and the close box were pressed"
 kill -0 "$app" 2>/dev/null || fail "the close box ended the program during the job"
 xdotool search --name '^Information$' >/dev/null 2>&1 &&
   fail "the job ended too soon to press anything during it; make the sample longer"
-grab 110 220 280 20 "$work/bar-3.png"
-[ "$(differing_pixels "$work/bar-2.png" "$work/bar-3.png")" -gt 0 ] ||
-  fail "the progress bar stopped after Start and the close box were pressed"
 
-if [ "$compressor_present" = 0 ]; then
-  error=$(timeout 90 xdotool search --sync --onlyvisible --name '^ERROR$' | head -n1) ||
-    fail "no message about the missing compressor"
-  [ -n "$error" ] || fail "no message about the missing compressor"
-  xdotool windowactivate --sync "$error"
-  xdotool key --clearmodifiers space
-  eventually sh -c "! xdotool search --onlyvisible --name '^ERROR\$'" ||
-    fail "the compressor message did not close"
-fi
-message=$(timeout 90 xdotool search --sync --onlyvisible --name '^Information$' | head -n1) ||
-  fail "no \"Finished.\" message"
-[ -n "$message" ] || fail "no \"Finished.\" message"
+if [ "$compressor_present" = 0 ]; then answer_box ERROR 90; fi
+wait_window Information 90 >/dev/null
 echo "[$SECONDS s] job finished"
 ! xdotool search --onlyvisible --name '^ERROR$' >/dev/null 2>&1 || fail "an ERROR message appeared"
-xdotool windowactivate --sync "$message"
-xdotool key --clearmodifiers space
-eventually sh -c "! xdotool search --onlyvisible --name '^Information\$'" ||
-  fail "the message did not close"
+answer_box Information 10
 # A press of Start that had slipped through would have run a second job inside the first:
 # its end would have shown the messages above while the outer job still moves the bar and
 # has its own messages to come.
@@ -237,13 +240,8 @@ warnings=$(ffprobe -v warning "$destination_path" 2>&1) || true
 [ -z "$warnings" ] || fail "ffprobe warns about the destination: $warnings"
 
 # --- closing: the close box now ends the program with code 0 ----------------------------
-xdotool windowactivate --sync "$window"
-click_close_box
-if ! timeout 10 tail --pid="$app" -f /dev/null; then
-  ! xdotool search --onlyvisible --name '^(Information|ERROR)$' >/dev/null 2>&1 ||
-    fail "the close box did not end the program: a message is showing"
-  fail "the close box did not end the program"
-fi
+act_until "the close box" "window_shown $window" "! kill -0 $app" \
+  "xdotool windowactivate --sync $window && click_close_box" 60
 status=0
 wait "$app" || status=$?
 [ "$status" = 0 ] || fail "exit code $status after the close box"

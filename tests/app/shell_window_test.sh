@@ -37,7 +37,7 @@ title=$(xdotool getwindowname "$window")
 
 # Let the window manager finish placing the frame.
 eventually sh -c "xprop -id $window _NET_FRAME_EXTENTS | grep -q '='" || fail "no frame extents"
-sleep 0.3
+wait_settled "$window"
 info=$(xwininfo -id "$window")
 x=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$info")
 y=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$info")
@@ -63,10 +63,8 @@ if [ -n "$screenshot" ]; then
     "$screenshot" || fail "no screenshot"
 fi
 
-xdotool windowactivate --sync "$window"
-xdotool key --clearmodifiers alt+F4
+close_with_keys "$window" "$app"
 status=0
-timeout 10 tail --pid="$app" -f /dev/null || fail "the close box did not end the program"
 wait "$app" || status=$?
 [ "$status" = 0 ] || fail "exit code $status after the close box"
 
@@ -116,13 +114,15 @@ for _ in 1 2 3; do xdotool key --clearmodifiers Tab; done
 expect_report "focus" "5"
 xdotool key --clearmodifiers space
 expect_report "state 5" "5 1"
-# Enter in a field starts nothing and the program keeps running.
-xdotool key --clearmodifiers shift+Tab shift+Tab shift+Tab Return
-sleep 0.3
+# Enter in a field starts nothing and the program keeps running: the Tab typed after it still
+# reaches the window and moves the focus on, so the Return was handled before it.
+xdotool key --clearmodifiers shift+Tab shift+Tab shift+Tab
+expect_report "focus" "7"
+xdotool key --clearmodifiers Return Tab
+expect_report "focus" "6"
 kill -0 "$probe_pid" || fail "the probe ended on Enter"
 
-xdotool key --clearmodifiers alt+F4
-timeout 10 tail --pid="$probe_pid" -f /dev/null || fail "the close box did not end the probe"
+close_with_keys "$window" "$probe_pid"
 status=0
 wait "$probe_pid" || status=$?
 [ "$status" = 0 ] || fail "probe exit code $status"

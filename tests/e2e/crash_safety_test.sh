@@ -427,8 +427,7 @@ press_ok() {
 }
 # Closes the window, which must end the program with exit code 0.
 close_window() {
-  timeout 20 xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-  timeout 10 xdotool key --clearmodifiers alt+F4 || true
+  close_with_keys "$window" "$app" 90
   wait_child "$app" 60 || fail "alt+F4 did not end the program"
   app=""
 }

@@ -58,8 +58,8 @@ fill_field() {
 
 # Ends the program with the close box of its frame and requires exit code 0.
 close_reframe() {
-  activate "$window"
-  click_close_box "$window"
+  act_until "the close box" "window_shown $window" "! kill -0 $app" \
+    "timeout 5 xdotool windowactivate --sync $window; click_close_box $window" 60
   wait_exit "$app" 20
   # shellcheck disable=SC2154  # wait_exit sets it
   [ "$exit_code" = 0 ] || fail "exit code $exit_code after the close box"

@@ -80,13 +80,10 @@ linux_job() {
   local box title
   for box in "$@"; do
     title=${box%%=*}
-    box=$(find_window "$title" 120)
-    activate "$box"
-    press space
-    wait_gone "$title"
+    answer_box "$title" 120
   done
-  activate "$window"
-  click_close_box "$window"
+  act_until "the close box" "window_shown $window" "! kill -0 $linux" \
+    "timeout 5 xdotool windowactivate --sync $window; click_close_box $window" 60
   wait_exit "$linux" 20
   [ "$exit_code" = 0 ] || fail "the Linux window's exit code is $exit_code"
 }

@@ -52,7 +52,8 @@ expect_probe "text 0" "second file^M^Jtyped" main "zweite Grüße.txt"
 
 # The close box now asks about the changes in a message box; its "No" button, clicked where
 # the probe says it is, ends Notepad without saving.
-click_close_box "$window"
+act_until "Notepad's close box" "window_shown $window" \
+  "timeout 5 xdotool search --onlyvisible --name '^Notepad\$'" "click_close_box $window" 60
 box=$(find_window 'Notepad' 20)
 wait_frame "$box"
 output=$(run_probe dialog) || fail "the probe sees no message box"

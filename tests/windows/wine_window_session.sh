@@ -251,8 +251,8 @@ answer_ok() {
   [ "$(grep -c '^control [0-9]* Button ' <<<"$output")" = 1 ] ||
     fail "the '$title' box has more than one button: $output"
   read -r _ x y width height < <(fact "$output" "control 1")
-  activate "$box"
-  click_in "$box" $((x + width / 2)) $((y + height / 2))
+  act_until "OK in the '$title' box" "window_shown $box" "! window_shown $box" \
+    "activate $box && click_in $box $((x + width / 2)) $((y + height / 2))" 60
   wait_gone "$title"
 }
 
