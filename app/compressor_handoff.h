@@ -4,12 +4,13 @@
 
 #include <string>
 
+#include "job/job_request.h"
+
 void RunCompressor();
 
-// Where the compressor writes its copy of `destination`: beside it, with a 2 before every dot
-// of the file name (a name without a dot gets the 2 at its end). When that name is taken
-// (a user's own file, the source itself) a free one in the same folder is chosen.
-std::u16string CompressedCopyPath(const std::u16string& destination);
+// Tells the user what became of the compression, when it did not succeed: the compressor
+// could not be started, or it failed and the uncompressed file was kept.
+void ShowCompressorProblem(JobProblem problem);
 
 // The compressor program: beside our own executable.
 std::u16string CompressorProgramPath();

@@ -6,34 +6,12 @@
 #include "app/progress_display.h"
 #include "app/shell_state.h"
 #include "avi/stream_converter.h"
-#include "support/durable_files.h"
-#include "support/file_helpers.h"
-#include "support/temporary_files.h"
+#include "job/conversion_job.h"
 #include "support/text_helpers.h"
-#include "support/unicode_text.h"
 #include "ui/requesters.h"
 #include "ui/window_toolkit.h"
 
 namespace {
-
-// The paths must name two different files. Besides equal texts, two texts can name one file
-// (relative and absolute, a link to the source): truncating the destination would then
-// destroy the source while it is being read.
-bool PathsAreValid() {
-    if (TextEquals(Shell.SourcePath, u"")) return false;
-    if (TextEquals(Shell.DestinationPath, u"")) return false;
-    if (TextEquals(Shell.SourcePath, Shell.DestinationPath)) return false;
-    return NameSameFile(Shell.SourcePath, Shell.DestinationPath) == 0;
-}
-
-// Whether the job would decode any video stream of the open source into frames.
-bool ConvertsVideo(const AviFileRecord& source, uint32_t options) {
-    if (options & OPTION_NO_VIDEO) return false;
-    const DWORD streams = source.fileInfo.dwStreams;
-    for (DWORD i = 0; i < streams && i < static_cast<DWORD>(STREAM_SLOT_COUNT); ++i)
-        if (source.slots[i].streamInfo.fccType == streamtypeVIDEO) return true;
-    return false;
-}
 
 uint32_t OptionsFromBoxes() {
     uint32_t options = 0;
@@ -44,88 +22,72 @@ uint32_t OptionsFromBoxes() {
     return options;
 }
 
+// The message for a job that stopped before its result was in place; null for none.
+const char16_t* MessageFor(JobProblem problem) {
+    switch (problem) {
+        case JobProblem::PathMissing:
+        case JobProblem::SameFile:
+            return u"Enter a valid filename for the source and destination files.";
+        case JobProblem::SourceMissing:
+        case JobProblem::SourceIsFolder:
+        case JobProblem::SourceNotRegular:
+        case JobProblem::SourceUnreadable:
+        case JobProblem::NotAvi:
+            return u"Not a valid avi file!";
+        case JobProblem::NoFrameSize:
+        case JobProblem::FrameTooLarge:
+            return u"Enter the width and height of the new frames.";
+        // A missing or read-only folder, a name that is a folder or a device: nothing was
+        // written, and whatever stands at the destination stays as it is.
+        case JobProblem::DestinationIsFolder:
+        case JobProblem::DestinationNotRegular:
+        case JobProblem::DestinationExists:
+        case JobProblem::DestinationReadOnly:
+        case JobProblem::NameTooLong:
+        case JobProblem::CantCreate:
+            return u"Couldn't create the destination file!";
+        case JobProblem::CantWrite:
+        case JobProblem::DestinationAppeared:
+        case JobProblem::CantPutInPlace:
+            return u"Couldn't write the destination file!";
+        case JobProblem::SourceChanged:
+            return u"The source file changed during the conversion!";
+        case JobProblem::Undecodable:
+            return u"Couldn't decode the video of the source file!";
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace
 
 void RunConversionJob() {
     Shell.SourcePath = GetControlText(SourceField);
     Shell.DestinationPath = GetControlText(DestinationField);
-    if (!PathsAreValid()) {
-        ShowMessage(u"ERROR", u"Enter a valid filename for the source and destination files.");
-        return;
-    }
-    const FileStamp sourceBefore = StampOf(Shell.SourcePath);
-    if (OpenSourceAvi(Shell.SourcePath, Shell.SourceRecord) == 0) {
-        ShowMessage(u"ERROR", u"Not a valid avi file!");
-        return;
-    }
-    // Only the low 32 bits of what the fields hold are kept; the converter checks the sizes.
-    const auto width =
-        static_cast<DWORD>(static_cast<uint64_t>(TextToInt(GetControlText(WidthField))));
-    const auto height =
-        static_cast<DWORD>(static_cast<uint64_t>(TextToInt(GetControlText(HeightField))));
     Shell.JobOptions = OptionsFromBoxes();
-    // A frame size of 0 (or one that is negative or too large for a frame, as pasted digits
-    // can give) would write video streams without frames: refused before the destination is
-    // created, so an existing file of that name stays as it is.
-    // The sides count as the converter reads them: signed.
-    if (FrameFitsOneSample(static_cast<int32_t>(width), static_cast<int32_t>(height)) == 0 &&
-        ConvertsVideo(Shell.SourceRecord, Shell.JobOptions)) {
-        CloseAvi(Shell.SourceRecord);
-        ShowMessage(u"ERROR", u"Enter the width and height of the new frames.");
+    JobRequest request;
+    request.source = Shell.SourcePath;
+    request.destination = Shell.DestinationPath;
+    // Only the low 32 bits of what the fields hold are kept; the job checks the sizes as the
+    // converter reads them: signed.
+    request.width = static_cast<int32_t>(
+        static_cast<DWORD>(static_cast<uint64_t>(TextToInt(GetControlText(WidthField)))));
+    request.height = static_cast<int32_t>(
+        static_cast<DWORD>(static_cast<uint64_t>(TextToInt(GetControlText(HeightField)))));
+    request.sizeRule = SizeRule::AsGiven;
+    request.options = Shell.JobOptions;
+    request.overwrite = true;
+    request.keepReadOnly = true;
+    request.compress = CompressStep::AfterPlacing;
+    request.compressorProgram = CompressorProgramPath();
+
+    WindowProgress progress;
+    const JobOutcome outcome = RunJob(request, progress);
+    if (const char16_t* message = MessageFor(outcome.problem)) {
+        ShowMessage(u"ERROR", message);
         return;
     }
-
-    // The result is written under a scratch name beside the destination and takes the
-    // destination's name only once it is whole and on the disk: a crash or a kill never leaves
-    // half a file there, nor costs the file that stood there before.
-    const std::string folder = ToUtf8(DirectoryPart(Shell.DestinationPath));
-    TemporaryFile scratch;
-    bool created = ResultMayTakeName(Shell.DestinationPath) != 0;
-    if (created) {
-        // What killed jobs left in this folder goes first, before it piles up.
-        RemoveStaleTemporaries(folder);
-        created = CreateTemporaryFile(folder, &scratch) &&
-                  CreateDestinationAvi(FromUtf8(scratch.path), Shell.DestinationRecord) != 0;
-    }
-    if (!created) {
-        // A missing or read-only folder, a name that is a folder or a device: nothing was
-        // written, and whatever stands at the destination stays as it is.
-        ReleaseTemporaryFile(&scratch, true);
-        CloseAvi(Shell.SourceRecord);
-        ShowMessage(u"ERROR", u"Couldn't create the destination file!");
-        return;
-    }
-    Shell.DestinationRecord.fileInfo.dwWidth = width;
-    Shell.DestinationRecord.fileInfo.dwHeight = height;
-
-    const int undecodable =
-        ConvertStreams(Shell.SourceRecord, Shell.DestinationRecord, Shell.JobOptions, OnProgress);
-
-    // What was written is not passed off as a conversion of the source, and not compressed:
-    // - it could not be written whole (a full disk, an I/O error);
-    // - the source was cut short or rewritten while it was read (frames missing or mixed,
-    //   which nothing else would point out);
-    // - a video stream came out empty because not one of its frames could be decoded.
-    const bool failed = AVIFileHasFailed(Shell.DestinationRecord.fileHandle) != 0;
-    CloseAvi(Shell.DestinationRecord);
-    const char16_t* problem = nullptr;
-    if (failed || AVIFileLastCloseResult() != AVIERR_OK)
-        problem = u"Couldn't write the destination file!";
-    else if (!(StampOf(Shell.SourcePath) == sourceBefore))
-        problem = u"The source file changed during the conversion!";
-    else if (undecodable > 0)
-        problem = u"Couldn't decode the video of the source file!";
-    else if (ReplaceFileDurably(FromUtf8(scratch.path), Shell.DestinationPath) == 0)
-        problem = u"Couldn't write the destination file!";
-    ReleaseTemporaryFile(&scratch, problem != nullptr);
-    if (problem != nullptr) {
-        ShowMessage(u"ERROR", problem);
-        CloseAvi(Shell.SourceRecord);
-        return;
-    }
-
-    RunCompressor();
+    ShowCompressorProblem(outcome.problem);
     // Closed while compressing: the user wants to quit, not to read that the job is over.
     if (Shell.QuitRequested == 0) ShowMessage(u"Information", u"Finished.");
-    CloseAvi(Shell.SourceRecord);
 }

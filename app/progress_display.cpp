@@ -29,3 +29,25 @@ int32_t OnProgress(int32_t streamType, int32_t streamIndex, int32_t current, int
     PollEvent();  // the job ignores what the window did meanwhile
     return 0;
 }
+
+void WindowProgress::Stream(int32_t type, int32_t index, int32_t current, int32_t total) {
+    OnProgress(type, index, current, total);
+}
+
+void WindowProgress::CompressorStarted(uint32_t /*processId*/) {
+    SetControlText(StatusLine, u"Compressing...");
+}
+
+void WindowProgress::Compressing(int32_t percent) {
+    SetControlState(ProgressBar, percent);
+}
+
+bool WindowProgress::StopAsked() {
+    if (PollEvent() != EVENT_CLOSE_WINDOW) return false;
+    Shell.QuitRequested = 1;
+    return true;
+}
+
+void WindowProgress::CompressorEnded(bool stopped) {
+    if (!stopped) SetControlText(StatusLine, u"Finished.");
+}

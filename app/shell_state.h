@@ -5,7 +5,6 @@
 #include <string>
 
 #include "avi/avi_file_record.h"
-#include "support/child_runner.h"
 
 // Heap and module handles have no counterpart here: memory goes back through the owners of
 // each block, and the executable's path comes from OwnExecutablePath.
@@ -16,9 +15,6 @@ struct ShellState {
     int32_t LastEvent = 0;
     int32_t LastEventControl = 0;
     uint32_t JobOptions = 0;
-    ChildRecord* CompressorChild = nullptr;
-    int32_t PendingOutput = 0;
-    std::u16string CompressorLine;
     AviFileRecord SourceRecord;
     AviFileRecord DestinationRecord;
 };

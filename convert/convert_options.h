@@ -6,10 +6,8 @@
 #include <string>
 #include <vector>
 
-// A side of the new frame size: a number of pixels, or one of the aspect-keeping values.
-constexpr int32_t SIZE_KEEP_ASPECT = -1;       // from the other side and the source's shape
-constexpr int32_t SIZE_KEEP_ASPECT_EVEN = -2;  // the same, rounded to an even number
-constexpr int32_t SIZE_LARGEST = 32767;        // what an AVI stream header can hold
+#include "job/frame_size.h"
+
 
 enum class ProgressStyle { Auto, Bar, Json, None };
 
@@ -38,12 +36,6 @@ int ParseConvertArguments(const std::vector<std::string>& arguments, ConvertOpti
 // Reads "WxH": each side a positive number of at most SIZE_LARGEST, -1 or -2, not both
 // negative. 1 on success, 0 with the reason in `error`.
 int ParseFrameSize(const std::string& text, int32_t* width, int32_t* height, std::string* error);
-
-// The frame size for a source of sourceWidth x sourceHeight: given sides as they are, an
-// aspect-keeping side from the other. 1 on success; 0 when no size results (a source of
-// size 0 with an aspect-keeping side), with the reason in `error`.
-int ResolveFrameSize(int32_t width, int32_t height, int32_t sourceWidth, int32_t sourceHeight,
-                     int32_t* resolvedWidth, int32_t* resolvedHeight, std::string* error);
 
 // Where -o DIR puts a source: DIR/NAME.avi, NAME being the source's file name less its
 // extension.

@@ -4,7 +4,7 @@
 
 #include "convert/batch_runner.h"
 #include "convert/convert_options.h"
-#include "convert/path_parts.h"
+#include "support/path_parts.h"
 #include "convert/progress_report.h"
 
 namespace {

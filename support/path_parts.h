@@ -8,9 +8,11 @@
 
 #ifdef _WIN32
 inline constexpr std::string_view kFolderSeparators = "/\\:";
+inline constexpr std::u16string_view kFolderSeparators16 = u"/\\:";
 inline constexpr char kPreferredSeparator = '\\';
 #else
 inline constexpr std::string_view kFolderSeparators = "/";
+inline constexpr std::u16string_view kFolderSeparators16 = u"/";
 inline constexpr char kPreferredSeparator = '/';
 #endif
 
@@ -18,6 +20,10 @@ inline constexpr char kPreferredSeparator = '/';
 inline size_t NameStartOf(std::string_view path) {
     const size_t separator = path.find_last_of(kFolderSeparators);
     return separator == std::string_view::npos ? 0 : separator + 1;
+}
+inline size_t NameStartOf(std::u16string_view path) {
+    const size_t separator = path.find_last_of(kFolderSeparators16);
+    return separator == std::u16string_view::npos ? 0 : separator + 1;
 }
 
 // Whether `path` ends in a folder separator, so that a name may follow it directly.
