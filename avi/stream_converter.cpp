@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "avi/frame_scaler.h"
+#include "avi/header_chunks.h"
 #include "avi/picture_scaler.h"
 #include "avi/row_bands.h"
 #include "avifile/decoder/frame_decoder.h"
@@ -297,6 +298,7 @@ void ConvertAudioStream(const StreamSlot& source, StreamSlot& destination, PAVIF
                 AVIERR_OK) {
                 AVIFileCreateStreamW(file, &destination.streamHandle, &destination.streamInfo);
                 AVIStreamSetFormat(destination.streamHandle, 0, format.get(), formatSize);
+                CopyHeaderChunks(source.streamHandle, destination.streamHandle);
                 CopyRawSamples(source, destination, start, length);
             }
         }
@@ -311,6 +313,7 @@ void ConvertOtherStream(const StreamSlot& source, StreamSlot& destination, PAVIF
     Report(callback, source, index, 0, length);
     AVIFileCreateStreamW(file, &destination.streamHandle, &destination.streamInfo);
     CopyFormat(source, destination);
+    CopyHeaderChunks(source.streamHandle, destination.streamHandle);
     CopyRawSamples(source, destination, start, length);
     Report(callback, source, index, length, length);
 }

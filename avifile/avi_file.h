@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "avifile/avi_types.h"
 
@@ -92,7 +93,11 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, const void* 
 // found there). With `data` null, stores the size in *size; else copies up to *size bytes and
 // stores the number copied. AVIERR_NODATA when the stream has no such chunk.
 HRESULT AVIStreamReadData(PAVISTREAM stream, DWORD fcc, void* data, LONG* size);
-// Sets extra header data of a stream being written (only 'strd' is stored).
+// The ids of the stream's extra header chunks, in file order (one id may come more than once).
+std::vector<DWORD> AVIStreamDataIds(PAVISTREAM stream);
+// Sets extra header data of a stream being written: any chunk but those the writer makes itself
+// ('strh', 'strf', 'strn' from the header's name, 'indx', padding and lists), which give
+// AVIERR_UNSUPPORTED.
 HRESULT AVIStreamWriteData(PAVISTREAM stream, DWORD fcc, const void* data, LONG size);
 
 // The position of a sample near `pos` of the kind and direction that `flags` name

@@ -172,6 +172,13 @@ HRESULT AVIStreamReadData(PAVISTREAM stream, DWORD fcc, void* data, LONG* size) 
     return AVIERR_NODATA;
 }
 
+std::vector<DWORD> AVIStreamDataIds(PAVISTREAM stream) {
+    std::vector<DWORD> ids;
+    if (!stream || stream->file->writer) return ids;
+    for (const auto& [id, bytes] : DataOf(stream).extra) ids.push_back(id);
+    return ids;
+}
+
 HRESULT AVIStreamWriteData(PAVISTREAM stream, DWORD fcc, const void* data, LONG size) {
     if (!stream) return AVIERR_BADHANDLE;
     if (!stream->file->writer) return AVIERR_READONLY;

@@ -88,7 +88,8 @@ HRESULT AviWriter::SetFormat(size_t index, const void* format, LONG size) {
 HRESULT AviWriter::SetData(size_t index, DWORD fcc, const void* data, LONG size) {
     if (closed_) return AVIERR_UNSUPPORTED;
     if (size < 0 || (size > 0 && !data)) return AVIERR_BADPARAM;
-    if (fcc != kFccStrd) return AVIERR_UNSUPPORTED;
+    for (DWORD own : {kFccStrh, kFccStrf, kFccStrn, kFccIndx, kFccJunk, kFccList, kFccRiff})
+        if (fcc == own) return AVIERR_UNSUPPORTED;
     auto& extra = streams_[index].data.extra;
     const auto* bytes = static_cast<const uint8_t*>(data);
     auto it =

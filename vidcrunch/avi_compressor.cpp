@@ -8,12 +8,14 @@
 #include <new>
 #include <vector>
 
+#include "avi/header_chunks.h"
 #include "avifile/avi_file.h"
 #include "avifile/decoder/frame_decoder.h"
 #include "avifile/decoder/frame_prefetcher.h"
+#include "job/scratch_result.h"
 #include "support/durable_files.h"
 #include "support/file_helpers.h"
-#include "support/temporary_files.h"
+#include "support/path_parts.h"
 #include "support/text_helpers.h"
 #include "support/unicode_text.h"
 #include "vidcrunch/video_encoder.h"
@@ -57,8 +59,8 @@ struct CompressionJob {
     int64_t doneUnits = 0;
     int64_t totalUnits = 0;
     ProgressReporter* progress = nullptr;
-    // Where a new output is written until it is whole; empty when the output is written in place.
-    TemporaryFile scratch;
+    // Where a new output is written until it is whole; none when the output is written in place.
+    ScratchResult scratch;
 };
 
 std::string StreamName(const StreamPlan& s) {
@@ -201,13 +203,7 @@ int CreateCopiedStream(CompressionJob* job, StreamPlan* s, std::string* error) {
         *error = StreamName(*s) + ": the output format could not be set";
         return 0;
     }
-    constexpr DWORD kStrd = mmioFOURCC('s', 't', 'r', 'd');
-    LONG size = 0;
-    if (AVIStreamReadData(s->source, kStrd, nullptr, &size) == AVIERR_OK && size > 0) {
-        std::vector<uint8_t> data(static_cast<size_t>(size));
-        if (AVIStreamReadData(s->source, kStrd, data.data(), &size) == AVIERR_OK)
-            AVIStreamWriteData(s->destination, kStrd, data.data(), size);
-    }
+    CopyHeaderChunks(s->source, s->destination);
     s->chunkCount = AVIStreamChunkCount(s->source);
     if (s->chunkCount < 0) s->chunkCount = 0;
     if (!LoadChunk(s)) {
@@ -456,14 +452,12 @@ int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
     // the caller waits for. An output that exists already is the caller's own file (a scratch
     // file it holds for us), and is written in place.
     if (!Reachable(output)) {
-        const std::string folder = ToUtf8(DirectoryPart(output));
-        RemoveStaleTemporaries(folder);
-        if (!CreateTemporaryFile(folder, &job->scratch)) {
+        if (!job->scratch.Create(ToUtf8(output.substr(0, NameStartOf(output))), true)) {
             *error = "the output file " + QuotedName(options.outputPath) +
                      " can't be created (does its folder exist, and may it be written?)";
             return 0;
         }
-        output = FromUtf8(job->scratch.path);
+        output = job->scratch.NativePath();
     }
     if (AVIFileOpenW(&job->output, output.c_str(), OF_CREATE | OF_WRITE, nullptr) != AVIERR_OK) {
         job->output = nullptr;
@@ -494,22 +488,21 @@ int CompressAvi(const CompressorOptions& options, ProgressReporter* progress, st
     const std::u16string output = FromUtf8(options.outputPath);
     if (ok && closed) {
         // Whole and on the disk before the caller is told so.
-        if (job.scratch.path.empty() ? FlushFileToDisk(output) != 0
-                                     : RenameFileDurably(FromUtf8(job.scratch.path), output) != 0) {
-            ReleaseTemporaryFile(&job.scratch, false);
+        const bool inPlace = job.scratch.Path().empty();
+        const ScratchResult::Placed placed =
+            inPlace ? (FlushFileToDisk(output) != 0 ? ScratchResult::Placed::Done
+                                                    : ScratchResult::Placed::Failed)
+                    : job.scratch.PutInPlace(output, false);
+        if (placed == ScratchResult::Placed::Done) {
             ReportFinished(progress);
             return 1;
         }
-        *error = PathExists(output) != 0 && !job.scratch.path.empty()
+        *error = placed == ScratchResult::Placed::NameTaken
                      ? "the output " + QuotedName(options.outputPath) +
                            " appeared while compressing; it was left alone"
                      : "the output file could not be completed (is the disk full?)";
-        ReleaseTemporaryFile(&job.scratch, true);
-        return 0;
+        return 0;  // the scratch file goes with the job
     }
-    if (!job.scratch.path.empty())
-        ReleaseTemporaryFile(&job.scratch, true);
-    else if (created)
-        RemoveFile(output);
+    if (job.scratch.Path().empty() && created) RemoveFile(output);
     return 0;
 }

@@ -92,6 +92,10 @@ bool WriteVideo(PAVIFILE file, int32_t index, const TestStream& s) {
     info.rcFrame = s.frame.left == -1 ? RECT{0, 0, s.width, s.height} : s.frame;
     PAVISTREAM stream = nullptr;
     if (AVIFileCreateStreamW(file, &stream, &info) != AVIERR_OK) return false;
+    for (const auto& [id, bytes] : s.headerChunks)
+        if (AVIStreamWriteData(stream, id, bytes.data(), static_cast<LONG>(bytes.size())) !=
+            AVIERR_OK)
+            return false;
     BITMAPINFOHEADER format{};
     format.biSize = sizeof format;
     format.biWidth = s.width;
@@ -125,6 +129,10 @@ bool WriteAudio(PAVIFILE file, int32_t index, const TestStream& s) {
     info.dwStart = static_cast<DWORD>(s.start);
     PAVISTREAM stream = nullptr;
     if (AVIFileCreateStreamW(file, &stream, &info) != AVIERR_OK) return false;
+    for (const auto& [id, bytes] : s.headerChunks)
+        if (AVIStreamWriteData(stream, id, bytes.data(), static_cast<LONG>(bytes.size())) !=
+            AVIERR_OK)
+            return false;
     std::vector<uint8_t> format(18 + s.audioExtraBytes);
     const WORD tag = s.audioExtraBytes ? 0xFFFE : WAVE_FORMAT_PCM;
     const WORD channels = 2, blockAlign = 4, bits = 16;
@@ -158,6 +166,10 @@ bool WriteOther(PAVIFILE file, int32_t index, const TestStream& s) {
     info.dwStart = static_cast<DWORD>(s.start);
     PAVISTREAM stream = nullptr;
     if (AVIFileCreateStreamW(file, &stream, &info) != AVIERR_OK) return false;
+    for (const auto& [id, bytes] : s.headerChunks)
+        if (AVIStreamWriteData(stream, id, bytes.data(), static_cast<LONG>(bytes.size())) !=
+            AVIERR_OK)
+            return false;
     const std::array<uint8_t, 4> format{1, 2, 3, 4};
     bool ok = AVIStreamSetFormat(stream, 0, format.data(), format.size()) == AVIERR_OK;
     for (int32_t p = 0; p < s.frames && ok; ++p) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "avifile/avi_file.h"
@@ -30,6 +31,7 @@ struct TestStream {
     uint16_t audioExtraBytes = 0;      // audio: cbSize bytes after the WAVEFORMATEX
     DWORD compression = BI_RGB;        // video: another FourCC stores the pattern bytes as
                                        // they are, which no decoder makes a picture of
+    std::vector<std::pair<DWORD, std::string>> headerChunks;  // extra chunks of the header list
 };
 
 TestStream Video(int32_t frames = 3, int32_t width = 16, int32_t height = 8);

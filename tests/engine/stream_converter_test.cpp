@@ -375,6 +375,42 @@ TEST(ConvertStreams, OptionsMoveVideoAndAudioToTheRawCopyOrDropThem) {
     EXPECT_EQ(HeaderOf(av.Format(0)).biBitCount, 24);
 }
 
+// A stream copied as it is keeps every chunk of its header list (its codec data, its video
+// properties, chunks we know nothing of); a video stream decoded and written anew keeps none,
+// since they describe the old pictures.
+TEST(ConvertStreams, HeaderChunksGoWithCopiedStreamsOnly) {
+    ScratchDir dir;
+    const DWORD strd = mmioFOURCC('s', 't', 'r', 'd'), vprp = mmioFOURCC('v', 'p', 'r', 'p');
+    const DWORD odd = mmioFOURCC('a', 'b', 'c', 'd');
+    const std::vector<std::pair<DWORD, std::string>> chunks{
+        {strd, "codec data"}, {vprp, std::string(68, '\x07')}, {odd, "odd"}};
+    TestStream video = Video(2, 16, 8);
+    video.headerChunks = chunks;
+    TestStream audio = Audio(100);
+    audio.headerChunks = chunks;
+    TestStream other = Other();
+    other.headerChunks = chunks;
+    ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {video, audio, other}));
+    const auto data = [](PAVISTREAM stream, DWORD id) {
+        LONG size = 0;
+        if (AVIStreamReadData(stream, id, nullptr, &size) != AVIERR_OK) return std::string("none");
+        std::string bytes(static_cast<size_t>(size), '\0');
+        AVIStreamReadData(stream, id, bytes.data(), &size);
+        return bytes;
+    };
+    for (const uint32_t options : {0u, uint32_t{OPTION_NO_VIDEO}}) {
+        Convert(dir.Path("in.avi"), dir.Path("out.avi"), 8, 4, options);
+        Opened out(dir.Path("out.avi"));
+        ASSERT_EQ(out.streams.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) {
+            const bool converted = i == 0 && options == 0;
+            for (const auto& [id, bytes] : chunks)
+                EXPECT_EQ(data(out.streams[i], id), converted ? "none" : bytes)
+                    << "stream " << i << " with options " << options;
+        }
+    }
+}
+
 TEST(ConvertStreams, AudioFormatKeepsItsExtraBytes) {
     ScratchDir dir;
     TestStream extensible = Audio(100);
