@@ -52,21 +52,29 @@ std::string ReasonFor(const JobOutcome& outcome, const std::string& source,
             return {};
         case JobProblem::PathMissing:
             return source.empty() ? "no such file" : "the destination name is empty";
-        case JobProblem::SourceMissing: return "no such file";
-        case JobProblem::SourceIsFolder: return "is a folder, not a file";
+        case JobProblem::SourceMissing:
+            return "no such file";
+        case JobProblem::SourceIsFolder:
+            return "is a folder, not a file";
         case JobProblem::SourceNotRegular:
             return "is not a regular file (a pipe, a device or a socket)";
-        case JobProblem::SourceUnreadable: return "can't read it" + outcome.detail;
-        case JobProblem::SameFile: return named + " is the source itself";
-        case JobProblem::NotAvi: return "not a valid AVI file";
+        case JobProblem::SourceUnreadable:
+            return "can't read it" + outcome.detail;
+        case JobProblem::SameFile:
+            return named + " is the source itself";
+        case JobProblem::NotAvi:
+            return "not a valid AVI file";
         case JobProblem::NoFrameSize:
             return !outcome.detail.empty()
                        ? outcome.detail
                        : "the source's frame size is " + size + "; give one with --size";
-        case JobProblem::FrameTooLarge: return "a frame of " + size + " is too large for an AVI file";
-        case JobProblem::DestinationIsFolder: return named + " is a folder";
+        case JobProblem::FrameTooLarge:
+            return "a frame of " + size + " is too large for an AVI file";
+        case JobProblem::DestinationIsFolder:
+            return named + " is a folder";
         case JobProblem::DestinationNotRegular:
-            return named + " is not a regular file (a device, a pipe or a socket); it was left alone";
+            return named +
+                   " is not a regular file (a device, a pipe or a socket); it was left alone";
         case JobProblem::DestinationExists:
         case JobProblem::DestinationReadOnly:
             return named + " already exists (--overwrite replaces it)";
@@ -88,8 +96,10 @@ std::string ReasonFor(const JobOutcome& outcome, const std::string& source,
             return "can't put the result in place as " + QuotedName(destination) + outcome.detail;
         case JobProblem::CompressorMissing:
             return "can't compress: " + outcome.detail + " is missing" + kept;
-        case JobProblem::CompressorNotStarted: return "can't start " + outcome.detail + kept;
-        case JobProblem::CompressFailed: return outcome.detail + kept;
+        case JobProblem::CompressorNotStarted:
+            return "can't start " + outcome.detail + kept;
+        case JobProblem::CompressFailed:
+            return outcome.detail + kept;
     }
     return "failed";
 }

@@ -61,7 +61,6 @@ bool TakeValue(const std::vector<std::string>& arguments, size_t* i, const std::
     return true;
 }
 
-
 }  // namespace
 
 int ParseFrameSize(const std::string& text, int32_t* width, int32_t* height, std::string* error) {

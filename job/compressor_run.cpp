@@ -1,8 +1,8 @@
 #include "job/compressor_run.h"
 
 #include "support/child_record.h"
-#include "support/file_helpers.h"
 #include "support/child_runner.h"
+#include "support/file_helpers.h"
 #include "support/program_parameters.h"
 #include "support/text_helpers.h"
 
@@ -46,8 +46,8 @@ CompressorRun RunCompressorProgram(const std::u16string& program, const std::u16
                                    const std::u16string& folder, JobProgress& progress) {
     CompressorRun run;
     // With CHILD_OPEN the runner's result is the record itself.
-    auto* child = reinterpret_cast<ChildRecord*>(StartChild(
-        program, parameters, folder, CHILD_HIDE | CHILD_OPEN | CHILD_READ_OUTPUT));
+    auto* child = reinterpret_cast<ChildRecord*>(
+        StartChild(program, parameters, folder, CHILD_HIDE | CHILD_OPEN | CHILD_READ_OUTPUT));
     if (child == nullptr) return run;
     run.started = true;
     progress.CompressorStarted(child->processId);
@@ -55,8 +55,7 @@ CompressorRun RunCompressorProgram(const std::u16string& program, const std::u16
         // Every whole line that has arrived, but never a wait for one.
         std::u16string line;
         int32_t percent = 0;
-        for (int lines = 0; lines < MAX_LINES_PER_POLL && TakeChildLine(child, &line) != 0;
-             ++lines)
+        for (int lines = 0; lines < MAX_LINES_PER_POLL && TakeChildLine(child, &line) != 0; ++lines)
             if (CompressorPercent(line, &percent)) progress.Compressing(percent);
         if (progress.StopAsked()) {
             StopChild(child);

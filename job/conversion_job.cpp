@@ -277,7 +277,8 @@ JobOutcome CompressBesideDestination(const std::u16string& destination,
         outcome.detail = "no name for the compressed copy";
         return outcome;
     }
-    const CompressorRun run = RunCompressorProgram(program, parameters, CurrentDirectory(), progress);
+    const CompressorRun run =
+        RunCompressorProgram(program, parameters, CurrentDirectory(), progress);
     if (!run.started) {
         outcome.problem = JobProblem::CompressorNotStarted;
         outcome.detail = ToUtf8(program);

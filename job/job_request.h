@@ -63,26 +63,26 @@ struct JobRequest {
 // checks is the order of this list.
 enum class JobProblem {
     None,
-    PathMissing,           // the source or the destination is empty text
-    SourceMissing,         // nothing of that name
+    PathMissing,    // the source or the destination is empty text
+    SourceMissing,  // nothing of that name
     SourceIsFolder,
-    SourceNotRegular,      // a pipe, a device or a socket
-    SourceUnreadable,      // detail: the system's reason
-    SameFile,              // both names lead to one file
+    SourceNotRegular,  // a pipe, a device or a socket
+    SourceUnreadable,  // detail: the system's reason
+    SameFile,          // both names lead to one file
     NotAvi,
-    NoFrameSize,           // detail: why (a source without a size, a side that can't be kept)
+    NoFrameSize,  // detail: why (a source without a size, a side that can't be kept)
     FrameTooLarge,
     DestinationIsFolder,
     DestinationNotRegular,
-    DestinationExists,     // and overwrite was not asked for
-    DestinationReadOnly,   // with keepReadOnly
+    DestinationExists,    // and overwrite was not asked for
+    DestinationReadOnly,  // with keepReadOnly
     NameTooLong,
-    CantCreate,            // the scratch file beside the destination; detail: the reason
-    CantWrite,             // the disk filled up or failed while writing
-    SourceChanged,         // rewritten or cut short while it was read
-    Undecodable,           // a video stream of which not one frame decoded
-    DestinationAppeared,   // the name was free at the start and is taken at the end
-    CantPutInPlace,        // detail: the reason
+    CantCreate,           // the scratch file beside the destination; detail: the reason
+    CantWrite,            // the disk filled up or failed while writing
+    SourceChanged,        // rewritten or cut short while it was read
+    Undecodable,          // a video stream of which not one frame decoded
+    DestinationAppeared,  // the name was free at the start and is taken at the end
+    CantPutInPlace,       // detail: the reason
     // The result is in place, uncompressed, when one of these is the outcome.
     CompressorMissing,     // detail: the program's path
     CompressorNotStarted,  // detail: the program's path
@@ -95,5 +95,7 @@ struct JobOutcome {
     std::string detail;
     int32_t width = 0, height = 0;  // the frame size the job settled on
     // Whether the destination holds the job's result (compressed or not).
-    bool placed() const { return problem == JobProblem::None || problem >= JobProblem::CompressorMissing; }
+    bool placed() const {
+        return problem == JobProblem::None || problem >= JobProblem::CompressorMissing;
+    }
 };
