@@ -8,7 +8,6 @@
 
 #include "job/frame_size.h"
 
-
 enum class ProgressStyle { Auto, Bar, Json, None };
 
 struct ConvertOptions {

@@ -16,6 +16,6 @@ echo "check: shellcheck: ${#scripts[@]} scripts clean"
 
 [ -f "$build/compile_commands.json" ] || { echo "check: no $build/compile_commands.json" >&2; exit 1; }
 run-clang-tidy -p "$build" -j "$(nproc)" -quiet \
-  "$PWD/(app|avi|avifile|convert|support|ui|vidcrunch|samples)/.*\.cpp$" >"$build/clang-tidy.log" 2>&1 ||
+  "$PWD/(app|avi|avifile|convert|job|support|ui|vidcrunch|samples)/.*\.cpp$" >"$build/clang-tidy.log" 2>&1 ||
   { grep -E "warning:|error:" "$build/clang-tidy.log" >&2 || tail -n 30 "$build/clang-tidy.log" >&2; exit 1; }
 echo "check: clang-tidy: the program code passes .clang-tidy"

@@ -21,12 +21,12 @@
 
 #include "app/compressor_handoff.h"
 #include "app/conversion_job.h"
-#include "job/conversion_job.h"
 #include "app/main_window.h"
 #include "app/progress_display.h"
 #include "app/shell_state.h"
 #include "app/start_up.h"
 #include "engine_test_files.h"
+#include "job/conversion_job.h"
 #include "support/program_parameters.h"
 #include "support/unicode_text.h"
 #include "ui/requester_test_seam.h"

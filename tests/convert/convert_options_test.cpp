@@ -4,8 +4,8 @@
 
 #include "convert/batch_runner.h"
 #include "convert/convert_options.h"
-#include "support/path_parts.h"
 #include "convert/progress_report.h"
+#include "support/path_parts.h"
 
 namespace {
 
