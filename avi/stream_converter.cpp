@@ -51,20 +51,15 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-int converterThreads = 0;  // 0: one per processor core
-ConverterPhases phases;
-
-int ResolvedThreads() {
-    if (converterThreads > 0) return converterThreads;
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores > 0 ? static_cast<int>(std::min(cores, 64u)) : 1;
-}
+// One call of ConvertStreams: its settings and where its time went.
+struct Conversion {
+    const ConverterSettings& settings;
+    ConverterPhases phases;
+};
 
 // Frames this large are scaled in row bands by all threads; for smaller ones the hand-over
 // would cost more than it saves, and the decoding thread keeps the other cores busy anyway.
 constexpr int64_t kBandedPixels = 1920 * 1080;
-
-bool scalePlanes = true;  // YUV pictures are scaled before they are converted
 
 struct FrameScaling {
     const uint8_t* pixels;
@@ -90,9 +85,10 @@ void ScaleBand(void* context, int band, int bands) {
 }
 
 // Scales one delivered frame and stores it as the sample at `position`.
-void StoreFrame(const void* picture, uint8_t* frame, LONG position, const StreamSlot& destination,
-                const BITMAPINFOHEADER& from, const BITMAPINFOHEADER& to, int32_t antiAlias,
-                RowBands* bands) {
+void StoreFrame(Conversion& run, const void* picture, uint8_t* frame, LONG position,
+                const StreamSlot& destination, const BITMAPINFOHEADER& from,
+                const BITMAPINFOHEADER& to, int32_t antiAlias, RowBands* bands) {
+    ConverterPhases& phases = run.phases;
     const auto scaled = Clock::now();
     FrameScaling job{static_cast<const uint8_t*>(picture) + sizeof(BITMAPINFOHEADER),
                      frame,
@@ -128,15 +124,17 @@ void StoreFrame(const void* picture, uint8_t* frame, LONG position, const Stream
 
 // Gives the number of frames the decoder delivered, or -1 when the target size makes no frame
 // (then the decoder is not asked at all).
-int64_t ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PAVIFILE file,
-                           int32_t index, int32_t start, int32_t length, int32_t antiAlias,
-                           ProgressCallback callback) {
+int64_t ConvertVideoStream(Conversion& run, const StreamSlot& source, StreamSlot& destination,
+                           PAVIFILE file, int32_t index, int32_t start, int32_t length,
+                           int32_t antiAlias, ProgressCallback callback) {
+    ConverterPhases& phases = run.phases;
     Report(callback, source, index, 0, length);
     AVIFileCreateStreamW(file, &destination.streamHandle, &destination.streamInfo);
 
     const BITMAPINFOHEADER sourceHeader = FrameHeaderFor(source.streamInfo.rcFrame, false);
-    PGETFRAME decoder = AVIStreamGetFrameOpen(source.streamHandle, &sourceHeader);
-    if (decoder != nullptr && scalePlanes) AVIStreamGetFrameSetPlanar(decoder, 1);
+    PGETFRAME decoder =
+        AVIStreamGetFrameOpen(source.streamHandle, &sourceHeader, run.settings.threads);
+    if (decoder != nullptr && run.settings.scalePlanes) AVIStreamGetFrameSetPlanar(decoder, 1);
 
     BITMAPINFOHEADER destinationHeader = FrameHeaderFor(destination.streamInfo.rcFrame, true);
     AVIStreamSetFormat(destination.streamHandle, 0, &destinationHeader, sizeof destinationHeader);
@@ -145,7 +143,7 @@ int64_t ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PA
     if (Block frame = TakeBlock(destinationHeader.biSizeImage)) {
         delivered = 0;
         const PositionRange positions = PositionsOf(start, length);
-        const int threads = ResolvedThreads();
+        const int threads = ResolvedConverterThreads(run.settings.threads);
         if (threads <= 1 || decoder == nullptr) {
             // One thread: decode, scale and write each frame in turn.
             for (int64_t j = positions.first; j < positions.end; ++j) {
@@ -156,7 +154,7 @@ int64_t ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PA
                 if (picture == nullptr) continue;
                 ++delivered;
                 Report(callback, source, index, static_cast<int32_t>(j - start), length);
-                StoreFrame(picture, frame.get(), position, destination, sourceHeader,
+                StoreFrame(run, picture, frame.get(), position, destination, sourceHeader,
                            destinationHeader, antiAlias, nullptr);
             }
         } else {
@@ -176,8 +174,8 @@ int64_t ConvertVideoStream(const StreamSlot& source, StreamSlot& destination, PA
                 if (picture == nullptr) continue;
                 ++delivered;
                 Report(callback, source, index, static_cast<int32_t>(j - start), length);
-                StoreFrame(picture, frame.get(), static_cast<LONG>(j), destination, sourceHeader,
-                           destinationHeader, antiAlias, bands ? &*bands : nullptr);
+                StoreFrame(run, picture, frame.get(), static_cast<LONG>(j), destination,
+                           sourceHeader, destinationHeader, antiAlias, bands ? &*bands : nullptr);
             }
             phases.decode += frames.DecodeSeconds();
             phases.wait += frames.WaitSeconds();
@@ -218,13 +216,11 @@ void CopySampleBySample(const StreamSlot& source, StreamSlot& destination, int32
     }
 }
 
-// The most bytes one piece of a fixed-size stream may take while it is copied.
-int64_t copyPieceLimit = DEFAULT_COPY_PIECE_BYTES;
-
 // Samples per piece of a fixed-size stream: about a second of it, within the byte limit.
 // With the default limit a piece is exactly one chunk as the writer cuts them, so the copy
 // has the layout one write of the whole stream would give.
-int64_t SamplesPerPiece(const AVISTREAMINFOW& info) {
+int64_t SamplesPerPiece(const AVISTREAMINFOW& info, int64_t copyPieceLimit) {
+    if (copyPieceLimit <= 0) copyPieceLimit = DEFAULT_COPY_PIECE_BYTES;
     const int64_t perSecond = info.dwScale != 0 ? info.dwRate / info.dwScale : 0;
     const int64_t cap = std::max<int64_t>(1, copyPieceLimit / info.dwSampleSize);
     return perSecond == 0 ? cap : std::clamp<int64_t>(perSecond, 1, cap);
@@ -233,9 +229,9 @@ int64_t SamplesPerPiece(const AVISTREAMINFOW& info) {
 // Copies a stream of fixed-size samples (PCM and the like) a piece at a time, so that memory
 // stays bounded and a stream of more than 2 GiB arrives whole: one read of it all would have
 // to fit its byte count into a LONG.
-void CopyInPieces(const StreamSlot& source, StreamSlot& destination, int32_t start,
-                  int32_t length) {
-    const int64_t piece = SamplesPerPiece(source.streamInfo);
+void CopyInPieces(const Conversion& run, const StreamSlot& source, StreamSlot& destination,
+                  int32_t start, int32_t length) {
+    const int64_t piece = SamplesPerPiece(source.streamInfo, run.settings.copyPieceBytes);
     Block data;
     LONG capacity = 0;
     const PositionRange positions = PositionsOf(start, length);
@@ -268,13 +264,13 @@ void CopyInPieces(const StreamSlot& source, StreamSlot& destination, int32_t sta
 
 // Copies the stored samples of a stream: fixed-size samples in pieces, streams of one sample
 // per chunk sample by sample.
-void CopyRawSamples(const StreamSlot& source, StreamSlot& destination, int32_t start,
-                    int32_t length) {
+void CopyRawSamples(const Conversion& run, const StreamSlot& source, StreamSlot& destination,
+                    int32_t start, int32_t length) {
     if (source.streamInfo.dwSampleSize == 0) {
         CopySampleBySample(source, destination, start, length);
         return;
     }
-    CopyInPieces(source, destination, start, length);
+    CopyInPieces(run, source, destination, start, length);
 }
 
 // A copied stream keeps its format when it has one: without it a copied video or audio stream
@@ -288,8 +284,9 @@ void CopyFormat(const StreamSlot& source, StreamSlot& destination) {
     AVIStreamSetFormat(destination.streamHandle, 0, format.get(), size);
 }
 
-void ConvertAudioStream(const StreamSlot& source, StreamSlot& destination, PAVIFILE file,
-                        int32_t index, int32_t start, int32_t length, ProgressCallback callback) {
+void ConvertAudioStream(const Conversion& run, const StreamSlot& source, StreamSlot& destination,
+                        PAVIFILE file, int32_t index, int32_t start, int32_t length,
+                        ProgressCallback callback) {
     Report(callback, source, index, 0, length);
     LONG formatSize = 0;
     if (AVIStreamReadFormat(source.streamHandle, start, nullptr, &formatSize) == AVIERR_OK) {
@@ -299,22 +296,22 @@ void ConvertAudioStream(const StreamSlot& source, StreamSlot& destination, PAVIF
                 AVIFileCreateStreamW(file, &destination.streamHandle, &destination.streamInfo);
                 AVIStreamSetFormat(destination.streamHandle, 0, format.get(), formatSize);
                 CopyHeaderChunks(source.streamHandle, destination.streamHandle);
-                CopyRawSamples(source, destination, start, length);
+                CopyRawSamples(run, source, destination, start, length);
             }
         }
     }
     Report(callback, source, index, length, length);
 }
 
-void ConvertOtherStream(const StreamSlot& source, StreamSlot& destination, PAVIFILE file,
-                        int32_t index, int32_t start, int32_t length, uint32_t options,
-                        ProgressCallback callback) {
+void ConvertOtherStream(const Conversion& run, const StreamSlot& source, StreamSlot& destination,
+                        PAVIFILE file, int32_t index, int32_t start, int32_t length,
+                        uint32_t options, ProgressCallback callback) {
     if (options & OPTION_NO_OTHER) return;
     Report(callback, source, index, 0, length);
     AVIFileCreateStreamW(file, &destination.streamHandle, &destination.streamInfo);
     CopyFormat(source, destination);
     CopyHeaderChunks(source.streamHandle, destination.streamHandle);
-    CopyRawSamples(source, destination, start, length);
+    CopyRawSamples(run, source, destination, start, length);
     Report(callback, source, index, length, length);
 }
 
@@ -325,24 +322,10 @@ double ScaleFactor(DWORD target, DWORD original) {
 
 }  // namespace
 
-void SetConverterThreads(int threads) {
-    converterThreads = threads > 0 ? threads : 0;
-}
-
-int ConverterThreads() {
-    return ResolvedThreads();
-}
-
-ConverterPhases LastConverterPhases() {
-    return phases;
-}
-
-void SetConverterScalesPlanes(bool planes) {
-    scalePlanes = planes;
-}
-
-void SetCopyPieceBytesForTests(int64_t bytes) {
-    copyPieceLimit = bytes > 0 ? bytes : DEFAULT_COPY_PIECE_BYTES;
+int ResolvedConverterThreads(int threads) {
+    if (threads > 0) return threads;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int>(std::min(cores, 64u)) : 1;
 }
 
 int32_t ScaleFrameEdge(int32_t edge, double factor) {
@@ -384,7 +367,13 @@ int FrameFitsOneSample(int64_t width, int64_t height) {
 
 int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t options,
                    ProgressCallback callback) {
-    phases = ConverterPhases{};
+    return ConvertStreams(source, destination, options, callback, ConverterSettings{});
+}
+
+int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t options,
+                   ProgressCallback callback, const ConverterSettings& settings,
+                   ConverterPhases* phases) {
+    Conversion run{settings, {}};
     const int32_t antiAlias = static_cast<int32_t>(options & OPTION_ANTI_ALIAS);
     destination.fileInfo.dwStreams = source.fileInfo.dwStreams;
     const double horizontal = ScaleFactor(destination.fileInfo.dwWidth, source.fileInfo.dwWidth);
@@ -412,16 +401,17 @@ int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t o
             (type == streamtypeAUDIO && (options & OPTION_DROP_AUDIO)))
             continue;
         if (type == streamtypeVIDEO && !(options & OPTION_NO_VIDEO)) {
-            if (ConvertVideoStream(from, to, destination.fileHandle, i, start, length, antiAlias,
-                                   callback) == 0 &&
+            if (ConvertVideoStream(run, from, to, destination.fileHandle, i, start, length,
+                                   antiAlias, callback) == 0 &&
                 length > 0)
                 ++undecodable;
         } else if (type == streamtypeAUDIO && !(options & OPTION_NO_AUDIO)) {
-            ConvertAudioStream(from, to, destination.fileHandle, i, start, length, callback);
+            ConvertAudioStream(run, from, to, destination.fileHandle, i, start, length, callback);
         } else {
-            ConvertOtherStream(from, to, destination.fileHandle, i, start, length, options,
+            ConvertOtherStream(run, from, to, destination.fileHandle, i, start, length, options,
                                callback);
         }
     }
+    if (phases != nullptr) *phases = run.phases;
     return undecodable;
 }

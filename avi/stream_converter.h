@@ -28,25 +28,13 @@ constexpr uint32_t OPTION_DROP_AUDIO = 32;
 // delivered none (no decoder for the format, or every frame failed): such a stream is written
 // without frames, and the caller should not pass the file off as converted. Frames that fail
 // one by one are skipped. A target size that makes no frame (0, negative, too large) gives a
-// stream without frames too, but is not counted: the decoder was never asked.
+// stream without frames too, but is not counted: the decoder was never asked. The settings are
+// the defaults.
 int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t options,
                    ProgressCallback callback);
 
-// Threads the converter uses for video: 0 (the default) means one per processor core; with 2 or
-// more the next frames are decoded on a thread of their own while the current one is scaled
-// and written, and large frames are scaled in row bands by all of them; 1 does everything in
-// the calling thread. The frames, the callbacks and the file are the same in every case.
-void SetConverterThreads(int threads);
-int ConverterThreads();  // the count in force, 0 resolved to the cores
-
-// Whether pictures that decode to YUV planes are scaled as planes and converted at the
-// destination's size (the default), or converted at the source's size and then scaled as
-// rows. Keeping whole pixels, both give the same bytes; averaging, they differ by rounding.
-// For measurements and for the tests that compare the two.
-void SetConverterScalesPlanes(bool planes);
-
-// Where the video's time went in the last ConvertStreams, in seconds: in the decoder (on its
-// own thread, when there is one), scaling, writing, and waiting for a decoded frame.
+// Where the video's time went in one conversion, in seconds: in the decoder (on its own
+// thread, when there is one), scaling, writing, and waiting for a decoded frame.
 struct ConverterPhases {
     double decode = 0;
     double scale = 0;
@@ -54,12 +42,36 @@ struct ConverterPhases {
     double wait = 0;
     int64_t frames = 0;
 };
-ConverterPhases LastConverterPhases();
 
 // Fixed-size streams (PCM audio and the like) are copied in pieces of about a second, and of
-// at most this many bytes; tests set a smaller limit to see a stream cut into many pieces.
+// at most this many bytes.
 constexpr int64_t DEFAULT_COPY_PIECE_BYTES = 1 << 20;
-void SetCopyPieceBytesForTests(int64_t bytes);  // 0 or less restores the default
+
+// How one conversion works. Each job gives its own, so that two jobs in one process never
+// change each other's output.
+struct ConverterSettings {
+    // Threads for video: 0 means one per processor core; with 2 or more the next frames are
+    // decoded on a thread of their own while the current one is scaled and written, and large
+    // frames are scaled in row bands by all of them; 1 does everything in the calling thread.
+    // The count is the decoders' too (0: the codec chooses), so that 1 really is one thread.
+    // The frames, the callbacks and the file are the same in every case.
+    int threads = 0;
+    // Whether pictures that decode to YUV planes are scaled as planes and converted at the
+    // destination's size, or converted at the source's size and then scaled as rows. Keeping
+    // whole pixels, both give the same bytes; averaging, they differ by rounding.
+    bool scalePlanes = true;
+    // The largest piece of a fixed-size stream; tests set a small one to see a stream cut into
+    // many pieces.
+    int64_t copyPieceBytes = DEFAULT_COPY_PIECE_BYTES;
+};
+
+// ConvertStreams with its own settings; `phases`, when given, learns where the time went.
+int ConvertStreams(AviFileRecord& source, AviFileRecord& destination, uint32_t options,
+                   ProgressCallback callback, const ConverterSettings& settings,
+                   ConverterPhases* phases = nullptr);
+
+// The video threads a count of ConverterSettings stands for: 0 resolved to the cores.
+int ResolvedConverterThreads(int threads);
 
 // One edge of a frame rectangle multiplied by a scale factor and rounded to the nearest
 // integer, ties to even; a product that is not a number or does not fit gives INT32_MIN.

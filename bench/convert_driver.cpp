@@ -18,13 +18,14 @@
 
 int main(int argc, char** argv) {
     bool phasesWanted = false;
+    ConverterSettings settings;
     for (int i = 6; i < argc; ++i) {
         if (std::strcmp(argv[i], "--phases") == 0) {
             phasesWanted = true;
         } else if (std::strcmp(argv[i], "--rows") == 0) {
-            SetConverterScalesPlanes(false);
+            settings.scalePlanes = false;
         } else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
-            SetConverterThreads(static_cast<int>(std::strtol(argv[++i], nullptr, 10)));
+            settings.threads = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
         } else {
             argc = 0;  // unknown: show the usage
         }
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
     AVIFileInit();
     int result = 0;
     const auto begin = std::chrono::steady_clock::now();
+    ConverterPhases p;
     {
         AviFileRecord source;
         AviFileRecord destination;
@@ -57,7 +59,7 @@ int main(int argc, char** argv) {
         } else {
             destination.fileInfo.dwWidth = static_cast<DWORD>(width);
             destination.fileInfo.dwHeight = static_cast<DWORD>(height);
-            ConvertStreams(source, destination, options, nullptr);
+            ConvertStreams(source, destination, options, nullptr, settings, &p);
             CloseAvi(destination);
             CloseAvi(source);
             if (AVIFileLastCloseResult() != AVIERR_OK) {
@@ -67,14 +69,13 @@ int main(int argc, char** argv) {
         }
     }
     if (phasesWanted) {
-        const ConverterPhases p = LastConverterPhases();
         const double total =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         std::printf(
             "threads %d  frames %lld  decode %.3f s  scale %.3f s  write %.3f s  "
             "wait %.3f s  total %.3f s\n",
-            ConverterThreads(), static_cast<long long>(p.frames), p.decode, p.scale, p.write,
-            p.wait, total);
+            ResolvedConverterThreads(settings.threads), static_cast<long long>(p.frames), p.decode,
+            p.scale, p.write, p.wait, total);
     }
     AVIFileExit();
     return result;

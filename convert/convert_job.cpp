@@ -120,6 +120,7 @@ bool ConvertFile(const ConvertOptions& options, const std::string& source,
     request.height = options.height;
     request.options = EngineOptions(options);
     request.overwrite = options.overwrite;
+    request.engine.threads = options.threads;
     if (options.compress) {
         request.compress = CompressStep::BeforePlacing;
         request.compressor.codec = FromUtf8(options.codec);

@@ -73,9 +73,6 @@ int RunConvertTool(const std::vector<std::string>& arguments) {
         return failed == 0 ? 0 : 1;
     }
 
-    // The count covers the decoders' own threads too, so that 1 really is one thread.
-    SetConverterThreads(options.threads);
-    AVIStreamGetFrameSetThreads(options.threads);
     InitProcessServices();
     InstallInterruptCleanup();
     AVIFileInit();

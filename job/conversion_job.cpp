@@ -187,7 +187,7 @@ class Job {
         JobProgress* const outer = streamProgress;
         streamProgress = &progress_;
         const int undecodable =
-            ConvertStreams(source_, destination_, request_.options, ReportStream);
+            ConvertStreams(source_, destination_, request_.options, ReportStream, request_.engine);
         streamProgress = outer;
 
         // What was written is not passed off as a conversion of the source, and not compressed:

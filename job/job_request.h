@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "avi/stream_converter.h"
 #include "support/temporary_files.h"
 
 // How the job finds the new frame size.
@@ -49,6 +50,7 @@ struct JobRequest {
     int32_t width = 0;
     int32_t height = 0;
     uint32_t options = 0;  // the stream converter's OPTION_ word
+    ConverterSettings engine;
     // Whether an existing destination may be replaced. A read-only one is refused too when
     // `keepReadOnly` is set (the window, which would otherwise truncate what it may not write).
     bool overwrite = false;

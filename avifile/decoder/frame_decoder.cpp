@@ -315,6 +315,10 @@ std::vector<uint8_t> ReadStreamFormat(PAVISTREAM stream) {
 }  // namespace
 
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted) {
+    return AVIStreamGetFrameOpen(stream, wanted, gThreads);
+}
+
+PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted, int threads) {
     if (!stream) return nullptr;
     AVISTREAMINFOW info{};
     if (AVIStreamInfoW(stream, &info, sizeof info) != AVIERR_OK || info.fccType != streamtypeVIDEO)
@@ -372,7 +376,8 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wante
         g->direct = g->layout.bitCount == 24 && g->layout.width == g->width &&
                     g->layout.height == g->height && g->layout.topDown == g->topDown;
     } else {
-        g->codec = OpenCodecDecoder(stream, format.data(), format.size(), gThreads);
+        g->codec =
+            OpenCodecDecoder(stream, format.data(), format.size(), threads > 0 ? threads : 0);
         if (!g->codec) {
             delete g;
             return nullptr;

@@ -19,6 +19,9 @@ typedef IGetFrame* PGETFRAME;
 // or the wanted format is not one that can be delivered. The decoder keeps its own reference to
 // the stream.
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted);
+// The same with `threads` decoding threads of its own (0: the codec chooses from the processor
+// count), whatever AVIStreamGetFrameSetThreads says.
+PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted, int threads);
 
 // The frame at `position`, or null when there is none: a null decoder, a position outside the
 // stream, or data that can't be decoded. A drop frame (an empty chunk) shows the frame before it.
@@ -33,8 +36,9 @@ HRESULT AVIStreamGetFrameSetDepth(PGETFRAME decoder, int frames);
 // Frees the decoder and what it delivered. A null decoder is accepted.
 HRESULT AVIStreamGetFrameClose(PGETFRAME decoder);
 
-// Sets the number of decoding threads of decoders opened afterwards; 0 (the default) lets the
-// codec choose from the processor count. For measurements against other decoders.
+// Sets the number of decoding threads of decoders opened afterwards without a count of their
+// own; 0 (the default) lets the codec choose from the processor count. For a program that runs
+// one job, and for measurements against other decoders.
 void AVIStreamGetFrameSetThreads(int threads);
 
 // Lets the decoder deliver pictures of the YUV layouts whose conversion goes pixel by pixel

@@ -3,9 +3,7 @@
 // what the user sees at the end, and the files left on disk.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -225,49 +223,6 @@ TEST_F(ConversionJob, StatusAfterTheConversionStaysWhenNoCompressorRuns) {
     Job(dir.Path("in.avi"), dir.Path("out.avi"));
     EXPECT_EQ(GetControlText(StatusLine), u"Processing stream #2 (Other, please wait)");
     EXPECT_EQ(GetControlState(ProgressBar), 100);
-}
-
-TEST_F(ConversionJob, DestinationThatIsADeviceOrAPipeIsRefusedAndLeftAlone) {
-    // Replacing them with a file would take the device or the pipe from everyone who uses it.
-    std::filesystem::create_symlink("/dev/full", dir.Path("full.avi"));
-    ASSERT_EQ(mkfifo(dir.Path("pipe.avi").c_str(), 0600), 0);
-    for (const char* name : {"full.avi", "pipe.avi"}) {
-        messages.clear();
-        Job(dir.Path("in.avi"), dir.Path(name));
-        EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{CREATE_FAILED}))
-            << name;
-        EXPECT_EQ(Shell.SourceRecord.fileHandle, nullptr);
-    }
-    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("full.avi")));
-    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
-    EXPECT_TRUE(std::filesystem::is_fifo(dir.Path("pipe.avi")));
-    EXPECT_EQ(ScratchFilesIn(dir.Path("")), 0);
-}
-
-TEST_F(ConversionJob, ReplacedDestinationKeepsItsPermissionsAndNoScratchFileStays) {
-    std::ofstream(dir.Path("out.avi")) << "an older file";
-    ASSERT_EQ(chmod(dir.Path("out.avi").c_str(), 0640), 0);
-    Job(dir.Path("in.avi"), dir.Path("out.avi"));
-    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED}));
-    struct stat info {};
-    ASSERT_EQ(stat(dir.Path("out.avi").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_NE(Contents(dir.Path("out.avi")), "an older file");
-    EXPECT_EQ(ScratchFilesIn(dir.Path("")), 0);
-}
-
-TEST_F(ConversionJob, ScratchFilesOfKilledJobsGoWithTheNextJobInTheFolder) {
-    // One left by a job that was killed, and one that a live job still writes (it holds the lock).
-    std::ofstream(dir.Path(".reframe-Killed.avi")) << "half a file";
-    std::ofstream(dir.Path(".reframe-Living.avi")) << "being written";
-    const int live = open(dir.Path(".reframe-Living.avi").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(live, 0);
-    ASSERT_EQ(flock(live, LOCK_EX), 0);
-    Job(dir.Path("in.avi"), dir.Path("out.avi"));
-    EXPECT_EQ(messages, (std::vector<std::pair<std::u16string, std::u16string>>{FINISHED}));
-    EXPECT_FALSE(std::filesystem::exists(dir.Path(".reframe-Killed.avi")));
-    EXPECT_EQ(Contents(dir.Path(".reframe-Living.avi")), "being written");
-    close(live);
 }
 
 TEST_F(ConversionJob, PastedNegativeOrHugeSizesAreRefusedLikeZero) {

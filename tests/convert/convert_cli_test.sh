@@ -156,16 +156,13 @@ expect 1 in.avi $'bad\xff.avi'; says "not valid UTF-8"
 rmdir folder.avi
 # Pipes, devices and sockets are neither read nor replaced: a pipe would hold the batch up for
 # as long as no one writes into it, and a device replaced by a file is lost to everyone.
+# (Each case is the job core's; here only that the message and the exit code reach the user.)
 mkfifo pipe.avi
 got=0; timeout 20 "$convert" pipe.avi out.avi 2>err.txt || got=$?
 [ "$got" = 1 ] || fail "a pipe as source gave exit $got"
 says "pipe.avi: is not a regular file"
-ln -s /dev/null devnull.avi
-for target in pipe.avi devnull.avi; do
-  expect 1 --overwrite in.avi "$target"; says "$target is not a regular file"
-done
-{ [ -p pipe.avi ] && [ -L devnull.avi ] && [ -c /dev/null ]; } || fail "a pipe or a device was replaced"
-rm pipe.avi devnull.avi
+expect 1 --overwrite in.avi pipe.avi; says "pipe.avi is not a regular file"
+rm pipe.avi
 # A name that can't be made is found out before converting, not after.
 long=$(printf 'x%.0s' $(seq 252)).avi
 expect 1 in.avi "$long"; says "is too long for its file system"
@@ -174,13 +171,6 @@ expect 1 $'no\nsuch.avi' out.avi
 [ "$(wc -l <err.txt)" = 1 ] || fail "the message took several lines: $(cat err.txt)"
 says '"no\\nsuch.avi": no such file'
 only_files in.avi taken.avi notes.avi
-# --overwrite keeps the replaced file's permissions; leftovers of killed runs go.
-cp taken.avi mode.avi && chmod 640 mode.avi
-printf 'half a file' >.reframe-Killed.avi
-expect 0 --overwrite --size 32x18 in.avi mode.avi
-[ "$(stat -c %a mode.avi)" = 640 ] || fail "--overwrite changed the permissions to $(stat -c %a mode.avi)"
-[ ! -e .reframe-Killed.avi ] || fail "a killed run's scratch file was left"
-rm mode.avi
 # A leading dash, spaces, quotes, newlines and non-ASCII letters in names.
 cp in.avi -- "-dash 'q\"uote'
 new ünï.avi"

@@ -29,9 +29,10 @@ struct Result {
 };
 
 Result ConvertWith(int threads, const std::string& from, const std::string& to, int32_t width,
-                   int32_t height, uint32_t options) {
-    SetConverterThreads(threads);
+                   int32_t height, uint32_t options, ConverterPhases* phases = nullptr) {
     calls.clear();
+    ConverterSettings settings;
+    settings.threads = threads;
     Result result;
     AviFileRecord source;
     AviFileRecord destination;
@@ -39,10 +40,9 @@ Result ConvertWith(int threads, const std::string& from, const std::string& to, 
     EXPECT_EQ(CreateDestinationAvi(FromUtf8(to), destination), 1) << to;
     destination.fileInfo.dwWidth = static_cast<DWORD>(width);
     destination.fileInfo.dwHeight = static_cast<DWORD>(height);
-    result.undecodable = ConvertStreams(source, destination, options, Record);
+    result.undecodable = ConvertStreams(source, destination, options, Record, settings, phases);
     CloseAvi(destination);
     CloseAvi(source);
-    SetConverterThreads(0);
     result.calls = calls;
     std::ifstream in(to, std::ios::binary);
     result.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -116,17 +116,15 @@ TEST(PipelinedConverter, PhasesAccountForEveryFrame) {
     const std::string source = dir.Path("own.avi");
     ASSERT_TRUE(WriteTestAvi(source, {Video(20, 64, 48)}));
     for (int threads : {1, 2}) {
-        ConvertWith(threads, source, dir.Path("out.avi"), 32, 24, OPTION_ANTI_ALIAS);
-        const ConverterPhases phases = LastConverterPhases();
+        ConverterPhases phases;
+        ConvertWith(threads, source, dir.Path("out.avi"), 32, 24, OPTION_ANTI_ALIAS, &phases);
         EXPECT_EQ(phases.frames, 20) << threads;
         EXPECT_GT(phases.decode, 0.0) << threads;
         EXPECT_GT(phases.scale, 0.0) << threads;
         EXPECT_GT(phases.write, 0.0) << threads;
     }
-    SetConverterThreads(5);
-    EXPECT_EQ(ConverterThreads(), 5);
-    SetConverterThreads(0);
-    EXPECT_GE(ConverterThreads(), 1);
+    EXPECT_EQ(ResolvedConverterThreads(5), 5);
+    EXPECT_GE(ResolvedConverterThreads(0), 1);
 }
 
 }  // namespace

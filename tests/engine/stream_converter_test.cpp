@@ -82,7 +82,8 @@ std::vector<char> ReadWholeFile(const std::string& path) {
 
 // Converts `sourcePath` into `destinationPath` at the given target size.
 void Convert(const std::string& sourcePath, const std::string& destinationPath, int32_t width,
-             int32_t height, uint32_t options, ProgressCallback callback = RecordCall) {
+             int32_t height, uint32_t options, ProgressCallback callback = RecordCall,
+             const ConverterSettings& settings = {}) {
     calls.clear();
     AviFileRecord source;
     AviFileRecord destination;
@@ -90,7 +91,7 @@ void Convert(const std::string& sourcePath, const std::string& destinationPath, 
     ASSERT_EQ(CreateDestinationAvi(FromUtf8(destinationPath), destination), 1);
     destination.fileInfo.dwWidth = static_cast<DWORD>(width);
     destination.fileInfo.dwHeight = static_cast<DWORD>(height);
-    EXPECT_EQ(ConvertStreams(source, destination, options, callback), 0);
+    EXPECT_EQ(ConvertStreams(source, destination, options, callback, settings), 0);
     CloseAvi(destination);
     CloseAvi(source);
     ASSERT_EQ(AVIFileLastCloseResult(), AVIERR_OK);
@@ -255,15 +256,15 @@ TEST(ConvertStreams, FixedSizeStreamsArriveWholeInPiecesOfAnySize) {
     ASSERT_EQ(samples.size(), 20011u * 4);
     // One sample a piece, a limit that is no multiple of the sample size, a few KiB.
     for (const int64_t limit : {int64_t{1}, int64_t{1001}, int64_t{4096}}) {
-        SetCopyPieceBytesForTests(limit);
-        Convert(dir.Path("in.avi"), dir.Path("out.avi"), 8, 4, 0);
+        ConverterSettings settings;
+        settings.copyPieceBytes = limit;
+        Convert(dir.Path("in.avi"), dir.Path("out.avi"), 8, 4, 0, RecordCall, settings);
         Opened out(dir.Path("out.avi"));
         ASSERT_EQ(out.streams.size(), 1u);
         EXPECT_EQ(AVIStreamStart(out.streams[0]), 3) << limit;
         EXPECT_EQ(AVIStreamLength(out.streams[0]), 20011) << limit;
         EXPECT_TRUE(out.All(0) == samples) << limit;
     }
-    SetCopyPieceBytesForTests(0);
     // With the default, pieces of a second are the writer's own chunks: the copy of a file of
     // one stream is the file itself.
     Convert(dir.Path("in.avi"), dir.Path("same.avi"), 8, 4, 0);

@@ -26,14 +26,14 @@ std::string Quoted(const std::string& path) {
 
 // Runs the engine as the job does: open, create, set the target size, convert, close.
 void Convert(const std::string& sourcePath, const std::string& destinationPath, int32_t width,
-             int32_t height, uint32_t options) {
+             int32_t height, uint32_t options, const ConverterSettings& settings = {}) {
     AviFileRecord source;
     AviFileRecord destination;
     ASSERT_EQ(OpenSourceAvi(FromUtf8(sourcePath), source), 1);
     ASSERT_EQ(CreateDestinationAvi(FromUtf8(destinationPath), destination), 1);
     destination.fileInfo.dwWidth = static_cast<DWORD>(width);
     destination.fileInfo.dwHeight = static_cast<DWORD>(height);
-    ConvertStreams(source, destination, options, nullptr);
+    ConvertStreams(source, destination, options, nullptr, settings);
     CloseAvi(destination);
     CloseAvi(source);
     ASSERT_EQ(AVIFileLastCloseResult(), AVIERR_OK);
@@ -290,12 +290,12 @@ TEST_F(ToolsCheck, CompressedSourcesAreDecodedInDisplayOrderAndScaled) {
     }
 }
 
-// Converts with the picture scaler on or off, putting it back on afterwards.
+// Converts with the picture scaler on or off.
 void ConvertScalingPlanes(bool planes, const std::string& source, const std::string& destination,
                           int32_t width, int32_t height, uint32_t options) {
-    SetConverterScalesPlanes(planes);
-    Convert(source, destination, width, height, options);
-    SetConverterScalesPlanes(true);
+    ConverterSettings settings;
+    settings.scalePlanes = planes;
+    Convert(source, destination, width, height, options, settings);
 }
 
 // Every YUV layout the decoders give, scaled as planes and as rows of converted pixels: keeping

@@ -1,6 +1,8 @@
 // The job core: each row is one situation a user's files can be in, the problem the job must
 // report, and what must then stand at the destination. Then two jobs at once.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +40,9 @@ int ScratchFilesIn(const std::string& folder) {
     return count;
 }
 
+// The descriptor that holds a live job's lock in the row that needs one.
+int liveLock = -1;
+
 struct Row {
     const char* name;
     // Makes the situation in the folder and adjusts the request.
@@ -46,6 +51,8 @@ struct Row {
     // What the destination holds afterwards: "converted", "untouched" (the text "mine"), or
     // "nothing".
     const char* destination;
+    // Anything else to look at afterwards.
+    std::function<void(const ScratchDir&)> check = {};
 };
 
 const Row kRows[] = {
@@ -100,18 +107,56 @@ const Row kRows[] = {
     {"destination is a folder",
      [](const ScratchDir& d, JobRequest&) { std::filesystem::create_directory(d.Path("out.avi")); },
      JobProblem::DestinationIsFolder, "nothing"},
+    // Replacing them with a file would take the device or the pipe from everyone who uses it.
     {"destination is a device",
      [](const ScratchDir&, JobRequest& r) { r.destination = u"/dev/null"; },
      JobProblem::DestinationNotRegular, "nothing"},
+    {"destination links to a device",
+     [](const ScratchDir& d, JobRequest&) {
+         std::filesystem::create_symlink("/dev/full", d.Path("out.avi"));
+     },
+     JobProblem::DestinationNotRegular, "nothing",
+     [](const ScratchDir& d) {
+         EXPECT_TRUE(std::filesystem::is_symlink(d.Path("out.avi")));
+         EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+     }},
+    {"destination is a pipe",
+     [](const ScratchDir& d, JobRequest&) {
+         ASSERT_EQ(mkfifo(d.Path("out.avi").c_str(), 0600), 0);
+     },
+     JobProblem::DestinationNotRegular, "nothing",
+     [](const ScratchDir& d) { EXPECT_TRUE(std::filesystem::is_fifo(d.Path("out.avi"))); }},
     {"destination exists",
      [](const ScratchDir& d, JobRequest& r) {
          WriteText(d.Path("out.avi"), "mine");
          r.overwrite = false;
      },
      JobProblem::DestinationExists, "untouched"},
-    {"destination exists, overwrite asked for",
-     [](const ScratchDir& d, JobRequest&) { WriteText(d.Path("out.avi"), "mine"); },
-     JobProblem::None, "converted"},
+    {"destination replaced, keeping its permissions",
+     [](const ScratchDir& d, JobRequest&) {
+         WriteText(d.Path("out.avi"), "mine");
+         chmod(d.Path("out.avi").c_str(), 0640);
+     },
+     JobProblem::None, "converted",
+     [](const ScratchDir& d) {
+         EXPECT_EQ(std::filesystem::status(d.Path("out.avi")).permissions(),
+                   std::filesystem::perms(0640));
+     }},
+    // A scratch file that a live job still writes (it holds the lock) stays; a dead one goes.
+    {"scratch file of a live job",
+     [](const ScratchDir& d, JobRequest&) {
+         WriteText(d.Path(".reframe-Living.avi"), "being written");
+         liveLock = open(d.Path(".reframe-Living.avi").c_str(), O_RDONLY | O_CLOEXEC);
+         ASSERT_EQ(flock(liveLock, LOCK_EX), 0);
+     },
+     JobProblem::None, "converted",
+     [](const ScratchDir& d) {
+         std::string text;
+         std::getline(std::ifstream(d.Path(".reframe-Living.avi")), text);
+         EXPECT_EQ(text, "being written");
+         close(liveLock);
+         std::filesystem::remove(d.Path(".reframe-Living.avi"));
+     }},
     {"destination read-only, kept as the window keeps it",
      [](const ScratchDir& d, JobRequest& r) {
          WriteText(d.Path("out.avi"), "mine");
@@ -151,7 +196,7 @@ TEST_P(JobCore, ReportsTheProblemAndLeavesTheFilesSafe) {
     ScratchDir dir;
     ASSERT_TRUE(WriteTestAvi(dir.Path("in.avi"), {Video(3, 16, 8), Audio(300)}));
     // What a killed run left behind: no one holds its lock.
-    WriteText(dir.Path(".reframe-ABCDEF.avi"), "stale");
+    WriteText(dir.Path(".reframe-Killed.avi"), "stale");
     JobRequest request;
     request.source = dir.Path16("in.avi");
     request.destination = dir.Path16("out.avi");
@@ -183,6 +228,7 @@ TEST_P(JobCore, ReportsTheProblemAndLeavesTheFilesSafe) {
         if (status.type() == std::filesystem::file_type::regular)
             ADD_FAILURE() << "a file stands at the destination";
     }
+    if (GetParam().check) GetParam().check(dir);
     // Nothing of ours is left in the folder, whatever happened; the dead run's file is gone
     // whenever a scratch file was made.
     const int left = ScratchFilesIn(dir.Path(""));
@@ -200,13 +246,17 @@ INSTANTIATE_TEST_SUITE_P(Rows, JobCore, testing::ValuesIn(kRows),
                              return name;
                          });
 
-// Two jobs at once in one process give the same bytes as each alone.
+// Two jobs at once in one process give the same bytes as each alone, each with settings of its
+// own: the pieces its sound is copied in, its threads.
 TEST(JobCoreTogether, TwoJobsAtOnceGiveTheBytesOfEachAlone) {
     ScratchDir dir;
     ASSERT_TRUE(WriteTestAvi(dir.Path("a.avi"), {Video(40, 64, 48), Audio(3000)}));
     ASSERT_TRUE(WriteTestAvi(dir.Path("b.avi"), {Audio(2000), Video(30, 48, 32), Other()}));
-    const auto job = [&](const std::string& in, const std::string& out, uint32_t options) {
+    const auto job = [&](const std::string& in, const std::string& out, uint32_t options,
+                         int64_t pieces = -1) {
         JobRequest request;
+        request.engine.copyPieceBytes = pieces >= 0 ? pieces : in == "a.avi" ? 1001 : 0;
+        request.engine.threads = in == "a.avi" ? 1 : 2;
         request.source = dir.Path16(in);
         request.destination = dir.Path16(out);
         request.width = 37;
@@ -226,6 +276,9 @@ TEST(JobCoreTogether, TwoJobsAtOnceGiveTheBytesOfEachAlone) {
     EXPECT_EQ(second, JobProblem::None);
     EXPECT_EQ(FileBytes(dir.Path("a-together.avi")), FileBytes(dir.Path("a-alone.avi")));
     EXPECT_EQ(FileBytes(dir.Path("b-together.avi")), FileBytes(dir.Path("b-alone.avi")));
+    // The settings of its own did make a file of its own.
+    ASSERT_EQ(job("a.avi", "a-default.avi", OPTION_ANTI_ALIAS, 0), JobProblem::None);
+    EXPECT_NE(FileBytes(dir.Path("a-default.avi")), FileBytes(dir.Path("a-alone.avi")));
 }
 
 }  // namespace
