@@ -78,7 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (CreateDestinationAvi(FromUtf8(destination.Path()), out) != 0) {
         out.fileInfo.dwWidth = static_cast<DWORD>(width);
         out.fileInfo.dwHeight = static_cast<DWORD>(height);
-        ConvertStreams(in, out, options, (data[1] & 64) ? IgnoreProgress : nullptr);
+        ConverterSettings settings;
+        settings.threads = 1;  // one thread, as the decoders have: a run repeats exactly
+        ConvertStreams(in, out, options, (data[1] & 64) ? IgnoreProgress : nullptr, settings);
         CloseAvi(out);
         ReadBack(destination.Path());
     }
