@@ -132,8 +132,9 @@ int64_t ConvertVideoStream(Conversion& run, const StreamSlot& source, StreamSlot
     AVIFileCreateStreamW(file, &destination.streamHandle, &destination.streamInfo);
 
     const BITMAPINFOHEADER sourceHeader = FrameHeaderFor(source.streamInfo.rcFrame, false);
-    PGETFRAME decoder =
-        AVIStreamGetFrameOpen(source.streamHandle, &sourceHeader, run.settings.threads);
+    PGETFRAME decoder = AVIStreamGetFrameOpen(
+        source.streamHandle, &sourceHeader,
+        run.settings.decoderThreads >= 0 ? run.settings.decoderThreads : run.settings.threads);
     if (decoder != nullptr && run.settings.scalePlanes) AVIStreamGetFrameSetPlanar(decoder, 1);
 
     BITMAPINFOHEADER destinationHeader = FrameHeaderFor(destination.streamInfo.rcFrame, true);

@@ -53,9 +53,11 @@ struct ConverterSettings {
     // Threads for video: 0 means one per processor core; with 2 or more the next frames are
     // decoded on a thread of their own while the current one is scaled and written, and large
     // frames are scaled in row bands by all of them; 1 does everything in the calling thread.
-    // The count is the decoders' too (0: the codec chooses), so that 1 really is one thread.
     // The frames, the callbacks and the file are the same in every case.
     int threads = 0;
+    // The decoders' own threads (0: the codec chooses from the processor count); -1 takes
+    // `threads`, so that 1 really is one thread.
+    int decoderThreads = -1;
     // Whether pictures that decode to YUV planes are scaled as planes and converted at the
     // destination's size, or converted at the source's size and then scaled as rows. Keeping
     // whole pixels, both give the same bytes; averaging, they differ by rounding.

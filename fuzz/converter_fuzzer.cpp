@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         out.fileInfo.dwWidth = static_cast<DWORD>(width);
         out.fileInfo.dwHeight = static_cast<DWORD>(height);
         ConverterSettings settings;
-        settings.threads = 1;  // one thread, as the decoders have: a run repeats exactly
+        settings.decoderThreads = 1;
         ConvertStreams(in, out, options, (data[1] & 64) ? IgnoreProgress : nullptr, settings);
         CloseAvi(out);
         ReadBack(destination.Path());
