@@ -11,7 +11,7 @@
 #include <map>
 #include <utility>
 
-#include "support/child_spawn.h"
+#include "support/child_spawn_linux.h"
 #include "support/program_parameters.h"
 #include "support/unicode_text.h"
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "support/child_spawn.h"
+#include "support/child_spawn_windows.h"
 #include "support/crt_arguments.h"
 #include "support/program_parameters.h"
 #include "support/unicode_text.h"

@@ -182,3 +182,21 @@ int TakeChildLine(ChildRecord* record, std::u16string* line) {
     record->pendingBytes = static_cast<int32_t>(std::min<size_t>(text.size() * 2, INT32_MAX));
     return given ? 1 : 0;
 }
+
+int ChildRunning(ChildRecord* record) {
+    ReapReleasedChildren();
+    if (record == nullptr) return 0;
+    if (!CollectChildEnd(record, false)) return 1;
+    if (!record->pending.empty() || record->emptyLastLineOwed) return 1;
+    // A held half character still makes a last line once the output's end has been read,
+    // whichever reader gets there; ending here would make that line depend on how the
+    // child's writes happened to be cut into reads.
+    if (record->hasOddByte && record->outputRead != NO_PIPE_END) return 1;
+    return PipeBytesWaiting(record->outputRead) > 0 ? 1 : 0;
+}
+
+int32_t ChildExitCode(ChildRecord* record) {
+    if (record == nullptr) return CHILD_EXIT_UNKNOWN;
+    if (!CollectChildEnd(record, false)) return CHILD_STILL_ACTIVE;
+    return record->exitCode;
+}

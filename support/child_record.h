@@ -50,6 +50,10 @@ struct ChildRecord {
 // has ended, recording its exit code. Gives true once the child is known to have ended.
 bool CollectChildEnd(ChildRecord* record, bool wait);
 
+// Collects the ends of children whose records were given back while they still ran (Linux,
+// where an ended child stays a zombie until it is waited for).
+void ReapReleasedChildren();
+
 // The command line of a start: the program in double quotes unless it already starts with
 // one, then one space and the parameters when there are any.
 std::u16string BuildCommandLine(const std::u16string& program, const std::u16string& parameters);

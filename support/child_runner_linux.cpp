@@ -3,7 +3,7 @@
 #include "support/child_runner.h"
 
 #include "support/child_record.h"
-#include "support/child_spawn.h"
+#include "support/child_spawn_linux.h"
 #include "support/program_parameters.h"
 #include "support/unicode_text.h"
 
@@ -214,22 +214,8 @@ uintptr_t StartChild(const std::u16string& program, const std::u16string& parame
     return reinterpret_cast<uintptr_t>(record);
 }
 
-int ChildRunning(ChildRecord* record) {
+void ReapReleasedChildren() {
     ReapUnownedChildren();
-    if (record == nullptr) return 0;
-    if (!CollectChildEnd(record, false)) return 1;
-    if (!record->pending.empty() || record->emptyLastLineOwed) return 1;
-    // A held half character still makes a last line once the output's end has been read,
-    // whichever reader gets there; ending here would make that line depend on how the
-    // child's writes happened to be cut into reads.
-    if (record->hasOddByte && record->outputRead >= 0) return 1;
-    return PipeBytesWaiting(record->outputRead) > 0 ? 1 : 0;
-}
-
-int32_t ChildExitCode(ChildRecord* record) {
-    if (record == nullptr) return CHILD_EXIT_UNKNOWN;
-    if (!CollectChildEnd(record, false)) return CHILD_STILL_ACTIVE;
-    return record->exitCode;
 }
 
 void StopChild(ChildRecord* record) {

@@ -8,7 +8,7 @@
 #include <shellapi.h>
 
 #include "support/child_record.h"
-#include "support/child_spawn.h"
+#include "support/child_spawn_windows.h"
 #include "support/unicode_text.h"
 
 namespace {
@@ -177,20 +177,8 @@ uintptr_t StartChild(const std::u16string& program, const std::u16string& parame
     return reinterpret_cast<uintptr_t>(record);
 }
 
-int ChildRunning(ChildRecord* record) {
-    if (record == nullptr) return 0;
-    if (!CollectChildEnd(record, false)) return 1;
-    if (!record->pending.empty() || record->emptyLastLineOwed) return 1;
-    // A held half character still makes a last line once the output's end has been read.
-    if (record->hasOddByte && record->outputRead != nullptr) return 1;
-    return PipeBytesWaiting(record->outputRead) > 0 ? 1 : 0;
-}
-
-int32_t ChildExitCode(ChildRecord* record) {
-    if (record == nullptr) return CHILD_EXIT_UNKNOWN;
-    if (!CollectChildEnd(record, false)) return CHILD_STILL_ACTIVE;
-    return record->exitCode;
-}
+// A child given back while it ran is forgotten with its handle: nothing is owed to the system.
+void ReapReleasedChildren() {}
 
 void StopChild(ChildRecord* record) {
     if (record == nullptr || CollectChildEnd(record, false)) return;

@@ -5,7 +5,7 @@
 // The tool is multi-threaded (the window toolkit, decoder threads), and after fork only
 // async-signal-safe calls may run in the child: every path, argument list and the environment
 // are prepared before forking, and the child only makes system calls.
-#include "support/child_spawn.h"
+#include "support/child_spawn_linux.h"
 
 #include <fcntl.h>
 #include <signal.h>

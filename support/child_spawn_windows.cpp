@@ -6,7 +6,7 @@
 // the tool may have other inheritable handles open (another child's pipe ends, while two are
 // being started on two threads), and a child that inherited the write end of another child's
 // output pipe would keep that pipe from ever reporting its end.
-#include "support/child_spawn.h"
+#include "support/child_spawn_windows.h"
 
 #include <windows.h>
 
