@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "avifile/decoder/yuv_picture.h"
+#include "picture/yuv_picture.h"
 
 // Makes the destination rows firstRow .. endRow - 1 (stored order, bottom row 0; clipped to
 // the frame) of a `width` x `height` bottom-up BGR frame at `output`, rows `stride` bytes apart,

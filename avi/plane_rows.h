@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "avi/scale_filter.h"
-#include "avifile/decoder/yuv_picture.h"
+#include "picture/yuv_picture.h"
 
 // Samples between the passes carry this many fraction bits (0..255 becomes 0..16320), and
 // those the conversion takes carry 3 (0..2040).

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "avifile/avi_types.h"
-#include "avifile/decoder/yuv_picture.h"
+#include "picture/yuv_picture.h"
 
 struct IGetFrame;
 typedef IGetFrame* PGETFRAME;

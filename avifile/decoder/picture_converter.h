@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "avifile/decoder/yuv_picture.h"
+#include "picture/yuv_picture.h"
 
 struct SwsContext;
 

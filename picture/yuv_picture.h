@@ -1,6 +1,6 @@
-// A decoded picture handed over in its own YUV planes, for a caller that scales before it
-// converts, with the integer coefficients that turn its samples into BGR bytes exactly as the
-// frame decoder's own conversion does.
+// A decoded picture in its own YUV planes, as the decoder hands it to the scaler so that it can
+// scale before it converts, with the integer coefficients that turn its samples into BGR bytes
+// exactly as the frame decoder's own conversion does. Header only: both sides use it.
 #pragma once
 
 #include <cstdint>
