@@ -62,6 +62,26 @@ std::u16string CopyCandidate(const std::u16string& destination, int n) {
     return folder + name;
 }
 
+// What a compressor's run that wrote `copy` came to: no problem when it started, was not
+// stopped, ended with exit code 0 and left a copy that opens as an AVI file.
+JobProblem JudgeCompressorRun(const CompressorRun& run, const std::u16string& program,
+                              const std::u16string& copy, std::string* detail) {
+    if (!run.started) {
+        *detail = ToUtf8(program);
+        return JobProblem::CompressorNotStarted;
+    }
+    if (run.stopped) return JobProblem::CompressStopped;
+    if (run.exitCode != 0) {
+        *detail = "the compressor failed (exit code " + std::to_string(run.exitCode) + ")";
+        return JobProblem::CompressFailed;
+    }
+    if (IsReadableAvi(copy) == 0) {
+        *detail = "the compressor's copy does not open as an AVI file";
+        return JobProblem::CompressFailed;
+    }
+    return JobProblem::None;
+}
+
 class Job {
   public:
     Job(const JobRequest& request, JobProgress& progress)
@@ -222,15 +242,9 @@ class Job {
             CompressorCommandLine(input.substr(NameStartOf(input)),
                                   output.substr(NameStartOf(output)), request_.compressor),
             FromUtf8(folder_), progress_);
-        if (!run.started) return Fail(JobProblem::CompressorNotStarted, ToUtf8(program));
-        if (run.stopped) return Fail(JobProblem::CompressStopped);
-        if (run.exitCode != 0)
-            return Fail(JobProblem::CompressFailed,
-                        "the compressor failed (exit code " + std::to_string(run.exitCode) + ")");
-        if (IsReadableAvi(output) == 0)
-            return Fail(JobProblem::CompressFailed,
-                        "the compressor's copy does not open as an AVI file");
-        return true;
+        std::string detail;
+        const JobProblem problem = JudgeCompressorRun(run, program, output, &detail);
+        return problem == JobProblem::None || Fail(problem, detail);
     }
 
     bool Place(ScratchResult& result) {
@@ -279,25 +293,18 @@ JobOutcome CompressBesideDestination(const std::u16string& destination,
     }
     const CompressorRun run =
         RunCompressorProgram(program, parameters, CurrentDirectory(), progress);
-    if (!run.started) {
-        outcome.problem = JobProblem::CompressorNotStarted;
-        outcome.detail = ToUtf8(program);
-        return outcome;
-    }
-    if (run.stopped) {
-        RemoveFile(copy);  // what it wrote is unfinished; the uncompressed file stays
-        outcome.problem = JobProblem::CompressStopped;
-        return outcome;
-    }
+    outcome.problem = JudgeCompressorRun(run, program, copy, &outcome.detail);
     // The copy's name was free before the start, so whatever stands there now is the
     // compressor's. The uncompressed destination goes only when a readable copy replaces it, in
     // one step and with the copy's data on the disk first: at no moment, crash or power loss
-    // included, is the destination missing or half written.
-    if (run.exitCode == 0 && IsReadableAvi(copy) != 0 && ReplaceFileDurably(copy, destination) != 0)
-        return outcome;
-    RemoveFile(copy);
-    outcome.problem = JobProblem::CompressFailed;
-    outcome.detail = "the compressor failed (exit code " + std::to_string(run.exitCode) + ")";
+    // included, is the destination missing or half written. Otherwise the copy goes (a stopped
+    // compressor's is unfinished) and the uncompressed file stays.
+    if (outcome.problem == JobProblem::None) {
+        if (ReplaceFileDurably(copy, destination) != 0) return outcome;
+        outcome.problem = JobProblem::CompressFailed;
+        outcome.detail = "the compressed copy could not replace the destination";
+    }
+    if (run.started) RemoveFile(copy);
     return outcome;
 }
 
