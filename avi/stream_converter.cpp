@@ -62,20 +62,19 @@ struct Conversion {
 constexpr int64_t kBandedPixels = 1920 * 1080;
 
 struct FrameScaling {
-    const uint8_t* pixels;
+    DecodedPicture picture;
     uint8_t* output;
     const BITMAPINFOHEADER* from;
     const BITMAPINFOHEADER* to;
     int32_t antiAlias;
-    const YuvPicture* planes;  // set when the decoder delivered planes instead of rows
 };
 void ScaleRows(const FrameScaling& job, int32_t first, int32_t end) {
-    if (job.planes != nullptr) {
+    if (job.picture.planes != nullptr) {
         const auto stride = static_cast<ptrdiff_t>(job.to->biSizeImage / job.to->biHeight);
-        ScalePictureRows(*job.planes, job.output, job.to->biWidth, job.to->biHeight, stride,
+        ScalePictureRows(*job.picture.planes, job.output, job.to->biWidth, job.to->biHeight, stride,
                          job.antiAlias != 0, first, end);
     } else {
-        ScaleFrameRows(job.pixels, job.output, job.from, job.to, job.antiAlias, first, end);
+        ScaleFrameRows(job.picture.rows, job.output, job.from, job.to, job.antiAlias, first, end);
     }
 }
 void ScaleBand(void* context, int band, int bands) {
@@ -85,25 +84,20 @@ void ScaleBand(void* context, int band, int bands) {
 }
 
 // Scales one delivered frame and stores it as the sample at `position`.
-void StoreFrame(Conversion& run, const void* picture, uint8_t* frame, LONG position,
+void StoreFrame(Conversion& run, const DecodedPicture& picture, uint8_t* frame, LONG position,
                 const StreamSlot& destination, const BITMAPINFOHEADER& from,
                 const BITMAPINFOHEADER& to, int32_t antiAlias, RowBands* bands) {
     ConverterPhases& phases = run.phases;
     const auto scaled = Clock::now();
-    FrameScaling job{static_cast<const uint8_t*>(picture) + sizeof(BITMAPINFOHEADER),
-                     frame,
-                     &from,
-                     &to,
-                     antiAlias,
-                     AVIStreamFramePlanes(picture)};
+    FrameScaling job{picture, frame, &from, &to, antiAlias};
     // At an unchanged size the scaler copies the pixels as they are and zeroes the row padding;
     // rows without padding are then the decoded frame itself, which is written from where the
     // decoder left it instead of being copied first.
-    if (job.planes == nullptr && from.biWidth == to.biWidth && from.biHeight == to.biHeight &&
+    if (picture.rows != nullptr && from.biWidth == to.biWidth && from.biHeight == to.biHeight &&
         to.biWidth % 4 == 0) {
         phases.scale += SecondsSince(scaled);
         const auto written = Clock::now();
-        AVIStreamWrite(destination.streamHandle, position, 1, job.pixels,
+        AVIStreamWrite(destination.streamHandle, position, 1, picture.rows,
                        static_cast<LONG>(to.biSizeImage), 0, nullptr, nullptr);
         phases.write += SecondsSince(written);
         ++phases.frames;
@@ -150,9 +144,9 @@ int64_t ConvertVideoStream(Conversion& run, const StreamSlot& source, StreamSlot
             for (int64_t j = positions.first; j < positions.end; ++j) {
                 const auto position = static_cast<LONG>(j);
                 const auto decoded = Clock::now();
-                const void* picture = AVIStreamGetFrame(decoder, position);
+                const DecodedPicture picture = AVIStreamGetPicture(decoder, position);
                 phases.decode += SecondsSince(decoded);
-                if (picture == nullptr) continue;
+                if (picture.Empty()) continue;
                 ++delivered;
                 Report(callback, source, index, static_cast<int32_t>(j - start), length);
                 StoreFrame(run, picture, frame.get(), position, destination, sourceHeader,
@@ -170,9 +164,9 @@ int64_t ConvertVideoStream(Conversion& run, const StreamSlot& source, StreamSlot
             FramePrefetcher frames(decoder, positions.first, positions.end,
                                    FramesAheadFor(sourceBytes));
             int64_t j = 0;
-            const void* picture = nullptr;
+            DecodedPicture picture;
             while (frames.Next(&j, &picture)) {
-                if (picture == nullptr) continue;
+                if (picture.Empty()) continue;
                 ++delivered;
                 Report(callback, source, index, static_cast<int32_t>(j - start), length);
                 StoreFrame(run, picture, frame.get(), static_cast<LONG>(j), destination,

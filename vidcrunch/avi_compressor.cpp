@@ -147,9 +147,9 @@ int PrepareEncoding(StreamPlan* s, const CompressorOptions& options, std::string
 const uint8_t* NextFrame(StreamPlan* s, LONG position) {
     if (!s->ahead) return static_cast<const uint8_t*>(AVIStreamGetFrame(s->frames, position));
     int64_t at = 0;
-    const void* frame = nullptr;
+    DecodedPicture frame;
     if (!s->ahead->Next(&at, &frame) || at != position) return nullptr;
-    return static_cast<const uint8_t*>(frame);
+    return static_cast<const uint8_t*>(frame.frame);
 }
 
 int CreateEncodedStream(CompressionJob* job, StreamPlan* s, std::string* error) {

@@ -33,11 +33,6 @@ struct FrameRelease {
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
 };
 
-// The compression code of a delivered frame that holds planes instead of rows.
-constexpr DWORD kPlanarTag = 0x50565559;  // "YUVP"
-// Where in a frame of planes the converted last rows go, after its YuvPicture.
-constexpr uint64_t kTailOffset = (sizeof(YuvPicture) + 63) / 64 * 64;
-
 }  // namespace
 
 struct IGetFrame {
@@ -60,9 +55,11 @@ struct IGetFrame {
         std::unique_ptr<uint8_t[]> storage;
         uint8_t* pixels = nullptr;
         uint64_t capacity = 0;  // bytes available at `pixels`
-        // A frame delivered as planes: `pixels` holds its YuvPicture, `held` keeps the decoded
-        // picture's buffers alive for as long as the frame is.
+        // A frame delivered as planes: `picture` describes them, `held` keeps the decoded
+        // picture's buffers alive for as long as the frame is, and `pixels` holds the converted
+        // last rows of a picture that has them.
         bool planar = false;
+        YuvPicture picture;
         std::unique_ptr<AVFrame, FrameRelease> held;
     };
     std::vector<Slot> slots = std::vector<Slot>(1);
@@ -135,43 +132,44 @@ bool HoldPicture(IGetFrame* g, const AVFrame* picture) {
     return slot.held && av_frame_ref(slot.held.get(), picture) >= 0;
 }
 
-// Hands out the frame just made in the target slot and moves on to the next slot.
-void* Deliver(IGetFrame* g) {
-    BITMAPINFOHEADER header = g->header;
-    if (g->slots[g->target].planar) {
-        header.biCompression = kPlanarTag;
-        header.biSizeImage = 0;
-    }
-    std::memcpy(FrameStart(g), &header, sizeof header);
-    void* frame = FrameStart(g);
+// Hands out the frame just made in the target slot and moves on to the next slot. A frame of
+// rows gets its header in front of them; a frame of planes has no rows.
+bool Deliver(IGetFrame* g) {
+    if (!g->slots[g->target].planar) std::memcpy(FrameStart(g), &g->header, sizeof g->header);
     g->last = g->target;
     g->target = (g->target + 1) % g->slots.size();
     g->pixels = g->slots[g->target].pixels;
-    return frame;
+    return true;
+}
+
+// Makes the target slot hold `planes`, with a copy of `tail` (the converted last rows) when the
+// picture has them, so that they last as long as the slot.
+bool HoldPlanes(IGetFrame* g, const AVFrame* picture, const YuvPicture& planes) {
+    const uint64_t tailBytes = planes.tail ? 6 * static_cast<uint64_t>(planes.width) : 0;
+    if (tailBytes != 0 && !Reserve(g, tailBytes)) return false;
+    Overwriting(g);
+    if (!HoldPicture(g, picture)) return false;
+    IGetFrame::Slot& slot = g->slots[g->target];
+    slot.picture = planes;
+    if (planes.tail) {
+        if (planes.tail != slot.pixels) std::memcpy(slot.pixels, planes.tail, tailBytes);
+        slot.picture.tail = slot.pixels;
+    }
+    slot.planar = true;
+    return true;
 }
 
 // The last delivered frame once more. With one slot it is still in place; with more it is
 // copied into the next slot, as the caller may still hold the earlier one (and every frame
 // must stay valid for the same number of requests).
-void* DeliverAgain(IGetFrame* g) {
+bool DeliverAgain(IGetFrame* g) {
     if (g->target == g->last) return Deliver(g);
     IGetFrame::Slot& last = g->slots[g->last];
     if (last.planar) {
-        const YuvPicture& shown = *std::launder(reinterpret_cast<const YuvPicture*>(last.pixels));
-        const uint64_t tailBytes = shown.tail ? 6 * static_cast<uint64_t>(shown.width) : 0;
-        if (!Reserve(g, kTailOffset + tailBytes)) return nullptr;
-        if (!HoldPicture(g, last.held.get())) return nullptr;
-        IGetFrame::Slot& slot = g->slots[g->target];
-        auto* copy = new (slot.pixels) YuvPicture(shown);
-        if (shown.tail) {
-            // The converted rows live in the slot: copied, so that they last as long as it.
-            std::memcpy(slot.pixels + kTailOffset, shown.tail, tailBytes);
-            copy->tail = slot.pixels + kTailOffset;
-        }
-        slot.planar = true;
+        if (!HoldPlanes(g, last.held.get(), last.picture)) return false;
         return Deliver(g);
     }
-    if (!Reserve(g, g->imageSize)) return nullptr;
+    if (!Reserve(g, g->imageSize)) return false;
     Unplanar(g);
     std::memcpy(g->pixels, g->slots[g->last].pixels, g->imageSize);
     return Deliver(g);
@@ -201,7 +199,7 @@ bool ReadSample(IGetFrame* g, LONG position, LONG size, uint8_t* into) {
            got == size;
 }
 
-void* UncompressedFrame(IGetFrame* g, LONG position) {
+bool UncompressedFrame(IGetFrame* g, LONG position) {
     // A drop frame shows the last frame with data before it.
     LONG source = position;
     LONG size = 0;
@@ -210,24 +208,24 @@ void* UncompressedFrame(IGetFrame* g, LONG position) {
         size = SampleSize(g, source);
         if (size != 0) break;
     }
-    if (source < g->first || size < 0) return nullptr;
+    if (source < g->first || size < 0) return false;
     // A sample too short for its rows is damaged; no rows are made up for it.
-    if (static_cast<uint64_t>(size) < g->layout.imageSize) return nullptr;
+    if (static_cast<uint64_t>(size) < g->layout.imageSize) return false;
     // Bytes past the rows are never looked at; a sample far larger than its rows is damaged.
-    if (static_cast<uint64_t>(size) > g->layout.imageSize + kMaxSlack) return nullptr;
+    if (static_cast<uint64_t>(size) > g->layout.imageSize + kMaxSlack) return false;
 
     if (g->direct) {
-        if (!Reserve(g, static_cast<uint64_t>(size))) return nullptr;
+        if (!Reserve(g, static_cast<uint64_t>(size))) return false;
         Overwriting(g);
         Unplanar(g);
-        if (!ReadSample(g, source, size, g->pixels)) return nullptr;
+        if (!ReadSample(g, source, size, g->pixels)) return false;
         g->shownSample = source;
         return Deliver(g);
     }
 
     g->sample.resize(static_cast<size_t>(size));
-    if (!ReadSample(g, source, size, g->sample.data())) return nullptr;
-    if (!Reserve(g, g->imageSize)) return nullptr;
+    if (!ReadSample(g, source, size, g->sample.data())) return false;
+    if (!Reserve(g, g->imageSize)) return false;
     Overwriting(g);
     Unplanar(g);
     if (g->layout.width == g->width && g->layout.height == g->height) {
@@ -246,17 +244,17 @@ void* UncompressedFrame(IGetFrame* g, LONG position) {
         picture.width = g->layout.width;
         picture.height = g->layout.height;
         if (!ConvertPicture(&g->converter, picture, TopRow(g), -UpStep(g), g->width, g->height))
-            return nullptr;
+            return false;
     }
     g->shownSample = source;
     return Deliver(g);
 }
 
-void* CompressedFrame(IGetFrame* g, LONG position) {
+// `planesWanted`: the caller takes a frame of planes where the picture allows one.
+bool CompressedFrame(IGetFrame* g, LONG position, bool planesWanted) {
     uint64_t serial = 0;
     const AVFrame* frame = DecodeFrameAt(g->codec, position, &serial);
-    if (!frame) return nullptr;
-    if (g->haveConverted && serial == g->convertedSerial) return DeliverAgain(g);
+    if (!frame) return false;
     Picture picture;
     for (int i = 0; i < 4; ++i) {
         picture.planes[i] = frame->data[i];
@@ -269,33 +267,33 @@ void* CompressedFrame(IGetFrame* g, LONG position) {
     picture.colorRange = frame->color_range;
     YuvPicture planes;
     bool needsTail = false;
-    if (g->planar && picture.width == g->width && picture.height == g->height &&
-        PlanarPicture(picture, &g->planarCheck, &planes, &needsTail)) {
+    const bool asPlanes = planesWanted && g->planar && picture.width == g->width &&
+                          picture.height == g->height &&
+                          PlanarPicture(picture, &g->planarCheck, &planes, &needsTail);
+    // The picture already made goes out again, if it was made the way it is wanted now.
+    if (g->haveConverted && serial == g->convertedSerial && g->slots[g->last].planar == asPlanes)
+        return DeliverAgain(g);
+    if (asPlanes) {
         // The planes go out as they are, held by a new reference to the decoder's picture.
-        const uint64_t tailBytes = needsTail ? 6 * static_cast<uint64_t>(picture.width) : 0;
-        if (!Reserve(g, kTailOffset + tailBytes)) return nullptr;
-        Overwriting(g);
-        if (!HoldPicture(g, frame)) return nullptr;
-        IGetFrame::Slot& slot = g->slots[g->target];
         if (needsTail) {
             // The last two rows, converted as a picture of their own: the bytes the whole
-            // picture's conversion gives them.
-            uint8_t* tail = slot.pixels + kTailOffset;
-            if (!ConvertLastRows(&g->tailConverter, picture, tail)) return nullptr;
-            planes.tail = tail;
+            // picture's conversion gives them. They are made in the slot itself.
+            if (!Reserve(g, 6 * static_cast<uint64_t>(picture.width))) return false;
+            Overwriting(g);
+            if (!ConvertLastRows(&g->tailConverter, picture, g->pixels)) return false;
+            planes.tail = g->pixels;
             planes.tailFirst = picture.height - 2;
         }
-        new (slot.pixels) YuvPicture(planes);
-        slot.planar = true;
+        if (!HoldPlanes(g, frame, planes)) return false;
         g->haveConverted = true;
         g->convertedSerial = serial;
         return Deliver(g);
     }
-    if (!Reserve(g, g->imageSize)) return nullptr;
+    if (!Reserve(g, g->imageSize)) return false;
     Overwriting(g);
     Unplanar(g);
     if (!ConvertPicture(&g->converter, picture, TopRow(g), -UpStep(g), g->width, g->height))
-        return nullptr;
+        return false;
     g->haveConverted = true;
     g->convertedSerial = serial;
     return Deliver(g);
@@ -392,14 +390,43 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wante
     return g;
 }
 
-void* AVIStreamGetFrame(PGETFRAME g, LONG position) {
-    if (!g || position < g->first || position >= g->end) return nullptr;
+namespace {
+
+// Makes the frame at `position` in the target slot and delivers it; false when there is none.
+bool Produce(IGetFrame* g, LONG position, bool planesWanted) {
+    if (!g || position < g->first || position >= g->end) return false;
     try {
-        return g->uncompressed ? UncompressedFrame(g, position) : CompressedFrame(g, position);
+        return g->uncompressed ? UncompressedFrame(g, position)
+                               : CompressedFrame(g, position, planesWanted);
     } catch (const std::bad_alloc&) {
         g->shownSample = -1;
-        return nullptr;
+        return false;
     }
+}
+
+// What the last delivered frame is.
+DecodedPicture LastDelivered(IGetFrame* g) {
+    IGetFrame::Slot& slot = g->slots[g->last];
+    DecodedPicture delivered;
+    if (slot.planar) {
+        delivered.planes = &slot.picture;
+    } else {
+        delivered.frame = slot.pixels - sizeof(BITMAPINFOHEADER);
+        delivered.rows = slot.pixels;
+    }
+    return delivered;
+}
+
+}  // namespace
+
+void* AVIStreamGetFrame(PGETFRAME g, LONG position) {
+    if (!Produce(g, position, false)) return nullptr;
+    return g->slots[g->last].pixels - sizeof(BITMAPINFOHEADER);
+}
+
+DecodedPicture AVIStreamGetPicture(PGETFRAME g, LONG position) {
+    if (!Produce(g, position, true)) return {};
+    return LastDelivered(g);
 }
 
 HRESULT AVIStreamGetFrameClose(PGETFRAME g) {
@@ -441,15 +468,6 @@ HRESULT AVIStreamGetFrameSetPlanar(PGETFRAME g, int planar) {
     g->pixels = nullptr;
     g->haveConverted = false;
     return AVIERR_OK;
-}
-
-const YuvPicture* AVIStreamFramePlanes(const void* frame) {
-    if (!frame) return nullptr;
-    BITMAPINFOHEADER header;
-    std::memcpy(&header, frame, sizeof header);
-    if (header.biCompression != kPlanarTag) return nullptr;
-    return std::launder(reinterpret_cast<const YuvPicture*>(static_cast<const uint8_t*>(frame) +
-                                                            sizeof(BITMAPINFOHEADER)));
 }
 
 void AVIStreamGetFrameSetThreads(int threads) {

@@ -41,13 +41,21 @@ HRESULT AVIStreamGetFrameClose(PGETFRAME decoder);
 // one job, and for measurements against other decoders.
 void AVIStreamGetFrameSetThreads(int threads);
 
-// Lets the decoder deliver pictures of the YUV layouts whose conversion goes pixel by pixel
-// (see PlanarPicture) as planes instead of rows, when they have the size asked for at open, so
-// that a caller can scale them before converting. Such a frame is a header whose biCompression
-// is not BI_RGB followed by a YuvPicture, which AVIStreamFramePlanes gives; it stays valid as
-// long as a frame of rows would. Other pictures still come as rows. Call it before the first
-// request. Uncompressed streams always deliver rows.
+// Lets AVIStreamGetPicture deliver pictures of the YUV layouts whose conversion goes pixel by
+// pixel (see PlanarPicture) as planes instead of rows, when they have the size asked for at
+// open, so that a caller can scale them before converting. Other pictures, uncompressed
+// streams and AVIStreamGetFrame still give rows. Call it before the first request.
 HRESULT AVIStreamGetFrameSetPlanar(PGETFRAME decoder, int planar);
 
-// The planes of a frame delivered as planes, or null for a frame of rows (or null).
-const YuvPicture* AVIStreamFramePlanes(const void* frame);
+// A delivered frame as a scaler takes it: either rows or planes, never both. It stays valid
+// exactly as long as a frame from AVIStreamGetFrame would.
+struct DecodedPicture {
+    const void* frame = nullptr;         // a frame of rows: header and rows, as AVIStreamGetFrame
+    const uint8_t* rows = nullptr;       // its rows, in the layout the header describes
+    const YuvPicture* planes = nullptr;  // or a frame of planes
+    bool Empty() const { return frame == nullptr && planes == nullptr; }
+};
+
+// The frame at `position`, as AVIStreamGetFrame gives it, or as planes where the decoder was
+// set to deliver them and the picture allows it. Empty where AVIStreamGetFrame gives null.
+DecodedPicture AVIStreamGetPicture(PGETFRAME decoder, LONG position);

@@ -52,7 +52,7 @@ void FramePrefetcher::Run() {
             if (stop_) return;
         }
         const auto started = std::chrono::steady_clock::now();
-        const void* frame = AVIStreamGetFrame(decoder_, static_cast<LONG>(position));
+        const DecodedPicture frame = AVIStreamGetPicture(decoder_, static_cast<LONG>(position));
         const double spent = SecondsSince(started);
         std::unique_lock<std::mutex> hold(lock_);
         decodeSeconds_ += spent;
@@ -64,12 +64,12 @@ void FramePrefetcher::Run() {
     }
 }
 
-bool FramePrefetcher::Next(int64_t* position, const void** frame) {
+bool FramePrefetcher::Next(int64_t* position, DecodedPicture* frame) {
     if (next_ >= end_) return false;
     if (!thread_.joinable()) {
         const auto started = std::chrono::steady_clock::now();
         *position = next_;
-        *frame = AVIStreamGetFrame(decoder_, static_cast<LONG>(next_));
+        *frame = AVIStreamGetPicture(decoder_, static_cast<LONG>(next_));
         decodeSeconds_ += SecondsSince(started);
         ++next_;
         return true;

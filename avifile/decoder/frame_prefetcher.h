@@ -1,6 +1,6 @@
 // Decoding ahead: a thread of its own decodes the next frames of a video stream while the
 // caller works on the current one. Frames come out in position order, each exactly as
-// AVIStreamGetFrame would have given it, so a caller sees no difference but the time.
+// AVIStreamGetPicture would have given it, so a caller sees no difference but the time.
 #pragma once
 
 #include <condition_variable>
@@ -26,9 +26,9 @@ class FramePrefetcher {
     FramePrefetcher(const FramePrefetcher&) = delete;
     FramePrefetcher& operator=(const FramePrefetcher&) = delete;
 
-    // The next position and its frame (null where AVIStreamGetFrame gives null). False after
-    // the last position. The frame stays valid until the next call.
-    bool Next(int64_t* position, const void** frame);
+    // The next position and its frame (empty where AVIStreamGetPicture gives none). False
+    // after the last position. The frame stays valid until the next call.
+    bool Next(int64_t* position, DecodedPicture* frame);
 
     // Seconds spent in the decoder, and seconds the caller waited for a frame. Read them once
     // all frames are taken.
@@ -38,7 +38,7 @@ class FramePrefetcher {
   private:
     struct Entry {
         int64_t position;
-        const void* frame;
+        DecodedPicture frame;
     };
     void Run();
 

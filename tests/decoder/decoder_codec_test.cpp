@@ -126,21 +126,29 @@ TEST(DecoderCodec, PlanesConvertToTheRowsAndStayValidAtDepth) {
         FrameDecoder decoder(stream, &wanted);
         ASSERT_EQ(AVIStreamGetFrameSetPlanar(decoder.handle, 1), AVIERR_OK);
         ASSERT_EQ(AVIStreamGetFrameSetDepth(decoder.handle, 3), AVIERR_OK);
-        std::vector<std::pair<LONG, const void*>> held;
-        for (LONG p : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 4, 4, 0, 7}) {
-            const void* frame = AVIStreamGetFrame(decoder.handle, p);
-            ASSERT_NE(frame, nullptr) << "position " << p;
+        std::vector<std::pair<LONG, DecodedPicture>> held;
+        // Requests for rows come between those for planes, some at the same position: each
+        // gets what it asked for, and the frames handed out before stay whole.
+        for (LONG p : {0, 1, 2, 3, -4, 4, 5, 6, 7, -7, 8, 9, 10, 11, 12, 4, 4, -4, 0, 7}) {
+            if (p < 0) {
+                EXPECT_EQ(decoder.At(-p, c.width, c.height), rows[static_cast<size_t>(-p)])
+                    << "rows at " << -p;
+                held.clear();  // that frame took a slot too
+                continue;
+            }
+            const DecodedPicture frame = AVIStreamGetPicture(decoder.handle, p);
+            ASSERT_FALSE(frame.Empty()) << "position " << p;
             held.emplace_back(p, frame);
             if (held.size() > 3) held.erase(held.begin());
             // The frames of the last three requests are all still whole.
             for (const auto& [position, kept] : held) {
-                const YuvPicture* planes = AVIStreamFramePlanes(kept);
                 if (!c.planes) {
-                    EXPECT_EQ(planes, nullptr);
+                    EXPECT_EQ(kept.planes, nullptr);
                     continue;
                 }
-                ASSERT_NE(planes, nullptr) << "position " << position;
-                EXPECT_TRUE(PlanesAsRows(*planes) == rows[static_cast<size_t>(position)])
+                ASSERT_NE(kept.planes, nullptr) << "position " << position;
+                EXPECT_EQ(kept.frame, nullptr);
+                EXPECT_TRUE(PlanesAsRows(*kept.planes) == rows[static_cast<size_t>(position)])
                     << "position " << position << " after asking for " << p;
             }
         }

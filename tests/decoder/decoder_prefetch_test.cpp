@@ -114,10 +114,10 @@ TEST(FramePrefetcher, GivesEveryPositionWhatTheDecoderGivesInTurn) {
             FrameDecoder decoder(stream, &wanted);
             FramePrefetcher frames(decoder.handle, 0, 14, ahead);
             int64_t position = -1, next = 0;
-            const void* frame = nullptr;
+            DecodedPicture frame;
             while (frames.Next(&position, &frame)) {
                 ASSERT_EQ(position, next) << c.name;
-                EXPECT_EQ(RowsOf(frame), expected[static_cast<size_t>(next)])
+                EXPECT_EQ(RowsOf(frame.frame), expected[static_cast<size_t>(next)])
                     << c.name << " ahead " << ahead << " position " << next;
                 ++next;
             }
@@ -138,7 +138,7 @@ TEST(FramePrefetcher, StopsCleanlyWhenLeftEarlyOrGivenNothing) {
         // The thread is blocked with a full queue when the prefetcher goes.
         FramePrefetcher frames(decoder.handle, 0, 14, 2);
         int64_t position = 0;
-        const void* frame = nullptr;
+        DecodedPicture frame;
         ASSERT_TRUE(frames.Next(&position, &frame));
         EXPECT_EQ(position, 0);
     }
@@ -147,17 +147,17 @@ TEST(FramePrefetcher, StopsCleanlyWhenLeftEarlyOrGivenNothing) {
     {
         FramePrefetcher frames(decoder.handle, 5, 5, 3);  // no positions
         int64_t position = 0;
-        const void* frame = nullptr;
+        DecodedPicture frame;
         EXPECT_FALSE(frames.Next(&position, &frame));
     }
     {
         FramePrefetcher frames(nullptr, 0, 3, 3);  // no decoder: null frames, in order
         int64_t position = -1;
-        const void* frame = &position;
+        DecodedPicture frame{&position};
         for (int64_t p = 0; p < 3; ++p) {
             ASSERT_TRUE(frames.Next(&position, &frame));
             EXPECT_EQ(position, p);
-            EXPECT_EQ(frame, nullptr);
+            EXPECT_TRUE(frame.Empty());
         }
         EXPECT_FALSE(frames.Next(&position, &frame));
     }
