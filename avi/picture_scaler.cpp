@@ -12,14 +12,24 @@
 
 namespace {
 
+// The kernels for the processor. The one-pass kernel serves planes whose axes keep or halve
+// the size; where there is none, two passes do.
 struct Kernels {
-    bool avx2 = false;
+    PlaneVerticalFn vertical = PlaneRowVertical_Any_C;
+    PlaneHorizontalFn horizontal = PlaneRowHorizontal_Any_C;
+    ConvertYuvRowFn convert = ConvertYuvRow_Any_C;
+    PlaneBoxFn box = nullptr;
 };
 
 Kernels ChooseKernels() {
     Kernels k;
 #if defined(REFRAME_PLANE_X86)
-    k.avx2 = GetScaleKernels() >= SCALE_KERNELS_AVX2;
+    if (GetScaleKernels() >= SCALE_KERNELS_AVX2) {
+        k.vertical = PlaneRowVertical_Any_AVX2;
+        k.horizontal = PlaneRowHorizontal_Any_AVX2;
+        k.convert = ConvertYuvRow_Any_AVX2;
+        k.box = PlaneRowBox_Any_AVX2;
+    }
 #endif
     return k;
 }
@@ -66,18 +76,8 @@ bool Prepare(PlaneTables& t, int32_t sourceWidth, int32_t sourceHeight, int32_t 
 // The two passes over the rows `taps` of destination row `d`: across them, then along the row.
 void BothPasses(const std::vector<const uint8_t*>& taps, const PlaneTables& t, int32_t d,
                 std::vector<uint16_t>& across, uint16_t* out, const Kernels& k) {
-    int32_t done = 0;
-#if defined(REFRAME_PLANE_X86)
-    if (k.avx2)
-        done = PlaneRowVertical_AVX2(taps.data(), t.down.filter, d, across.data(), t.sourceWidth);
-#endif
-    PlaneRowVertical_C(taps.data(), t.down.filter, d, across.data(), done, t.sourceWidth);
-    done = 0;
-#if defined(REFRAME_PLANE_X86)
-    if (k.avx2) done = PlaneRowHorizontal_AVX2(across.data(), out, t.across);
-#endif
-    (void)k;
-    PlaneRowHorizontal_C(across.data(), out, t.across, done, t.width);
+    k.vertical(taps.data(), t.down.filter, d, across.data(), t.sourceWidth);
+    k.horizontal(across.data(), out, t.across, t.width);
 }
 
 // One plane's destination row `d` (counted from the top), averaged, with 3 fraction bits. The
@@ -100,19 +100,12 @@ void AverageRow(const uint8_t* plane, int stride, int step, const PlaneTables& t
     }
     for (int32_t i = 0; i < count; ++i)
         taps[i] = plane + static_cast<ptrdiff_t>(down.start[d] + i) * stride;
-#if defined(REFRAME_PLANE_X86)
-    if (k.avx2 && t.acrossKind != PLANE_AXIS_OTHER && t.downKind != PLANE_AXIS_OTHER) {
-        // Whole and half steps on both axes: one pass; the plain passes finish the row, from
-        // the first source sample the rest of it reads.
-        const uint8_t* row1 = t.downKind == PLANE_AXIS_HALF ? taps[1] : nullptr;
-        const int32_t done = PlaneRowBox_AVX2(taps[0], row1, t.acrossKind, out, t.width);
-        if (done == t.width) return;
-        const int32_t from = t.acrossKind == PLANE_AXIS_HALF ? 2 * done : done;
-        PlaneRowVertical_C(taps.data(), down, d, across.data(), from, t.sourceWidth);
-        PlaneRowHorizontal_C(across.data(), out, t.across, done, t.width);
+    if (k.box != nullptr && t.acrossKind != PLANE_AXIS_OTHER && t.downKind != PLANE_AXIS_OTHER) {
+        // Whole and half steps on both axes: one pass.
+        k.box({taps.data(), t.across, t.acrossKind, down, t.downKind, d, t.sourceWidth},
+              across.data(), out, t.width);
         return;
     }
-#endif
     BothPasses(taps, t, d, across, out, k);
 }
 
@@ -211,14 +204,7 @@ bool ScalePictureRows(const YuvPicture& p, uint8_t* output, int32_t width, int32
                     v[x] = static_cast<uint16_t>(vs[chroma] << 3);
                 }
             }
-            if (!converted) {
-                int32_t done = 0;
-#if defined(REFRAME_PLANE_X86)
-                if (k.avx2)
-                    done = ConvertYuvRow_AVX2(y.data(), u.data(), v.data(), out, p.toBgr, width);
-#endif
-                ConvertYuvRow_C(y.data(), u.data(), v.data(), out, p.toBgr, done, width);
-            }
+            if (!converted) k.convert(y.data(), u.data(), v.data(), out, p.toBgr, width);
             if (static_cast<size_t>(stride) > rowBytes)
                 std::memset(out + rowBytes, 0, static_cast<size_t>(stride) - rowBytes);
         }

@@ -1,6 +1,8 @@
 // Row kernels of the picture scaler, which stretches YUV planes before they become BGR: a pass
 // across rows, a pass along the row and the conversion to BGR bytes. Each has a plain version
-// and, on x86-64, an AVX2 one that gives the same values.
+// and, on x86-64, an AVX2 one that gives the same values. As in the frame scaler, a vector
+// kernel may stop short of the row's end, and its "any width" form (_Any_AVX2) finishes the row
+// with the plain one; the scaler holds kernels of the types at the end, which do whole rows.
 #pragma once
 
 #include <cstddef>
@@ -74,4 +76,62 @@ int32_t PlaneRowBox_AVX2(const uint8_t* row0, const uint8_t* row1, int across, u
                          int32_t width);
 int32_t ConvertYuvRow_AVX2(const uint16_t* y, const uint16_t* u, const uint16_t* v, uint8_t* bgr,
                            const YuvToBgr& k, int32_t width);
+#endif
+
+// The kernels as the scaler holds them.
+using PlaneVerticalFn = void (*)(const uint8_t* const* rows, const ScaleFilter& down, int32_t d,
+                                 uint16_t* out, int32_t width);
+using PlaneHorizontalFn = void (*)(const uint16_t* in, uint16_t* out, const PlaneAxis& across,
+                                   int32_t width);
+using ConvertYuvRowFn = void (*)(const uint16_t* y, const uint16_t* u, const uint16_t* v,
+                                 uint8_t* bgr, const YuvToBgr& k, int32_t width);
+// Destination row d of a plane whose axes are both of PLANE_AXIS_SAME or _HALF kind, in one
+// pass from the rows `taps` (`across` is scratch room for a plain finish).
+struct PlaneBoxRow {
+    const uint8_t* const* taps;
+    const PlaneAxis& across;
+    int acrossKind;
+    const ScaleFilter& down;
+    int downKind;
+    int32_t d;
+    int32_t sourceWidth;
+};
+using PlaneBoxFn = void (*)(const PlaneBoxRow& row, uint16_t* across, uint16_t* out, int32_t width);
+
+inline void PlaneRowVertical_Any_C(const uint8_t* const* rows, const ScaleFilter& down, int32_t d,
+                                   uint16_t* out, int32_t width) {
+    PlaneRowVertical_C(rows, down, d, out, 0, width);
+}
+inline void PlaneRowHorizontal_Any_C(const uint16_t* in, uint16_t* out, const PlaneAxis& across,
+                                     int32_t width) {
+    PlaneRowHorizontal_C(in, out, across, 0, width);
+}
+inline void ConvertYuvRow_Any_C(const uint16_t* y, const uint16_t* u, const uint16_t* v,
+                                uint8_t* bgr, const YuvToBgr& k, int32_t width) {
+    ConvertYuvRow_C(y, u, v, bgr, k, 0, width);
+}
+
+#if defined(REFRAME_PLANE_X86)
+inline void PlaneRowVertical_Any_AVX2(const uint8_t* const* rows, const ScaleFilter& down,
+                                      int32_t d, uint16_t* out, int32_t width) {
+    PlaneRowVertical_C(rows, down, d, out, PlaneRowVertical_AVX2(rows, down, d, out, width), width);
+}
+inline void PlaneRowHorizontal_Any_AVX2(const uint16_t* in, uint16_t* out, const PlaneAxis& across,
+                                        int32_t width) {
+    PlaneRowHorizontal_C(in, out, across, PlaneRowHorizontal_AVX2(in, out, across), width);
+}
+inline void ConvertYuvRow_Any_AVX2(const uint16_t* y, const uint16_t* u, const uint16_t* v,
+                                   uint8_t* bgr, const YuvToBgr& k, int32_t width) {
+    ConvertYuvRow_C(y, u, v, bgr, k, ConvertYuvRow_AVX2(y, u, v, bgr, k, width), width);
+}
+// The plain passes finish the row, from the first source sample the rest of it reads.
+inline void PlaneRowBox_Any_AVX2(const PlaneBoxRow& row, uint16_t* across, uint16_t* out,
+                                 int32_t width) {
+    const uint8_t* row1 = row.downKind == PLANE_AXIS_HALF ? row.taps[1] : nullptr;
+    const int32_t done = PlaneRowBox_AVX2(row.taps[0], row1, row.acrossKind, out, width);
+    if (done == width) return;
+    const int32_t from = row.acrossKind == PLANE_AXIS_HALF ? 2 * done : done;
+    PlaneRowVertical_C(row.taps, row.down, row.d, across, from, row.sourceWidth);
+    PlaneRowHorizontal_C(across, out, row.across, done, width);
+}
 #endif

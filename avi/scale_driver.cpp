@@ -11,32 +11,34 @@
 
 namespace {
 
+// The kernels for one processor level. The vector kernels along and across rows serve paired
+// filters only; the plain ones serve every filter.
 struct Kernels {
     NearestRowFn nearest = ScaleRowNearest_C;
-    bool nearestChunks = false;            // ScaleRowNearestChunks_AVX2 where the tables allow
-    HorizontalRowFn horizontal = nullptr;  // vector kernel for paired filters, or none
-    HorizontalRowFn horizontalTwoTap = nullptr;   // for two-tap filters, or none
-    VerticalRowFn vertical = nullptr;             // vector kernel for paired filters, or none
-    ExactHorizontalFn exactHorizontal = nullptr;  // vector kernels of the exact path, or none
-    ExactVerticalFn exactVertical = nullptr;
+    bool nearestChunks = false;  // ScaleRowNearestChunks_AVX2 where the tables allow
+    HorizontalRowFn horizontal = ScaleRowHorizontal_Any_C;  // for paired filters
+    HorizontalRowFn horizontalTwoTap = nullptr;   // for two-tap filters, where there is one
+    VerticalRowFn vertical = ScaleRowVertical_C;  // for paired filters
+    ExactHorizontalFn exactHorizontal = ScaleRowExactHorizontal_Any_C;
+    ExactVerticalFn exactVertical = ScaleRowExactVertical_Any_C;
 };
 
 Kernels ChooseKernels(int level) {
     Kernels k;
 #if defined(REFRAME_SCALE_X86)
     if (level >= SCALE_KERNELS_SSE2) {
-        k.horizontal = ScaleRowHorizontal_SSE2;
+        k.horizontal = ScaleRowHorizontalAny<ScaleRowHorizontal_SSE2>;
         k.vertical = ScaleRowVertical_SSE2;
-        k.exactVertical = ScaleRowExactVertical_SSE2;
+        k.exactVertical = ScaleRowExactVerticalAny<ScaleRowExactVertical_SSE2>;
     }
     if (level >= SCALE_KERNELS_AVX2) {
         k.nearest = ScaleRowNearest_AVX2;
         k.nearestChunks = true;
-        k.horizontal = ScaleRowHorizontal_AVX2;
-        k.horizontalTwoTap = ScaleRowHorizontalTwoTap_AVX2;
+        k.horizontal = ScaleRowHorizontalAny<ScaleRowHorizontal_AVX2>;
+        k.horizontalTwoTap = ScaleRowHorizontalAny<ScaleRowHorizontalTwoTap_AVX2>;
         k.vertical = ScaleRowVertical_AVX2;
-        k.exactHorizontal = ScaleRowExactHorizontal_AVX2;
-        k.exactVertical = ScaleRowExactVertical_AVX2;
+        k.exactHorizontal = ScaleRowExactHorizontalAny<ScaleRowExactHorizontal_AVX2>;
+        k.exactVertical = ScaleRowExactVerticalAny<ScaleRowExactVertical_AVX2>;
     }
 #else
     (void)level;
@@ -101,10 +103,9 @@ const ScaleFilter& AveragingFilter(int axis, int32_t source, int32_t destination
 void ScaleAveraged(const ScaleJob& job, const Kernels& kernels) {
     const ScaleFilter& across = AveragingFilter(0, job.sourceWidth, job.destinationWidth);
     const ScaleFilter& down = AveragingFilter(1, job.sourceHeight, job.destinationHeight);
-    HorizontalRowFn horizontal = across.paired ? kernels.horizontal : nullptr;
-    if (across.twoTap && kernels.horizontalTwoTap) horizontal = kernels.horizontalTwoTap;
-    const VerticalRowFn vertical =
-        down.paired && kernels.vertical ? kernels.vertical : ScaleRowVertical_C;
+    HorizontalRowFn horizontal = across.paired ? kernels.horizontal : ScaleRowHorizontal_Any_C;
+    if (across.twoTap && kernels.horizontalTwoTap != nullptr) horizontal = kernels.horizontalTwoTap;
+    const VerticalRowFn vertical = down.paired ? kernels.vertical : ScaleRowVertical_C;
     const bool window = vertical != ScaleRowVertical_C;
 
     // Horizontally averaged source rows, kept in a ring: the rows one output row needs form a
@@ -123,10 +124,8 @@ void ScaleAveraged(const ScaleJob& job, const Kernels& kernels) {
             const int32_t slot = row % ringSize;
             int16_t* line = ring.data() + slot * ringStride;
             if (ringRow[slot] != row) {
-                const uint8_t* in = job.source + row * job.sourceStride;
-                int32_t done =
-                    horizontal ? horizontal(in, line, across, 0, job.destinationWidth) : 0;
-                ScaleRowHorizontal_C(in, line, across, done, job.destinationWidth);
+                horizontal(job.source + row * job.sourceStride, line, across, 0,
+                           job.destinationWidth);
                 ringRow[slot] = row;
             }
             rows[t] = line;
@@ -158,16 +157,7 @@ bool ScaleExactly(const ScaleJob& job, const Kernels& kernels) {
     auto summedRow = [&](int32_t row) {
         uint16_t* line = ring.data() + (row % 2) * lineValues;
         if (ringRow[row % 2] != row) {
-            const uint8_t* in = job.source + row * job.sourceStride;
-            // The vector kernel does the middle of the row, from vectorBegin to `end`.
-            int32_t begin = 0, end = 0;
-            if (kernels.exactHorizontal && across.vector) {
-                // A row shorter than one block gets no vector work at all.
-                begin = std::min(across.vectorBegin, values);
-                end = std::max(begin, std::min(kernels.exactHorizontal(in, line, across), values));
-            }
-            ScaleRowExactHorizontal_C(in, line, across, 0, begin);
-            ScaleRowExactHorizontal_C(in, line, across, end, values);
+            kernels.exactHorizontal(job.source + row * job.sourceStride, line, across, values);
             ringRow[row % 2] = row;
         }
         return line;
@@ -176,10 +166,8 @@ bool ScaleExactly(const ScaleJob& job, const Kernels& kernels) {
         const ExactTaps t = ExactAxisTaps(downKind, y, job.sourceHeight);
         const uint16_t* a = summedRow(t.first);
         const uint16_t* b = t.w1 ? summedRow(t.first + 1) : a;
-        uint8_t* out = job.destination + y * job.destinationStride;
-        const int32_t done =
-            kernels.exactVertical ? kernels.exactVertical(a, b, t.w0, t.w1, total, out, values) : 0;
-        ScaleRowExactVertical_C(a, b, t.w0, t.w1, total, out, done, values);
+        kernels.exactVertical(a, b, t.w0, t.w1, total, job.destination + y * job.destinationStride,
+                              values);
     }
     return true;
 }
