@@ -49,6 +49,21 @@ struct Gap {
     uint64_t end;
 };
 
+// One idx1 entry as stored.
+struct Idx1Entry {
+    DWORD id;
+    DWORD flags;
+    uint32_t offset;
+    uint32_t size;
+};
+
+// Where idx1's entries put chunks in the first movi list.
+struct Idx1Layout {
+    std::vector<ListedChunk> listed;  // entries of known streams, in file order
+    std::vector<Gap> gaps;            // stretches no entry accounts for
+    bool damaged = false;  // an entry lies outside the list, names no chunk or overlaps another
+};
+
 struct ParsedStream {
     uint8_t strh[kStrhSize] = {};
     AviStreamData data;
@@ -116,6 +131,14 @@ class AviParser {
     void LoadStandardIndexAt(uint64_t offset, ParsedStream& stream);
     void LoadStandardIndex(const RiffChunk& chunk, ParsedStream& stream);
     bool LoadIdx1();
+    bool ReadIdx1(std::vector<Idx1Entry>* entries);
+    ParsedStream* Idx1EntryStream(const Idx1Entry& entry);
+    bool ChooseIdx1Base(const std::vector<Idx1Entry>& entries, uint64_t* base);
+    Idx1Layout PlaceIdx1Entries(const std::vector<Idx1Entry>& entries, uint64_t base,
+                                const MoviRange& movi);
+    bool GapsAgreeWithIdx1(const Idx1Layout& layout, std::vector<FoundChunk>* found);
+    bool SampledEntriesAreThere(const std::vector<ListedChunk>& listed,
+                                const std::vector<FoundChunk>& found);
     void ScanList(uint64_t begin, uint64_t end, int depth, std::vector<FoundChunk>* found);
     void ScanMovi(const MoviRange& movi);
     void AppendMerged(const std::vector<ListedChunk>& listed, const std::vector<FoundChunk>& found);
@@ -352,149 +375,165 @@ void AviParser::LoadStandardIndex(const RiffChunk& chunk, ParsedStream& stream) 
     }
 }
 
+// idx1 lists the chunks of the first movi list. It is trusted alone only where its chunks
+// follow each other without overlap from the list's start to its end, the stretches between
+// them hold nothing listed, and a sample of its entries name the chunks found at their places.
+// Otherwise the list is walked, and of the entries those that name a chunk there are kept (for
+// their key flags). A file cut inside its index, or extended after it was written, leaves
+// chunks out; damaged entries overlap others, lie outside the list or name no chunk.
 bool AviParser::LoadIdx1() {
     if (!hasIdx1_ || movis_.empty()) return false;
-    size_t count = idx1_.size / 16;
+    std::vector<Idx1Entry> entries;
+    uint64_t base = 0;
+    if (!ReadIdx1(&entries) || !ChooseIdx1Base(entries, &base)) return false;
+    const MoviRange& movi = movis_[0];
+    Idx1Layout layout = PlaceIdx1Entries(entries, base, movi);
+    entries = std::vector<Idx1Entry>();
+
+    std::vector<FoundChunk> found;
+    bool damaged = layout.damaged || !GapsAgreeWithIdx1(layout, &found) ||
+                   !SampledEntriesAreThere(layout.listed, found);
+    if (damaged) {
+        found.clear();
+        ScanList(movi.begin, movi.end, 0, &found);
+        std::vector<ListedChunk>& listed = layout.listed;
+        listed.erase(
+            std::remove_if(listed.begin(), listed.end(),
+                           [&](const ListedChunk& c) { return !ConfirmListed(c.chunk, found); }),
+            listed.end());
+    }
+    AppendMerged(layout.listed, found);
+    for (const ParsedStream& stream : streams_)
+        if (stream.data.table.ChunkCount() > 0) return true;
+    return false;
+}
+
+bool AviParser::ReadIdx1(std::vector<Idx1Entry>* entries) {
+    const size_t count = idx1_.size / 16;
     if (count == 0) return false;
-    std::vector<uint8_t> entries(count * 16);
-    if (!src_.ReadAt(idx1_.dataOffset, entries.data(), entries.size())) return false;
+    std::vector<uint8_t> bytes(count * 16);
+    if (!src_.ReadAt(idx1_.dataOffset, bytes.data(), bytes.size())) return false;
+    entries->resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* e = &bytes[i * 16];
+        (*entries)[i] = {GetLe32(e), GetLe32(e + 4), GetLe32(e + 8), GetLe32(e + 12)};
+    }
+    return true;
+}
 
-    auto entryStream = [&](size_t i) -> ParsedStream* {
-        const uint8_t* e = &entries[i * 16];
-        DWORD id = GetLe32(e);
-        if (GetLe32(e + 4) & AVIIF_LIST) return nullptr;
-        uint16_t type = ChunkTypeOf(id);
-        if (type == TwoCc('p', 'c') || type == TwoCc('i', 'x')) return nullptr;
-        return StreamByNumber(StreamNumberOf(id));
-    };
-    auto idAt = [&](uint64_t pos, DWORD id) {
-        uint8_t bytes[4];
-        return pos <= fileSize_ && fileSize_ - pos >= 8 && src_.ReadAt(pos, bytes, 4) &&
-               GetLe32(bytes) == id;
-    };
+// The stream an entry's chunk belongs to; null for lists, palette changes, indexes and chunks
+// of unknown streams.
+ParsedStream* AviParser::Idx1EntryStream(const Idx1Entry& entry) {
+    if (entry.flags & AVIIF_LIST) return nullptr;
+    const uint16_t type = ChunkTypeOf(entry.id);
+    if (type == TwoCc('p', 'c') || type == TwoCc('i', 'x')) return nullptr;
+    return StreamByNumber(StreamNumberOf(entry.id));
+}
 
-    // Offsets are relative to the 'movi' list type in most files and absolute in some; one
-    // choice holds for the whole file, made from the first entries.
-    uint64_t moviBase = movis_[0].fourcc;
-    size_t first = count;
+// Offsets are relative to the 'movi' list type in most files and absolute in some; one choice
+// holds for the whole file, made from the first entries. False when neither fits.
+bool AviParser::ChooseIdx1Base(const std::vector<Idx1Entry>& entries, uint64_t* base) {
+    const Idx1Entry* first = nullptr;
     uint64_t smallest = UINT64_MAX;
-    for (size_t i = 0, seen = 0; i < count && seen < 16; ++i) {
-        if (!entryStream(i)) continue;
-        if (first == count) first = i;
-        smallest = std::min<uint64_t>(smallest, GetLe32(&entries[i * 16 + 8]));
+    for (size_t i = 0, seen = 0; i < entries.size() && seen < 16; ++i) {
+        if (!Idx1EntryStream(entries[i])) continue;
+        if (!first) first = &entries[i];
+        smallest = std::min<uint64_t>(smallest, entries[i].offset);
         ++seen;
     }
-    if (first == count) return false;
-    DWORD firstId = GetLe32(&entries[first * 16]);
-    uint64_t firstOffset = GetLe32(&entries[first * 16 + 8]);
-    bool relativeFits = idAt(moviBase + firstOffset, firstId);
-    uint64_t base;
+    if (!first) return false;
+    auto idAt = [&](uint64_t pos) {
+        uint8_t bytes[4];
+        return pos <= fileSize_ && fileSize_ - pos >= 8 && src_.ReadAt(pos, bytes, 4) &&
+               GetLe32(bytes) == first->id;
+    };
+    const uint64_t moviBase = movis_[0].fourcc;
+    const bool relativeFits = idAt(moviBase + first->offset);
     if (smallest < moviBase || relativeFits) {
-        if (!relativeFits) return false;
-        base = moviBase;
-    } else if (idAt(firstOffset, firstId)) {
-        base = 0;
-    } else {
-        return false;
+        *base = moviBase;
+        return relativeFits;
     }
+    *base = 0;
+    return idAt(first->offset);
+}
 
-    // The entries of known streams, and how the entries lie in the first movi list: idx1 is
-    // trusted alone only where its chunks follow each other without overlap from the list's
-    // start to its end. A file cut inside its index, or extended after it was written, leaves
-    // chunks out; damaged entries overlap others, lie outside the list or name no chunk.
-    const MoviRange& movi = movis_[0];
+Idx1Layout AviParser::PlaceIdx1Entries(const std::vector<Idx1Entry>& entries, uint64_t base,
+                                       const MoviRange& movi) {
+    Idx1Layout layout;
+    // Every entry's chunk, listed streams or not: header, end of data, and after the pad byte.
     struct Extent {
-        uint64_t begin;   // chunk header
-        uint64_t end;     // end of its data
-        uint64_t padded;  // after the pad byte
+        uint64_t begin;
+        uint64_t end;
+        uint64_t padded;
     };
     std::vector<Extent> extents;
-    std::vector<ListedChunk> listed;
-    extents.reserve(count);
-    bool damaged = false;
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t* e = &entries[i * 16];
-        DWORD id = GetLe32(e);
-        bool list = (GetLe32(e + 4) & AVIIF_LIST) != 0 || id == kFccRec;
-        uint64_t header = base + GetLe32(e + 8);
-        uint64_t size = GetLe32(e + 12);
-        uint64_t length = list ? 4 : size;  // a list's entry stands for its header only
-        if ((!list && !LooksLikeChunk(id)) || header < movi.begin || header > movi.end ||
+    extents.reserve(entries.size());
+    for (const Idx1Entry& e : entries) {
+        const bool list = (e.flags & AVIIF_LIST) != 0 || e.id == kFccRec;
+        const uint64_t header = base + e.offset;
+        const uint64_t length = list ? 4 : e.size;  // a list's entry stands for its header only
+        if ((!list && !LooksLikeChunk(e.id)) || header < movi.begin || header > movi.end ||
             movi.end - header < 8 + length) {
-            damaged = true;
+            layout.damaged = true;
             continue;
         }
-        extents.push_back({header, header + 8 + length, header + 8 + length + (length & 1)});
-        if (ParsedStream* stream = entryStream(i)) {
-            listed.push_back({{header + 8, static_cast<uint32_t>(size),
-                               static_cast<uint16_t>(stream - streams_.data()), ChunkTypeOf(id)},
-                              (GetLe32(e + 4) & AVIIF_KEYFRAME) != 0});
+        extents.push_back({header, header + 8 + length, header + 8 + PaddedChunkSize(length)});
+        if (ParsedStream* stream = Idx1EntryStream(e)) {
+            layout.listed.push_back(
+                {{header + 8, e.size, static_cast<uint16_t>(stream - streams_.data()),
+                  ChunkTypeOf(e.id)},
+                 (e.flags & AVIIF_KEYFRAME) != 0});
         }
     }
-    entries = std::vector<uint8_t>();
+    std::vector<ListedChunk>& listed = layout.listed;
     if (!std::is_sorted(listed.begin(), listed.end(), ByOffset))
         std::stable_sort(listed.begin(), listed.end(), ByOffset);
 
-    // The stretches no entry accounts for. Each is walked from the header of the chunk before
-    // it, so that an entry claiming less than its chunk holds is noticed.
-    std::vector<Gap> gaps;
+    // Each gap is walked from the header of the chunk before it, so that an entry claiming less
+    // than its chunk holds is noticed.
     auto byBegin = [](const Extent& a, const Extent& b) { return a.begin < b.begin; };
     if (!std::is_sorted(extents.begin(), extents.end(), byBegin))
         std::sort(extents.begin(), extents.end(), byBegin);
     uint64_t exact = movi.begin, padded = movi.begin, previous = movi.begin;
     for (const Extent& x : extents) {
         if (x.begin < exact) {
-            damaged = true;  // overlaps the chunk before it
+            layout.damaged = true;  // overlaps the chunk before it
             break;
         }
         // Writers that leave out pad bytes start the next chunk one byte early.
-        if (x.begin > padded) gaps.push_back({previous, x.begin});
+        if (x.begin > padded) layout.gaps.push_back({previous, x.begin});
         exact = x.end;
         padded = x.padded;
         previous = x.begin;
     }
-    if (padded < movi.end) gaps.push_back({previous, movi.end});
-    extents = std::vector<Extent>();
+    if (padded < movi.end) layout.gaps.push_back({previous, movi.end});
+    return layout;
+}
 
-    std::vector<FoundChunk> found;
-    if (!damaged) {
-        // In a whole file the gaps hold nothing but JUNK, list headers or standard indexes, if
-        // anything; a chunk met at a listed place must be the one listed.
-        for (const Gap& gap : gaps) ScanList(gap.begin, gap.end, 0, &found);
-        for (const FoundChunk& c : found) {
-            auto at =
-                std::lower_bound(listed.begin(), listed.end(), ListedChunk{c, false}, ByOffset);
-            if (at != listed.end() && at->chunk.offset == c.offset &&
-                (at->chunk.stream != c.stream || at->chunk.type != c.type ||
-                 at->chunk.size != c.size)) {
-                damaged = true;
-                break;
-            }
-        }
+// In a whole file the gaps hold nothing but JUNK, list headers or standard indexes, if
+// anything; a chunk met at a listed place must be the one listed. Gives what the walk found.
+bool AviParser::GapsAgreeWithIdx1(const Idx1Layout& layout, std::vector<FoundChunk>* found) {
+    for (const Gap& gap : layout.gaps) ScanList(gap.begin, gap.end, 0, found);
+    const std::vector<ListedChunk>& listed = layout.listed;
+    for (const FoundChunk& c : *found) {
+        auto at = std::lower_bound(listed.begin(), listed.end(), ListedChunk{c, false}, ByOffset);
+        if (at != listed.end() && at->chunk.offset == c.offset &&
+            (at->chunk.stream != c.stream || at->chunk.type != c.type || at->chunk.size != c.size))
+            return false;
     }
-    if (!damaged && !listed.empty()) {
-        // Entries whose place is right but whose id or size is not are found by their chunk
-        // headers. Reading every header would cost a pass over the whole list on every open, so
-        // a few spread over the index are read: enough to catch an index written wrongly, or
-        // rewritten, throughout.
-        size_t step = std::max<size_t>(1, listed.size() / kSampledEntries);
-        for (size_t i = 0; i < listed.size() && !damaged; i += step)
-            damaged = !ConfirmListed(listed[i].chunk, found);
-        if (!damaged) damaged = !ConfirmListed(listed.back().chunk, found);
-    }
-    if (damaged) {
-        // Every chunk the movi list holds, and of the entries those that name a chunk there.
-        found.clear();
-        ScanList(movi.begin, movi.end, 0, &found);
-        listed.erase(
-            std::remove_if(listed.begin(), listed.end(),
-                           [&](const ListedChunk& c) { return !ConfirmListed(c.chunk, found); }),
-            listed.end());
-    }
-    AppendMerged(listed, found);
-    for (const ParsedStream& stream : streams_)
-        if (stream.data.table.ChunkCount() > 0) return true;
-    return false;
+    return true;
+}
+
+// Entries whose place is right but whose id or size is not are found by their chunk headers.
+// Reading every header would cost a pass over the whole list on every open, so a few spread
+// over the index are read: enough to catch an index written wrongly, or rewritten, throughout.
+bool AviParser::SampledEntriesAreThere(const std::vector<ListedChunk>& listed,
+                                       const std::vector<FoundChunk>& found) {
+    if (listed.empty()) return true;
+    const size_t step = std::max<size_t>(1, listed.size() / kSampledEntries);
+    for (size_t i = 0; i < listed.size(); i += step)
+        if (!ConfirmListed(listed[i].chunk, found)) return false;
+    return ConfirmListed(listed.back().chunk, found);
 }
 
 // Whether a listed chunk is really there: the walk met it, or (where the walk lost its way) its
@@ -609,7 +648,7 @@ void AviParser::ScanList(uint64_t begin, uint64_t end, int depth, std::vector<Fo
                 continue;
             }
         }
-        previousOdd = (chunk.size & 1) != 0;
+        previousOdd = HasPadByte(chunk.size);
         pos = chunk.next;
         if (chunk.id == kFccList) {
             if (depth < kMaxListDepth && ReadListType(src_, chunk) == kFccRec)

@@ -14,7 +14,7 @@ bool ReadRiffChunk(ByteSource& source, uint64_t offset, uint64_t parentEnd, Riff
     chunk->clipped = declared > room;
     chunk->size = static_cast<uint32_t>(chunk->clipped ? room : declared);
     // The pad byte after an odd size may be missing at the parent's end.
-    uint64_t next = chunk->dataOffset + chunk->size + (chunk->size & 1u);
+    uint64_t next = chunk->dataOffset + PaddedChunkSize(chunk->size);
     chunk->next = next > parentEnd ? parentEnd : next;
     return true;
 }

@@ -16,6 +16,15 @@ struct RiffChunk {
     uint64_t next = 0;        // where the next sibling starts (after the pad byte), <= parent end
 };
 
+// Chunk data of an odd size is followed by a pad byte, so that every chunk starts at an even
+// offset. Some writers leave it out; the next header is then one byte earlier.
+constexpr bool HasPadByte(uint64_t size) {
+    return (size & 1u) != 0;
+}
+constexpr uint64_t PaddedChunkSize(uint64_t size) {
+    return size + (HasPadByte(size) ? 1 : 0);
+}
+
 // Reads the header at `offset` inside a parent ending at `parentEnd` (already within the file).
 // False when there is no room for a header.
 bool ReadRiffChunk(ByteSource& source, uint64_t offset, uint64_t parentEnd, RiffChunk* chunk);
