@@ -1,7 +1,7 @@
 #include "support/durable_files.h"
 
 #include "support/file_helpers.h"
-#include "support/text_helpers.h"
+#include "support/path_parts.h"
 #include "support/unicode_text.h"
 
 #include <fcntl.h>
@@ -24,7 +24,7 @@ bool SyncAndClose(int fd) {
 }
 
 std::string FolderOf(const std::u16string& path) {
-    const std::u16string folder = DirectoryPart(path);
+    const std::u16string folder = FolderPartOf(path);
     return folder.empty() ? std::string(".") : ToUtf8(folder);
 }
 
@@ -65,7 +65,7 @@ int RenameFileDurably(const std::u16string& from, const std::u16string& to) {
     if (RenameFileTo(from, to) == 0) return 0;
     // Across file systems the copy was flushed by the move; the folders still need it.
     return FlushFolderOf(to) != 0 &&
-                   (DirectoryPart(from) == DirectoryPart(to) || FlushFolderOf(from) != 0)
+                   (FolderPartOf(from) == FolderPartOf(to) || FlushFolderOf(from) != 0)
                ? 1
                : 0;
 }

@@ -26,6 +26,13 @@ inline size_t NameStartOf(std::u16string_view path) {
     return separator == std::u16string_view::npos ? 0 : separator + 1;
 }
 
+// The folder part of `path`, ending in its separator (empty when it has none), and its name.
+// These, not the window's DirectoryPart and FilePart (which take both separators on every
+// system), say where a file lies on this system.
+inline std::u16string FolderPartOf(std::u16string_view path) {
+    return std::u16string(path.substr(0, NameStartOf(path)));
+}
+
 // Whether `path` ends in a folder separator, so that a name may follow it directly.
 inline bool EndsInSeparator(std::string_view path) {
     return !path.empty() && kFolderSeparators.find(path.back()) != std::string_view::npos;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "support/file_helpers.h"
+#include "support/path_parts.h"
 
 namespace {
 
@@ -59,9 +60,9 @@ int32_t IsValidFileName(const std::u16string& text) {
 }
 
 std::u16string FolderOfChosenName(const std::u16string& path) {
-    const size_t slash = path.rfind(u'/');
-    if (slash == std::u16string::npos) return std::u16string();
-    return slash == 0 ? std::u16string(u"/") : path.substr(0, slash);
+    const size_t name = NameStartOf(path);
+    if (name == 0) return std::u16string();
+    return name == 1 ? std::u16string(u"/") : path.substr(0, name - 1);
 }
 
 int32_t ChosenNameHasFolder(const std::u16string& path) {
@@ -70,10 +71,10 @@ int32_t ChosenNameHasFolder(const std::u16string& path) {
 
 void SplitDefaultPath(const std::u16string& defaultPath, std::u16string& folder,
                       std::u16string& fileName) {
-    const size_t slash = defaultPath.rfind(u'/');
-    if (slash != std::u16string::npos && slash > 0) {
-        folder = defaultPath.substr(0, slash);
-        fileName = defaultPath.substr(slash + 1);
+    const size_t name = NameStartOf(defaultPath);
+    if (name > 1) {
+        folder = defaultPath.substr(0, name - 1);
+        fileName = defaultPath.substr(name);
     } else {
         folder.clear();
         fileName = defaultPath;
