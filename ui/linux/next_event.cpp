@@ -3,14 +3,12 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 
-#include <utility>
-
 #include "ui/linux/toolkit_state.h"
 #include "ui/window_toolkit.h"
 
 namespace {
 
-int32_t TakeControlReport(EventState& events) {
+int32_t TakeControlReport(PlatformEvents& events) {
     const ControlReport report = events.pendingReports.front();
     events.pendingReports.pop_front();
     events.lastControl = report.control;
@@ -21,17 +19,6 @@ int32_t TakeControlReport(EventState& events) {
     return EVENT_CONTROL;
 }
 
-int32_t TakeQueuedEvent(EventState& events) {
-    QueuedEvent taken;
-    if (TakeEvent(events.queue, taken) == 0) return EVENT_NONE;
-    events.eventWindow = taken.window;
-    if (taken.code == EVENT_DROP_FILES && !events.pendingDrops.empty()) {
-        events.lastDrop = std::move(events.pendingDrops.front());
-        events.pendingDrops.pop_front();
-    }
-    return taken.code;
-}
-
 // Handles what Qt has waiting (in waiting mode: waits for something first). Returns whether
 // anything at all was handled.
 bool HandleWindowSystemEvents(bool wait) {
@@ -39,7 +26,7 @@ bool HandleWindowSystemEvents(bool wait) {
     if (dispatcher == nullptr) return false;
     QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents;
     if (wait) flags |= QEventLoop::WaitForMoreEvents;
-    EventState& events = Toolkit().events;
+    PlatformEvents& events = Toolkit().events;
     bool handled = false;
     do {
         handled = dispatcher->processEvents(flags);
@@ -50,8 +37,14 @@ bool HandleWindowSystemEvents(bool wait) {
     return handled;
 }
 
-int32_t NextEvent(bool wait) {
-    EventState& events = Toolkit().events;
+}  // namespace
+
+EventState& ToolkitEvents() {
+    return Toolkit().events;
+}
+
+int32_t NextToolkitEvent(bool wait) {
+    PlatformEvents& events = Toolkit().events;
     events.notification = -1;
     if (!events.queue.entries.empty()) return TakeQueuedEvent(events);
     if (!events.pendingReports.empty()) return TakeControlReport(events);
@@ -59,12 +52,6 @@ int32_t NextEvent(bool wait) {
     if (!events.pendingReports.empty()) return TakeControlReport(events);
     if (!events.queue.entries.empty()) return TakeQueuedEvent(events);
     return handled ? EVENT_SYSTEM_ACTIVITY : EVENT_NONE;
-}
-
-}  // namespace
-
-void RaiseWindowEvent(int32_t code, int32_t window) {
-    QueueEvent(Toolkit().events.queue, code, window);
 }
 
 void RaiseControlReport(int32_t control, int32_t notification) {
@@ -75,39 +62,4 @@ void RaiseControlReport(int32_t control, int32_t notification) {
         return;
     }
     reports.push_back(ControlReport{control, notification});
-}
-
-void RaiseFileDrop(int32_t window, FileDrop drop) {
-    EventState& events = Toolkit().events;
-    events.pendingDrops.push_back(std::move(drop));
-    // Each drop names its own file, so unlike repaints two drops in a row stay two events.
-    events.queue.entries.push_back(QueuedEvent{EVENT_DROP_FILES, window});
-}
-
-int32_t WaitEvent() {
-    return NextEvent(true);
-}
-
-int32_t PollEvent() {
-    return NextEvent(false);
-}
-
-int32_t EventControl() {
-    return Toolkit().events.lastControl;
-}
-
-int32_t EventNotification() {
-    return Toolkit().events.notification;
-}
-
-int32_t EventWindow() {
-    return Toolkit().events.eventWindow;
-}
-
-std::u16string DroppedFile() {
-    return Toolkit().events.lastDrop.file;
-}
-
-int32_t DroppedOnControl() {
-    return Toolkit().events.lastDrop.control;
 }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/event_queue.h"
+#include "ui/event_state.h"
 
 class ToolkitWindow;
 
@@ -46,20 +46,8 @@ struct ControlReport {
     int32_t notification;
 };
 
-// A drop of files on a toolkit window, waiting for its EVENT_DROP_FILES to be taken.
-struct FileDrop {
-    std::u16string file;
-    int32_t control = -1;
-};
-
-struct EventState {
-    int32_t lastControl = 0;
-    int32_t eventWindow = -1;
-    int32_t notification = -1;
+struct PlatformEvents : EventState {
     std::deque<ControlReport> pendingReports;
-    EventQueue queue;
-    std::deque<FileDrop> pendingDrops;  // one per EVENT_DROP_FILES in the queue
-    FileDrop lastDrop;
 };
 
 constexpr size_t INITIAL_WINDOW_SLOTS = 16;
@@ -68,7 +56,7 @@ constexpr size_t INITIAL_CONTROL_SLOTS = 50;
 struct ToolkitState {
     std::vector<WindowRecord> windows;
     std::vector<ControlRecord> controls;
-    EventState events;
+    PlatformEvents events;
     int32_t controlParent = -1;  // window number that receives new controls
     uint64_t nextCreationOrder = 1;
     QFont controlFont;
@@ -89,9 +77,7 @@ int32_t ControlNumberOf(const QWidget* widget);
 ControlRecord* FindControl(int32_t number);
 ToolkitWindow* FindWindow(int32_t number);
 
-void RaiseWindowEvent(int32_t code, int32_t window);
 void RaiseControlReport(int32_t control, int32_t notification);
-void RaiseFileDrop(int32_t window, FileDrop drop);
 // Lets files be dropped on the toolkit's windows and their controls.
 void InstallDropRules();
 

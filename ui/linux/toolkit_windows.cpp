@@ -62,7 +62,7 @@ void InitWindows() {
     }
     ToolkitState& state = Toolkit();
     state.windows.assign(INITIAL_WINDOW_SLOTS, WindowRecord{});
-    state.events = EventState{};
+    state.events = PlatformEvents{};
     state.controlParent = -1;
 }
 
@@ -145,5 +145,5 @@ void CloseAllWindows() {
     for (size_t number = 0; number < state.windows.size(); ++number) {
         DisposeWindow(static_cast<int32_t>(number));
     }
-    state.events = EventState{};
+    state.events = PlatformEvents{};
 }

@@ -44,8 +44,5 @@ void HandleDroppedFiles(int32_t window, HDROP drop) {
     DragQueryPoint(drop, &point);
     DragFinish(drop);
     if (file.empty() || window < 0) return;
-    EventState& events = Toolkit().events;
-    events.pendingDrops.push_back(FileDrop{std::move(file), ControlUnder(window, point)});
-    // Each drop names its own file, so unlike repaints two drops in a row stay two events.
-    events.queue.entries.push_back(QueuedEvent{EVENT_DROP_FILES, window});
+    RaiseFileDrop(window, FileDrop{std::move(file), ControlUnder(window, point)});
 }

@@ -2,23 +2,15 @@
 // from handling one platform message of the thread per call.
 #include <windows.h>
 
-#include <utility>
-
 #include "ui/window_toolkit.h"
 #include "ui/windows/toolkit_state.h"
 
 namespace {
 
-int32_t TakeQueuedEvent(EventState& events) {
-    QueuedEvent taken;
-    if (TakeEvent(events.queue, taken) == 0) return EVENT_NONE;
-    events.eventWindow = taken.window;
+// A waiting window event; a code that a message raised meanwhile is dropped with it.
+int32_t TakeWindowEvent(PlatformEvents& events) {
     events.pendingCode = 0;
-    if (taken.code == EVENT_DROP_FILES && !events.pendingDrops.empty()) {
-        events.lastDrop = std::move(events.pendingDrops.front());
-        events.pendingDrops.pop_front();
-    }
-    return taken.code;
+    return TakeQueuedEvent(events);
 }
 
 // A message handled without raising an event is returned as its own number, except where that
@@ -31,10 +23,16 @@ int32_t MessageCode(UINT message) {
     return static_cast<int32_t>(message);
 }
 
-int32_t NextEvent(bool wait) {
-    EventState& events = Toolkit().events;
+}  // namespace
+
+EventState& ToolkitEvents() {
+    return Toolkit().events;
+}
+
+int32_t NextToolkitEvent(bool wait) {
+    PlatformEvents& events = Toolkit().events;
     events.notification = -1;
-    if (!events.queue.entries.empty()) return TakeQueuedEvent(events);
+    if (!events.queue.entries.empty()) return TakeWindowEvent(events);
 
     MSG message{};
     if (wait) {
@@ -61,38 +59,4 @@ int32_t NextEvent(bool wait) {
     events.wordOne = message.wParam;
     events.wordTwo = message.lParam;
     return MessageCode(message.message);
-}
-
-}  // namespace
-
-void RaiseWindowEvent(int32_t code, int32_t window) {
-    QueueEvent(Toolkit().events.queue, code, window);
-}
-
-int32_t WaitEvent() {
-    return NextEvent(true);
-}
-
-int32_t PollEvent() {
-    return NextEvent(false);
-}
-
-int32_t EventControl() {
-    return Toolkit().events.lastControl;
-}
-
-int32_t EventNotification() {
-    return Toolkit().events.notification;
-}
-
-int32_t EventWindow() {
-    return Toolkit().events.eventWindow;
-}
-
-std::u16string DroppedFile() {
-    return Toolkit().events.lastDrop.file;
-}
-
-int32_t DroppedOnControl() {
-    return Toolkit().events.lastDrop.control;
 }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/event_queue.h"
+#include "ui/event_state.h"
 
 // One shared table of operations per kind. A missing state operation means the kind has no
 // state: it reads as 0 and ignores writes.
@@ -48,22 +48,11 @@ struct WindowRecord {
     HFONT scaledFont = nullptr;  // the control font for a dpi other than 96, owned here
 };
 
-// A drop of files on a toolkit window, waiting for its EVENT_DROP_FILES to be taken.
-struct FileDrop {
-    std::u16string file;
-    int32_t control = -1;
-};
-
-struct EventState {
-    int32_t lastControl = 0;
-    int32_t eventWindow = -1;
-    int32_t notification = -1;
+// The message words of the last event, and a code that a message's handling raised.
+struct PlatformEvents : EventState {
     int32_t pendingCode = 0;
     WPARAM wordOne = 0;
     LPARAM wordTwo = 0;
-    EventQueue queue;
-    std::deque<FileDrop> pendingDrops;  // one per EVENT_DROP_FILES in the queue
-    FileDrop lastDrop;
 };
 
 constexpr size_t INITIAL_WINDOW_SLOTS = 16;
@@ -77,7 +66,7 @@ constexpr WORD CMD_FOCUS_PREVIOUS = 64002;
 struct ToolkitState {
     std::vector<WindowRecord> windows;
     std::vector<ControlRecord> controls;
-    EventState events;
+    PlatformEvents events;
     int32_t controlParent = -1;  // window number that receives new controls
     HINSTANCE module = nullptr;
     HICON icon = nullptr;
@@ -105,7 +94,6 @@ ControlRecord* FindControl(int32_t number);
 // The window procedure of every toolkit window.
 LRESULT CALLBACK ToolkitWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-void RaiseWindowEvent(int32_t code, int32_t window);
 // Takes the files of a WM_DROPFILES and queues its EVENT_DROP_FILES.
 void HandleDroppedFiles(int32_t window, HDROP drop);
 

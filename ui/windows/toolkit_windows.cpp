@@ -47,7 +47,7 @@ int32_t WindowSystemAvailable() {
 void InitWindows() {
     ToolkitState& state = Toolkit();
     state.windows.assign(INITIAL_WINDOW_SLOTS, WindowRecord{});
-    state.events = EventState{};
+    state.events = PlatformEvents{};
     state.controlParent = -1;
     state.module = GetModuleHandleW(nullptr);
     state.icon = LoadIconW(state.module, MAKEINTRESOURCEW(1));
@@ -223,5 +223,5 @@ void CloseAllWindows() {
     for (size_t number = 0; number < state.windows.size(); ++number) {
         DisposeWindow(static_cast<int32_t>(number));
     }
-    state.events = EventState{};
+    state.events = PlatformEvents{};
 }

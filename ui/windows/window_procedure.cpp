@@ -31,7 +31,7 @@ void HandleSize(WPARAM sizeType, int32_t number) {
 }
 
 void HandleCommand(WPARAM wParam, LPARAM lParam) {
-    EventState& events = Toolkit().events;
+    PlatformEvents& events = Toolkit().events;
     if (lParam != 0) {
         // From a control: none of the kinds keeps a command for itself, every report is an event.
         events.pendingCode = EVENT_CONTROL;
@@ -76,7 +76,7 @@ LRESULT CALLBACK ToolkitWindowProcedure(HWND window, UINT message, WPARAM wParam
         MarkWithNumber(window, WINDOW_NUMBER_PROPERTY,
                        static_cast<int32_t>(reinterpret_cast<INT_PTR>(creation->lpCreateParams)));
     }
-    EventState& events = Toolkit().events;
+    PlatformEvents& events = Toolkit().events;
     const int32_t number = WindowNumberOf(window);
     events.eventWindow = number;
     switch (message) {
