@@ -128,7 +128,7 @@ bool ConvertFile(const ConvertOptions& options, const std::string& source,
         request.compressor.threads = options.threads;
     }
     // Each scratch file is known to the interrupt clean-up from the moment it has a name.
-    request.scratchHook = [](int slot, const std::string& path, ScratchLock lock) {
+    request.scratchHook = [](int slot, const std::u16string& path, ScratchLock lock) {
         if (path.empty())
             ForgetOnInterrupt(slot);
         else

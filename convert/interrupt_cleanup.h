@@ -17,7 +17,7 @@ void InstallInterruptCleanup();
 // Removes `path` if an interrupt ends the process while the slot holds it. With the scratch
 // file's lock, only while the name still leads to that file: a slot can then be filled before
 // the file takes the name, leaving no moment in which an interrupt would forget it.
-void RemoveOnInterrupt(int slot, const std::string& path, ScratchLock lock = NO_SCRATCH_LOCK);
+void RemoveOnInterrupt(int slot, const std::u16string& path, ScratchLock lock = NO_SCRATCH_LOCK);
 void ForgetOnInterrupt(int slot);
 // A child (by process id) to stop on interrupt; 0 for none. It must still run, or at least
 // be held by its record, when it is named here.

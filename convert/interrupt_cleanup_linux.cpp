@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "support/unicode_text.h"
+
 namespace {
 
 constexpr int CLEANED_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
@@ -44,7 +46,8 @@ void InstallInterruptCleanup() {
     for (int signal : CLEANED_SIGNALS) sigaction(signal, &action, nullptr);
 }
 
-void RemoveOnInterrupt(int slot, const std::string& path, ScratchLock descriptor) {
+void RemoveOnInterrupt(int slot, const std::u16string& text, ScratchLock descriptor) {
+    const std::string path = ToUtf8(text);
     if (slot < 0 || slot >= INTERRUPT_SLOTS || path.size() > PATH_MAX) return;
     // The flag goes down before the buffer changes and up only once it is whole.
     pathSet[slot] = 0;

@@ -50,7 +50,7 @@ void InstallInterruptCleanup() {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-void RemoveOnInterrupt(int slot, const std::string& path, ScratchLock lock) {
+void RemoveOnInterrupt(int slot, const std::u16string& path, ScratchLock lock) {
     if (slot < 0 || slot >= INTERRUPT_SLOTS) return;
     const std::wstring wide = ToWide(path);
     std::lock_guard<std::mutex> guard(slotsLock);

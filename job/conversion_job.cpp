@@ -119,12 +119,12 @@ class Job {
         return false;
     }
     void Forget(int slot) {
-        if (request_.scratchHook) request_.scratchHook(slot, std::string(), NO_SCRATCH_LOCK);
+        if (request_.scratchHook) request_.scratchHook(slot, std::u16string(), NO_SCRATCH_LOCK);
     }
     bool MakeScratch(int slot, ScratchResult* scratch, bool clearStale) {
         TemporaryNameHook hook;
         if (request_.scratchHook)
-            hook = [this, slot](const std::string& path, ScratchLock lock) {
+            hook = [this, slot](const std::u16string& path, ScratchLock lock) {
                 request_.scratchHook(slot, path, lock);
             };
         errno = 0;
@@ -165,7 +165,7 @@ class Job {
                 return Fail(JobProblem::DestinationReadOnly);
         }
         const std::u16string folder = destination.substr(0, NameStartOf(destination));
-        folder_ = ToUtf8(folder);
+        folder_ = folder;
         // Found out now rather than after the whole conversion, when the result is to be named.
         if (PathFitsFileSystem(destination) == 0 ||
             PathFitsFileSystem(folder + u".reframe-XXXXXX.avi") == 0)
@@ -200,7 +200,7 @@ class Job {
     bool Convert() {
         if (!MakeScratch(SCRATCH_CONVERTED, &converted_, true))
             return Fail(JobProblem::CantCreate, Why());
-        if (CreateDestinationAvi(converted_.NativePath(), destination_) == 0)
+        if (CreateDestinationAvi(converted_.Path(), destination_) == 0)
             return Fail(JobProblem::CantCreate);
         destination_.fileInfo.dwWidth = static_cast<DWORD>(outcome_.width);
         destination_.fileInfo.dwHeight = static_cast<DWORD>(outcome_.height);
@@ -235,13 +235,13 @@ class Job {
         if (PathExists(program) == 0) return Fail(JobProblem::CompressorMissing, ToUtf8(program));
         if (!MakeScratch(SCRATCH_COMPRESSED, &compressed_, false))
             return Fail(JobProblem::CantCreate, Why());
-        const std::u16string input = converted_.NativePath();
-        const std::u16string output = compressed_.NativePath();
+        const std::u16string input = converted_.Path();
+        const std::u16string output = compressed_.Path();
         const CompressorRun run = RunCompressorProgram(
             program,
             CompressorCommandLine(input.substr(NameStartOf(input)),
                                   output.substr(NameStartOf(output)), request_.compressor),
-            FromUtf8(folder_), progress_);
+            folder_, progress_);
         std::string detail;
         const JobProblem problem = JudgeCompressorRun(run, program, output, &detail);
         return problem == JobProblem::None || Fail(problem, detail);
@@ -267,7 +267,7 @@ class Job {
     JobOutcome outcome_;
     AviFileRecord source_, destination_;
     FileStamp sourceStamp_;
-    std::string folder_;
+    std::u16string folder_;
     ScratchResult converted_, compressed_;
 };
 

@@ -41,7 +41,7 @@ constexpr int SCRATCH_CONVERTED = 0;
 constexpr int SCRATCH_COMPRESSED = 1;
 // Told of a scratch file the moment it has a name (and the lock that tells a live one from a
 // dead run's), and with an empty path once the file is gone or bears the destination's name.
-using ScratchHook = std::function<void(int slot, const std::string& path, ScratchLock lock)>;
+using ScratchHook = std::function<void(int slot, const std::u16string& path, ScratchLock lock)>;
 
 struct JobRequest {
     std::u16string source;

@@ -10,19 +10,15 @@ ScratchResult::~ScratchResult() {
     Discard();
 }
 
-bool ScratchResult::Create(const std::string& folder, bool clearStale,
+bool ScratchResult::Create(const std::u16string& folder, bool clearStale,
                            const TemporaryNameHook& hook) {
     Discard();
     if (clearStale) RemoveStaleTemporaries(folder);
     return CreateTemporaryFile(folder, &file_, hook);
 }
 
-std::u16string ScratchResult::NativePath() const {
-    return FromUtf8(file_.path);
-}
-
 ScratchResult::Placed ScratchResult::PutInPlace(const std::u16string& destination, bool replace) {
-    const std::u16string from = NativePath();
+    const std::u16string& from = Path();
     errno = 0;
     if (replace ? ReplaceFileDurably(from, destination) != 0
                 : RenameFileDurably(from, destination) != 0) {

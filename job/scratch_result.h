@@ -18,10 +18,9 @@ class ScratchResult {
     // Makes a new scratch file in `folder` ("" or a path ending in its separator); with
     // `clearStale`, first removes what killed runs left there, before it piles up. false (errno
     // set) when the file can't be made. `hook` learns its name the moment it has one.
-    bool Create(const std::string& folder, bool clearStale, const TemporaryNameHook& hook = {});
+    bool Create(const std::u16string& folder, bool clearStale, const TemporaryNameHook& hook = {});
 
-    const std::string& Path() const { return file_.path; }  // empty when none is held
-    std::u16string NativePath() const;
+    const std::u16string& Path() const { return file_.path; }  // empty when none is held
 
     enum class Placed { Done, NameTaken, Failed };
     // Gives the file the name `destination`: atomically replacing what stands there when

@@ -22,8 +22,10 @@ using ScratchLock = int;  // a descriptor
 inline constexpr ScratchLock NO_SCRATCH_LOCK = -1;
 #endif
 
+// Paths are the program's UTF-16 texts, as the file helpers take them: on Windows the
+// system's own form, with no detour through UTF-8 that could change a name.
 struct TemporaryFile {
-    std::string path;  // empty when none is held
+    std::u16string path;  // empty when none is held
     ScratchLock lock = NO_SCRATCH_LOCK;
 };
 
@@ -34,8 +36,8 @@ struct TemporaryFile {
 // `beforeNaming`, when given, learns each name and the lock so that a clean-up on an
 // interrupt can know of the file from the first moment: on Linux just before the file may
 // take that name, on Windows just after the call that made both.
-using TemporaryNameHook = std::function<void(const std::string& path, ScratchLock lock)>;
-bool CreateTemporaryFile(const std::string& folder, TemporaryFile* file,
+using TemporaryNameHook = std::function<void(const std::u16string& path, ScratchLock lock)>;
+bool CreateTemporaryFile(const std::u16string& folder, TemporaryFile* file,
                          const TemporaryNameHook& beforeNaming = {});
 
 // Gives the lock up; removes the file first when `remove` is true (and it still bears its name).
@@ -43,7 +45,8 @@ bool CreateTemporaryFile(const std::string& folder, TemporaryFile* file,
 void ReleaseTemporaryFile(TemporaryFile* file, bool remove);
 
 // Removes every scratch file in `folder` whose writer is gone. Gives the number removed.
-int RemoveStaleTemporaries(const std::string& folder);
+int RemoveStaleTemporaries(const std::u16string& folder);
 
 // Whether a file name (without folder) has the scratch files' form.
 bool IsTemporaryName(std::string_view name);
+bool IsTemporaryName(std::u16string_view name);

@@ -3,6 +3,7 @@
 #include "support/temporary_files.h"
 
 #include "support/temporary_name.h"
+#include "support/unicode_text.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -25,7 +26,14 @@ std::string FolderForCalls(const std::string& folder) {
     return folder.empty() ? std::string("./") : folder;
 }
 
-std::string RandomName() {
+// A new scratch name in `folder`, as the system calls take it (bytes) and as the program
+// keeps it.
+struct NewName {
+    std::string bytes;
+    std::u16string text;
+};
+
+std::u16string RandomName() {
     unsigned char bytes[TEMPORARY_RANDOM_BYTES];
     if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
         // Without the kernel's randomness, the clock and our pid still make names unlikely to
@@ -49,6 +57,11 @@ mode_t NewFileMode() {
 }
 
 // The file is made without a name, locked, and then linked in: it never exists unlocked.
+NewName NameIn(const std::string& folder) {
+    const std::u16string name = RandomName();
+    return {folder + ToUtf8(name), FromUtf8(folder) + name};
+}
+
 bool CreateUnnamedThenLink(const std::string& folder, TemporaryFile* file,
                            const TemporaryNameHook& beforeNaming, bool* unsupported) {
     const int fd = open(FolderForCalls(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
@@ -65,10 +78,10 @@ bool CreateUnnamedThenLink(const std::string& folder, TemporaryFile* file,
     // linkat with AT_EMPTY_PATH needs a privilege; the /proc link of the descriptor does not.
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     for (int i = 0; i < MAX_NAME_TRIES; ++i) {
-        std::string path = folder + RandomName();
-        if (beforeNaming) beforeNaming(path, fd);
-        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            file->path = std::move(path);
+        NewName path = NameIn(folder);
+        if (beforeNaming) beforeNaming(path.text, fd);
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.bytes.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            file->path = std::move(path.text);
             file->lock = fd;
             return true;
         }
@@ -84,23 +97,23 @@ bool CreateUnnamedThenLink(const std::string& folder, TemporaryFile* file,
 bool CreateNamedThenLock(const std::string& folder, TemporaryFile* file,
                          const TemporaryNameHook& beforeNaming) {
     for (int i = 0; i < MAX_NAME_TRIES; ++i) {
-        std::string path = folder + RandomName();
-        const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0);
+        NewName path = NameIn(folder);
+        const int fd = open(path.bytes.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             return false;
         }
         if (flock(fd, LOCK_EX) != 0 || fchmod(fd, NewFileMode()) != 0) {
             const int error = errno;
-            unlink(path.c_str());
+            unlink(path.bytes.c_str());
             close(fd);
             errno = error;
             return false;
         }
         // Here the name came first; until this point the file has no permissions, which makes
         // the other runs leave it alone for a while.
-        if (beforeNaming) beforeNaming(path, fd);
-        file->path = std::move(path);
+        if (beforeNaming) beforeNaming(path.text, fd);
+        file->path = std::move(path.text);
         file->lock = fd;
         return true;
     }
@@ -110,13 +123,14 @@ bool CreateNamedThenLock(const std::string& folder, TemporaryFile* file,
 
 }  // namespace
 
-bool CreateTemporaryFile(const std::string& folder, TemporaryFile* file,
+bool CreateTemporaryFile(const std::u16string& folder, TemporaryFile* file,
                          const TemporaryNameHook& beforeNaming) {
     *file = TemporaryFile{};
+    const std::string bytes = ToUtf8(folder);
     bool unsupported = false;
-    if (CreateUnnamedThenLink(folder, file, beforeNaming, &unsupported)) return true;
+    if (CreateUnnamedThenLink(bytes, file, beforeNaming, &unsupported)) return true;
     if (!unsupported) return false;
-    return CreateNamedThenLock(folder, file, beforeNaming);
+    return CreateNamedThenLock(bytes, file, beforeNaming);
 }
 
 void ReleaseTemporaryFile(TemporaryFile* file, bool remove) {
@@ -125,17 +139,18 @@ void ReleaseTemporaryFile(TemporaryFile* file, bool remove) {
         // and another file may bear the name since.
         struct stat ours {};
         struct stat named {};
-        if (remove && !file->path.empty() && fstat(file->lock, &ours) == 0 &&
-            lstat(file->path.c_str(), &named) == 0 && ours.st_dev == named.st_dev &&
+        const std::string path = ToUtf8(file->path);
+        if (remove && !path.empty() && fstat(file->lock, &ours) == 0 &&
+            lstat(path.c_str(), &named) == 0 && ours.st_dev == named.st_dev &&
             ours.st_ino == named.st_ino)
-            unlink(file->path.c_str());
+            unlink(path.c_str());
         close(file->lock);
     }
     *file = TemporaryFile{};
 }
 
-int RemoveStaleTemporaries(const std::string& folder) {
-    DIR* directory = opendir(FolderForCalls(folder).c_str());
+int RemoveStaleTemporaries(const std::u16string& folder) {
+    DIR* directory = opendir(FolderForCalls(ToUtf8(folder)).c_str());
     if (directory == nullptr) return 0;
     const int folderFd = dirfd(directory);
     int removed = 0;

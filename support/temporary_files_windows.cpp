@@ -20,7 +20,7 @@ namespace {
 constexpr int MAX_NAME_TRIES = 100;
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-std::string RandomName() {
+std::u16string RandomName() {
     unsigned char bytes[TEMPORARY_RANDOM_BYTES];
     if (BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
         // Without the system's randomness, the clock and our process id still make names
@@ -39,11 +39,11 @@ std::string RandomName() {
 
 }  // namespace
 
-bool CreateTemporaryFile(const std::string& folder, TemporaryFile* file,
+bool CreateTemporaryFile(const std::u16string& folder, TemporaryFile* file,
                          const TemporaryNameHook& beforeNaming) {
     *file = TemporaryFile{};
     for (int i = 0; i < MAX_NAME_TRIES; ++i) {
-        std::string path = folder + RandomName();
+        std::u16string path = folder + RandomName();
         // Read and write access make the handle count in every share check, so that the
         // exclusive open of a clean-up fails while we hold it. Not inheritable: a child of
         // ours must not keep the lock alive after we are gone.
@@ -76,9 +76,9 @@ void ReleaseTemporaryFile(TemporaryFile* file, bool remove) {
     *file = TemporaryFile{};
 }
 
-int RemoveStaleTemporaries(const std::string& folder) {
+int RemoveStaleTemporaries(const std::u16string& folder) {
     WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileExW(ToWide(folder + "*").c_str(), FindExInfoBasic, &found,
+    HANDLE search = FindFirstFileExW(ToWide(folder + u"*").c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) return 0;
     int removed = 0;
@@ -86,7 +86,7 @@ int RemoveStaleTemporaries(const std::string& folder) {
         // Folders and links bear no writer's data; they are never ours to remove.
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
             continue;
-        const std::string name = FromWide(found.cFileName);
+        const std::u16string name = TextFromWide(found.cFileName);
         if (!IsTemporaryName(name)) continue;
         // Shares nothing: fails while anyone, a live writer's lock above all, holds the file.
         HANDLE unheld = CreateFileW(ToWide(folder + name).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0,

@@ -8,4 +8,4 @@
 inline constexpr size_t TEMPORARY_RANDOM_BYTES = 6;
 
 // The scratch name whose random part the bytes choose, one letter or digit each.
-std::string TemporaryNameFrom(const unsigned char (&bytes)[TEMPORARY_RANDOM_BYTES]);
+std::u16string TemporaryNameFrom(const unsigned char (&bytes)[TEMPORARY_RANDOM_BYTES]);

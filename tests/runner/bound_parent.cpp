@@ -113,8 +113,8 @@ int InterruptWhileConverting(const std::string& folder, const std::string& write
     InstallInterruptCleanup();
     TemporaryFile files[INTERRUPT_SLOTS];
     for (int slot = 0; slot < INTERRUPT_SLOTS; ++slot) {
-        if (!CreateTemporaryFile(folder, &files[slot],
-                                 [slot](const std::string& path, ScratchLock lock) {
+        if (!CreateTemporaryFile(FromUtf8(folder), &files[slot],
+                                 [slot](const std::u16string& path, ScratchLock lock) {
                                      RemoveOnInterrupt(slot, path, lock);
                                  }))
             return 8;
@@ -127,8 +127,8 @@ int InterruptWhileConverting(const std::string& folder, const std::string& write
     HANDLE state = CreateFileW(ToWide(folder + "state").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (state == INVALID_HANDLE_VALUE) return 6;
-    WriteAll(state,
-             std::to_string(child->processId) + "\n" + files[0].path + "\n" + files[1].path + "\n");
+    WriteAll(state, std::to_string(child->processId) + "\n" + ToUtf8(files[0].path) + "\n" +
+                        ToUtf8(files[1].path) + "\n");
     CloseHandle(state);
     if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return 9;
     Sleep(20000);  // the handler ends the process meanwhile

@@ -47,6 +47,7 @@ class TemporaryFiles : public ::testing::Test {
         std::ifstream in(folder + name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
+    std::u16string Folder16() const { return FromUtf8(folder); }
     std::string folder;
 };
 
@@ -62,24 +63,28 @@ bool Lockable(const std::string& path) {
 TEST_F(TemporaryFiles, AreBornLockedWithTheUsualPermissionsAndTheirOwnName) {
     std::vector<std::string> hooked;
     TemporaryFile file;
-    ASSERT_TRUE(CreateTemporaryFile(folder, &file, [&](const std::string& path, int descriptor) {
-        // Told before the name exists, so a clean-up on a signal knows it from the start.
-        EXPECT_FALSE(fs::exists(path));
-        EXPECT_GE(descriptor, 0);
-        hooked.push_back(path);
-    }));
-    ASSERT_EQ(hooked, std::vector<std::string>{file.path});
-    EXPECT_TRUE(IsTemporaryName(fs::path(file.path).filename().string()));
-    EXPECT_TRUE(fs::is_regular_file(file.path));
-    EXPECT_FALSE(Lockable(file.path));
+    ASSERT_TRUE(
+        CreateTemporaryFile(Folder16(), &file, [&](const std::u16string& path, int descriptor) {
+            // Told before the name exists, so a clean-up on a
+            // signal knows it from the start.
+            EXPECT_FALSE(fs::exists(ToUtf8(path)));
+            EXPECT_GE(descriptor, 0);
+            hooked.push_back(ToUtf8(path));
+        }));
+    const std::string path = ToUtf8(file.path);
+    ASSERT_EQ(hooked, std::vector<std::string>{path});
+    EXPECT_TRUE(IsTemporaryName(fs::path(path).filename().string()));
+    EXPECT_TRUE(IsTemporaryName(std::u16string_view(file.path).substr(folder.size())));
+    EXPECT_TRUE(fs::is_regular_file(path));
+    EXPECT_FALSE(Lockable(path));
     const mode_t mask = umask(0);
     umask(mask);
     struct stat info {};
-    ASSERT_EQ(stat(file.path.c_str(), &info), 0);
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0666u & ~mask);
 
     TemporaryFile other;
-    ASSERT_TRUE(CreateTemporaryFile(folder, &other));
+    ASSERT_TRUE(CreateTemporaryFile(Folder16(), &other));
     EXPECT_NE(other.path, file.path);
     ReleaseTemporaryFile(&other, true);
     ReleaseTemporaryFile(&file, false);
@@ -95,13 +100,13 @@ TEST_F(TemporaryFiles, OnlyThoseOfDeadWritersAreRemoved) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         TemporaryFile file;
-        _exit(CreateTemporaryFile(folder, &file) ? 0 : 1);
+        _exit(CreateTemporaryFile(Folder16(), &file) ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_EQ(status, 0);
     TemporaryFile living;
-    ASSERT_TRUE(CreateTemporaryFile(folder, &living));
+    ASSERT_TRUE(CreateTemporaryFile(Folder16(), &living));
     // Names of other forms, and things that are not plain files, are never ours to remove.
     Write(".reframe-short.avi", "x");
     Write(".reframe-ABCDEF.avi.keep", "x");
@@ -110,22 +115,22 @@ TEST_F(TemporaryFiles, OnlyThoseOfDeadWritersAreRemoved) {
     fs::create_symlink(folder + "clip.avi", folder + ".reframe-Linked.avi");
     ASSERT_EQ(Names().size(), 7u);
 
-    EXPECT_EQ(RemoveStaleTemporaries(folder), 1);
+    EXPECT_EQ(RemoveStaleTemporaries(Folder16()), 1);
     std::vector<std::string> kept{
         ".reframe-ABCDEF.avi.keep", ".reframe-Folder.avi",
-        ".reframe-Linked.avi",      fs::path(living.path).filename().string(),
+        ".reframe-Linked.avi",      fs::path(ToUtf8(living.path)).filename().string(),
         ".reframe-short.avi",       "clip.avi"};
     std::sort(kept.begin(), kept.end());  // the living file's name is random
     EXPECT_EQ(Names(), kept);
-    EXPECT_EQ(RemoveStaleTemporaries(folder), 0);
+    EXPECT_EQ(RemoveStaleTemporaries(Folder16()), 0);
     ReleaseTemporaryFile(&living, true);
-    EXPECT_EQ(RemoveStaleTemporaries(folder + "no/such/folder/"), 0);
+    EXPECT_EQ(RemoveStaleTemporaries(Folder16() + u"no/such/folder/"), 0);
 }
 
 TEST_F(TemporaryFiles, ReleaseRemovesOnlyWhatStillBearsTheName) {
     TemporaryFile file;
-    ASSERT_TRUE(CreateTemporaryFile(folder, &file));
-    const std::string scratch = file.path;
+    ASSERT_TRUE(CreateTemporaryFile(Folder16(), &file));
+    const std::string scratch = ToUtf8(file.path);
     ASSERT_EQ(rename(scratch.c_str(), (folder + "result.avi").c_str()), 0);
     Write(fs::path(scratch).filename(), "someone else's");
     ReleaseTemporaryFile(&file, true);
