@@ -14,6 +14,13 @@ if ! declare -F fail >/dev/null; then
     exit 1
   }
 fi
+# A command that fails outside every check ends a test through set -e without a word; under
+# load that leaves a failed run with an empty log. This names the command and its place. Only
+# the test's own shell speaks: failures inside $(...) are the caller's to judge.
+set -o errtrace
+# shellcheck disable=SC2154  # assigned inside the trap itself
+trap 'failed_with=$?; [ "$BASH_SUBSHELL" = 0 ] &&
+  echo "FAIL: stopped at ${BASH_SOURCE[0]##*/}:$LINENO by: $BASH_COMMAND (status $failed_with)" >&2' ERR
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
