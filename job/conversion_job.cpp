@@ -164,7 +164,7 @@ class Job {
             if (request_.keepReadOnly && ResultMayTakeName(destination) == 0)
                 return Fail(JobProblem::DestinationReadOnly);
         }
-        const std::u16string folder = destination.substr(0, NameStartOf(destination));
+        const std::u16string folder = FolderPartOf(destination);
         folder_ = folder;
         // Found out now rather than after the whole conversion, when the result is to be named.
         if (PathFitsFileSystem(destination) == 0 ||

@@ -26,9 +26,9 @@ inline size_t NameStartOf(std::u16string_view path) {
     return separator == std::u16string_view::npos ? 0 : separator + 1;
 }
 
-// The folder part of `path`, ending in its separator (empty when it has none), and its name.
-// These, not the window's DirectoryPart and FilePart (which take both separators on every
-// system), say where a file lies on this system.
+// The folder part of `path`, ending in its separator (empty when it has none). This, not the
+// window's DirectoryPart (which takes both separators on every system), says where a file lies
+// on this system.
 inline std::u16string FolderPartOf(std::u16string_view path) {
     return std::u16string(path.substr(0, NameStartOf(path)));
 }

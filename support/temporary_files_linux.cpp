@@ -22,15 +22,14 @@ constexpr int MAX_NAME_TRIES = 100;
 // this long, so that a run can't take another's file in that moment for a leftover.
 constexpr time_t UNLOCKED_GRACE_SECONDS = 10;
 
-std::string FolderForCalls(const std::string& folder) {
-    return folder.empty() ? std::string("./") : folder;
+std::string FolderForCalls(const std::u16string& folder) {
+    return folder.empty() ? std::string("./") : ToUtf8(folder);
 }
 
-// A new scratch name in `folder`, as the system calls take it (bytes) and as the program
-// keeps it.
+// A new scratch name in `folder`, as the program keeps it and as the system calls take it.
 struct NewName {
-    std::string bytes;
     std::u16string text;
+    std::string bytes;
 };
 
 std::u16string RandomName() {
@@ -56,13 +55,14 @@ mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
-// The file is made without a name, locked, and then linked in: it never exists unlocked.
-NewName NameIn(const std::string& folder) {
-    const std::u16string name = RandomName();
-    return {folder + ToUtf8(name), FromUtf8(folder) + name};
+NewName NameIn(const std::u16string& folder) {
+    std::u16string text = folder + RandomName();
+    std::string bytes = ToUtf8(text);
+    return {std::move(text), std::move(bytes)};
 }
 
-bool CreateUnnamedThenLink(const std::string& folder, TemporaryFile* file,
+// The file is made without a name, locked, and then linked in: it never exists unlocked.
+bool CreateUnnamedThenLink(const std::u16string& folder, TemporaryFile* file,
                            const TemporaryNameHook& beforeNaming, bool* unsupported) {
     const int fd = open(FolderForCalls(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -94,7 +94,7 @@ bool CreateUnnamedThenLink(const std::string& folder, TemporaryFile* file,
     return false;
 }
 
-bool CreateNamedThenLock(const std::string& folder, TemporaryFile* file,
+bool CreateNamedThenLock(const std::u16string& folder, TemporaryFile* file,
                          const TemporaryNameHook& beforeNaming) {
     for (int i = 0; i < MAX_NAME_TRIES; ++i) {
         NewName path = NameIn(folder);
@@ -126,11 +126,10 @@ bool CreateNamedThenLock(const std::string& folder, TemporaryFile* file,
 bool CreateTemporaryFile(const std::u16string& folder, TemporaryFile* file,
                          const TemporaryNameHook& beforeNaming) {
     *file = TemporaryFile{};
-    const std::string bytes = ToUtf8(folder);
     bool unsupported = false;
-    if (CreateUnnamedThenLink(bytes, file, beforeNaming, &unsupported)) return true;
+    if (CreateUnnamedThenLink(folder, file, beforeNaming, &unsupported)) return true;
     if (!unsupported) return false;
-    return CreateNamedThenLock(bytes, file, beforeNaming);
+    return CreateNamedThenLock(folder, file, beforeNaming);
 }
 
 void ReleaseTemporaryFile(TemporaryFile* file, bool remove) {
@@ -150,7 +149,7 @@ void ReleaseTemporaryFile(TemporaryFile* file, bool remove) {
 }
 
 int RemoveStaleTemporaries(const std::u16string& folder) {
-    DIR* directory = opendir(FolderForCalls(ToUtf8(folder)).c_str());
+    DIR* directory = opendir(FolderForCalls(folder).c_str());
     if (directory == nullptr) return 0;
     const int folderFd = dirfd(directory);
     int removed = 0;

@@ -452,7 +452,7 @@ int RunJob(CompressionJob* job, const CompressorOptions& options, bool* created,
     // the caller waits for. An output that exists already is the caller's own file (a scratch
     // file it holds for us), and is written in place.
     if (!Reachable(output)) {
-        if (!job->scratch.Create(output.substr(0, NameStartOf(output)), true)) {
+        if (!job->scratch.Create(FolderPartOf(output), true)) {
             *error = "the output file " + QuotedName(options.outputPath) +
                      " can't be created (does its folder exist, and may it be written?)";
             return 0;
