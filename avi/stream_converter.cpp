@@ -13,6 +13,7 @@
 #include "avi/frame_scaler.h"
 #include "avi/header_chunks.h"
 #include "avi/picture_scaler.h"
+#include "avi/picture_shape.h"
 #include "avi/row_bands.h"
 #include "avifile/decoder/frame_decoder.h"
 #include "avifile/decoder/frame_prefetcher.h"
@@ -135,6 +136,11 @@ int64_t ConvertVideoStream(Conversion& run, const StreamSlot& source, StreamSlot
     AVIStreamSetFormat(destination.streamHandle, 0, &destinationHeader, sizeof destinationHeader);
 
     int64_t delivered = -1;
+    PixelAspect codecAspect;  // the first delivered picture's
+    auto take = [&](const DecodedPicture& picture, int64_t j) {
+        if (delivered++ == 0) codecAspect = picture.aspect;
+        Report(callback, source, index, static_cast<int32_t>(j - start), length);
+    };
     if (Block frame = TakeBlock(destinationHeader.biSizeImage)) {
         delivered = 0;
         const PositionRange positions = PositionsOf(start, length);
@@ -147,8 +153,7 @@ int64_t ConvertVideoStream(Conversion& run, const StreamSlot& source, StreamSlot
                 const DecodedPicture picture = AVIStreamGetPicture(decoder, position);
                 phases.decode += SecondsSince(decoded);
                 if (picture.Empty()) continue;
-                ++delivered;
-                Report(callback, source, index, static_cast<int32_t>(j - start), length);
+                take(picture, j);
                 StoreFrame(run, picture, frame.get(), position, destination, sourceHeader,
                            destinationHeader, antiAlias, nullptr);
             }
@@ -167,8 +172,7 @@ int64_t ConvertVideoStream(Conversion& run, const StreamSlot& source, StreamSlot
             DecodedPicture picture;
             while (frames.Next(&j, &picture)) {
                 if (picture.Empty()) continue;
-                ++delivered;
-                Report(callback, source, index, static_cast<int32_t>(j - start), length);
+                take(picture, j);
                 StoreFrame(run, picture, frame.get(), static_cast<LONG>(j), destination,
                            sourceHeader, destinationHeader, antiAlias, bands ? &*bands : nullptr);
             }
@@ -177,6 +181,21 @@ int64_t ConvertVideoStream(Conversion& run, const StreamSlot& source, StreamSlot
         }
     }
     if (decoder != nullptr) AVIStreamGetFrameClose(decoder);
+    // The pictures are stretched to the new size; the destination says how its pixels are
+    // shaped so that they are shown at the source's shape, as the source's would be. (A stream
+    // without frames has no pictures to shape, and a source frame of no size no shape.)
+    if (delivered > 0 && sourceHeader.biWidth > 0 && sourceHeader.biHeight > 0) {
+        const PixelAspect shown =
+            ShownPixelAspect(HeaderPixelAspect(source.streamHandle), codecAspect);
+        StatePixelAspect(destination.streamHandle,
+                         StretchedPixelAspect(shown, static_cast<uint32_t>(sourceHeader.biWidth),
+                                              static_cast<uint32_t>(sourceHeader.biHeight),
+                                              static_cast<uint32_t>(destinationHeader.biWidth),
+                                              static_cast<uint32_t>(destinationHeader.biHeight)),
+                         static_cast<uint32_t>(destinationHeader.biWidth),
+                         static_cast<uint32_t>(destinationHeader.biHeight),
+                         destination.streamInfo.dwRate, destination.streamInfo.dwScale);
+    }
     Report(callback, source, index, length, length);
     return delivered;
 }

@@ -28,8 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int32_t outWidth = 0, outHeight = 0;
         for (const auto& [sourceWidth, sourceHeight] : std::vector<std::pair<int32_t, int32_t>>{
                  {1, 1}, {1920, 1080}, {0, 0}, {INT32_MAX, 1}, {1, INT32_MAX}})
-            ResolveFrameSize(width, height, sourceWidth, sourceHeight, &outWidth, &outHeight,
-                             &error);
+            for (const PixelAspect pixel :
+                 {PixelAspect{}, PixelAspect{64, 45}, PixelAspect{1, 65535}, PixelAspect{65535, 1}})
+                ResolveFrameSize(width, height, sourceWidth, sourceHeight, pixel, &outWidth,
+                                 &outHeight, &error);
     }
     CompressorOptions compressor;
     ParseCompressorArguments({"in.avi", "out.avi", "/quality:" + bytes, bytes}, &compressor,

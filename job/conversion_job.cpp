@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "avi/avi_file_record.h"
+#include "avi/picture_shape.h"
 #include "avi/stream_converter.h"
 #include "avifile/byte_source.h"
 #include "job/compressor_run.h"
@@ -41,6 +42,15 @@ bool ConvertsVideo(const AviFileRecord& source, uint32_t options) {
          i < STREAM_SLOT_COUNT && i < static_cast<int32_t>(source.fileInfo.dwStreams); ++i)
         if (source.slots[i].streamInfo.fccType == streamtypeVIDEO) return true;
     return false;
+}
+
+// The pixel shape of the first video stream, which an aspect-keeping side follows.
+PixelAspect FirstVideoPixelAspect(const AviFileRecord& source) {
+    for (int32_t i = 0;
+         i < STREAM_SLOT_COUNT && i < static_cast<int32_t>(source.fileInfo.dwStreams); ++i)
+        if (source.slots[i].streamInfo.fccType == streamtypeVIDEO)
+            return SourcePixelAspect(source.slots[i].streamHandle);
+    return {};
 }
 
 // The copy's name by the plain rule, or with a number before its extension for the n-th
@@ -182,8 +192,10 @@ class Job {
             width = storedWidth;
             height = storedHeight;
         } else if (request_.sizeRule == SizeRule::Resolve &&
-                   ResolveFrameSize(width, height, storedWidth, storedHeight, &width, &height,
-                                    &reason) == 0) {
+                   ResolveFrameSize(
+                       width, height, storedWidth, storedHeight,
+                       width < 0 || height < 0 ? FirstVideoPixelAspect(source_) : PixelAspect{},
+                       &width, &height, &reason) == 0) {
             return Fail(JobProblem::NoFrameSize, reason);
         }
         outcome_.width = width;

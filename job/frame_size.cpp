@@ -13,7 +13,8 @@ int32_t RoundEven(double value) {
 }  // namespace
 
 int ResolveFrameSize(int32_t width, int32_t height, int32_t sourceWidth, int32_t sourceHeight,
-                     int32_t* resolvedWidth, int32_t* resolvedHeight, std::string* error) {
+                     PixelAspect pixel, int32_t* resolvedWidth, int32_t* resolvedHeight,
+                     std::string* error) {
     *resolvedWidth = width;
     *resolvedHeight = height;
     if (width > 0 && height > 0) return 1;
@@ -21,11 +22,14 @@ int ResolveFrameSize(int32_t width, int32_t height, int32_t sourceWidth, int32_t
         *error = "the source's frame size is unknown, so the aspect ratio can't be kept";
         return 0;
     }
+    // The source as it is shown: its width in square pixels.
+    const double shownWidth =
+        pixel.Known() ? static_cast<double>(sourceWidth) * pixel.num / pixel.den : sourceWidth;
     // The known side over the source's, applied to the other side.
     const bool widthFollows = width < 0;
     const double ratio = widthFollows ? static_cast<double>(height) / sourceHeight
-                                      : static_cast<double>(width) / sourceWidth;
-    const double other = (widthFollows ? sourceWidth : sourceHeight) * ratio;
+                                      : static_cast<double>(width) / shownWidth;
+    const double other = (widthFollows ? shownWidth : sourceHeight) * ratio;
     const int32_t mode = widthFollows ? width : height;
     // Checked before the conversion to an integer, which is undefined for values beyond its range
     // (a damaged header can claim a source of 2^31 pixels a side).

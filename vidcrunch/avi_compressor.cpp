@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "avi/header_chunks.h"
+#include "avi/picture_shape.h"
 #include "avifile/avi_file.h"
 #include "avifile/decoder/frame_decoder.h"
 #include "avifile/decoder/frame_prefetcher.h"
@@ -38,6 +39,7 @@ struct StreamPlan {
     VideoEncoder* encoder = nullptr;
     int width = 0;
     int height = 0;
+    PixelAspect pixel;  // the shape its pixels are shown at
     LONG start = 0;
     LONG length = 0;
     LONG sent = 0;     // frames handed to the encoder
@@ -126,6 +128,8 @@ int PrepareEncoding(StreamPlan* s, const CompressorOptions& options, std::string
     settings.height = s->height;
     settings.rate = s->info.dwRate;
     settings.scale = s->info.dwScale;
+    s->pixel = SourcePixelAspect(s->source);
+    settings.pixel = s->pixel;
     s->encoder = OpenVideoEncoder(settings, error);
     if (!s->encoder) {
         *error = StreamName(*s) + ": " + *error;
@@ -186,6 +190,9 @@ int CreateEncodedStream(CompressionJob* job, StreamPlan* s, std::string* error) 
         *error = StreamName(*s) + ": the output format could not be set";
         return 0;
     }
+    // Said in the file too, for every codec: not every player reads a codec's own word.
+    StatePixelAspect(s->destination, s->pixel, static_cast<uint32_t>(s->width),
+                     static_cast<uint32_t>(s->height), info.dwRate, info.dwScale);
     return 1;
 }
 

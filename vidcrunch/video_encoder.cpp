@@ -164,7 +164,10 @@ VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string
     av_reduce(&num, &den, settings.scale, settings.rate, maxDen);
     c->time_base = AVRational{num, den};
     c->framerate = AVRational{den, num};
-    c->sample_aspect_ratio = AVRational{1, 1};
+    c->sample_aspect_ratio =
+        settings.pixel.Known()
+            ? AVRational{static_cast<int>(settings.pixel.num), static_cast<int>(settings.pixel.den)}
+            : AVRational{1, 1};
     c->thread_count = encoderThreads;  // 0: as many as the codec finds useful
     // AVI has no time stamps: each chunk is the next frame in display order, so frames must come
     // out in the order they went in. Without B-frames every codec here does that.

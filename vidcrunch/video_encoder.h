@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "picture/pixel_aspect.h"
 #include "vidcrunch/compressor_options.h"
 
 struct VideoEncoderSettings {
@@ -17,6 +18,9 @@ struct VideoEncoderSettings {
     int height = 0;
     uint32_t rate = 25;  // frames per second as rate / scale, as the AVI stream header gives it
     uint32_t scale = 1;
+    // The shape of the pixels, which the codecs that can say it say in their own headers
+    // (H.264's VUI, MPEG-4's VOL, JPEG's density); unknown is said as square.
+    PixelAspect pixel;
 };
 
 struct VideoEncoder;

@@ -613,6 +613,9 @@ const AVFrame* DecodeFrameAt(CodecDecoder* d, LONG position, uint64_t* serial) {
         if (d->nextFeed - target > kMaxLead + d->context->has_b_frames) return nullptr;
         int r = avcodec_receive_frame(d->context, d->incoming);
         if (r == 0) {
+            // Some decoders state the pixel shape on their context alone.
+            if (d->incoming->sample_aspect_ratio.num <= 0)
+                d->incoming->sample_aspect_ratio = d->context->sample_aspect_ratio;
             Accept(d, d->incoming);
             av_frame_unref(d->incoming);
             failures = 0;

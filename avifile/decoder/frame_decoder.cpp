@@ -60,6 +60,7 @@ struct IGetFrame {
         // last rows of a picture that has them.
         bool planar = false;
         YuvPicture picture;
+        PixelAspect aspect;  // the codec's pixel shape for the frame it holds
         std::unique_ptr<AVFrame, FrameRelease> held;
     };
     std::vector<Slot> slots = std::vector<Slot>(1);
@@ -132,9 +133,11 @@ bool HoldPicture(IGetFrame* g, const AVFrame* picture) {
     return slot.held && av_frame_ref(slot.held.get(), picture) >= 0;
 }
 
-// Hands out the frame just made in the target slot and moves on to the next slot. A frame of
-// rows gets its header in front of them; a frame of planes has no rows.
-bool Deliver(IGetFrame* g) {
+// Hands out the frame just made in the target slot, of pixels shaped `aspect`, and moves on to
+// the next slot. A frame of rows gets its header in front of them; a frame of planes has no
+// rows.
+bool Deliver(IGetFrame* g, PixelAspect aspect) {
+    g->slots[g->target].aspect = aspect;
     if (!g->slots[g->target].planar) std::memcpy(FrameStart(g), &g->header, sizeof g->header);
     g->last = g->target;
     g->target = (g->target + 1) % g->slots.size();
@@ -163,16 +166,17 @@ bool HoldPlanes(IGetFrame* g, const AVFrame* picture, const YuvPicture& planes) 
 // copied into the next slot, as the caller may still hold the earlier one (and every frame
 // must stay valid for the same number of requests).
 bool DeliverAgain(IGetFrame* g) {
-    if (g->target == g->last) return Deliver(g);
+    const PixelAspect aspect = g->slots[g->last].aspect;
+    if (g->target == g->last) return Deliver(g, aspect);
     IGetFrame::Slot& last = g->slots[g->last];
     if (last.planar) {
         if (!HoldPlanes(g, last.held.get(), last.picture)) return false;
-        return Deliver(g);
+        return Deliver(g, aspect);
     }
     if (!Reserve(g, g->imageSize)) return false;
     Unplanar(g);
     std::memcpy(g->pixels, g->slots[g->last].pixels, g->imageSize);
-    return Deliver(g);
+    return Deliver(g, aspect);
 }
 
 // Where delivered row 0 (the bottom row) and the step to the next row up are.
@@ -220,7 +224,7 @@ bool UncompressedFrame(IGetFrame* g, LONG position) {
         Unplanar(g);
         if (!ReadSample(g, source, size, g->pixels)) return false;
         g->shownSample = source;
-        return Deliver(g);
+        return Deliver(g, {});  // a stored DIB says nothing of its shape
     }
 
     g->sample.resize(static_cast<size_t>(size));
@@ -247,7 +251,7 @@ bool UncompressedFrame(IGetFrame* g, LONG position) {
             return false;
     }
     g->shownSample = source;
-    return Deliver(g);
+    return Deliver(g, {});  // a stored DIB says nothing of its shape
 }
 
 // `planesWanted`: the caller takes a frame of planes where the picture allows one.
@@ -265,6 +269,12 @@ bool CompressedFrame(IGetFrame* g, LONG position, bool planesWanted) {
     picture.height = frame->height;
     picture.colorSpace = frame->colorspace;
     picture.colorRange = frame->color_range;
+    // A damaged stream can report any ratio; one that is not positive says nothing.
+    const AVRational sar = frame->sample_aspect_ratio;
+    const PixelAspect aspect =
+        sar.num > 0 && sar.den > 0
+            ? ReducedAspect(static_cast<unsigned>(sar.num), static_cast<unsigned>(sar.den))
+            : PixelAspect{};
     YuvPicture planes;
     bool needsTail = false;
     const bool asPlanes = planesWanted && g->planar && picture.width == g->width &&
@@ -287,7 +297,7 @@ bool CompressedFrame(IGetFrame* g, LONG position, bool planesWanted) {
         if (!HoldPlanes(g, frame, planes)) return false;
         g->haveConverted = true;
         g->convertedSerial = serial;
-        return Deliver(g);
+        return Deliver(g, aspect);
     }
     if (!Reserve(g, g->imageSize)) return false;
     Overwriting(g);
@@ -296,7 +306,7 @@ bool CompressedFrame(IGetFrame* g, LONG position, bool planesWanted) {
         return false;
     g->haveConverted = true;
     g->convertedSerial = serial;
-    return Deliver(g);
+    return Deliver(g, aspect);
 }
 
 std::vector<uint8_t> ReadStreamFormat(PAVISTREAM stream) {
@@ -408,6 +418,7 @@ bool Produce(IGetFrame* g, LONG position, bool planesWanted) {
 DecodedPicture LastDelivered(IGetFrame* g) {
     IGetFrame::Slot& slot = g->slots[g->last];
     DecodedPicture delivered;
+    delivered.aspect = slot.aspect;
     if (slot.planar) {
         delivered.planes = &slot.picture;
     } else {

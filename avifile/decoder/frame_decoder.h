@@ -8,6 +8,7 @@
 #pragma once
 
 #include "avifile/avi_types.h"
+#include "picture/pixel_aspect.h"
 #include "picture/yuv_picture.h"
 
 struct IGetFrame;
@@ -53,6 +54,7 @@ struct DecodedPicture {
     const void* frame = nullptr;         // a frame of rows: header and rows, as AVIStreamGetFrame
     const uint8_t* rows = nullptr;       // its rows, in the layout the header describes
     const YuvPicture* planes = nullptr;  // or a frame of planes
+    PixelAspect aspect;                  // the pixel shape the codec gives; unknown for DIBs
     bool Empty() const { return frame == nullptr && planes == nullptr; }
 };
 

@@ -54,27 +54,45 @@ TEST(FrameSize, EachMistakeHasItsOwnReason) {
 }
 
 TEST(FrameSize, AspectKeepingSidesFollowTheSourceShape) {
+    const PixelAspect kSquare{};
     int32_t w = 0, h = 0;
     std::string error;
-    ASSERT_EQ(ResolveFrameSize(101, SIZE_KEEP_ASPECT, 320, 180, &w, &h, &error), 1);
+    ASSERT_EQ(ResolveFrameSize(101, SIZE_KEEP_ASPECT, 320, 180, kSquare, &w, &h, &error), 1);
     EXPECT_EQ(h, 57);  // 56.8
-    ASSERT_EQ(ResolveFrameSize(101, SIZE_KEEP_ASPECT_EVEN, 320, 180, &w, &h, &error), 1);
+    ASSERT_EQ(ResolveFrameSize(101, SIZE_KEEP_ASPECT_EVEN, 320, 180, kSquare, &w, &h, &error), 1);
     EXPECT_EQ(h, 56);
-    ASSERT_EQ(ResolveFrameSize(SIZE_KEEP_ASPECT_EVEN, 45, 320, 180, &w, &h, &error), 1);
+    ASSERT_EQ(ResolveFrameSize(SIZE_KEEP_ASPECT_EVEN, 45, 320, 180, kSquare, &w, &h, &error), 1);
     EXPECT_EQ(w, 80);
     // Never below one pixel, or two for the even rule.
-    ASSERT_EQ(ResolveFrameSize(1, SIZE_KEEP_ASPECT, 1000, 10, &w, &h, &error), 1);
+    ASSERT_EQ(ResolveFrameSize(1, SIZE_KEEP_ASPECT, 1000, 10, kSquare, &w, &h, &error), 1);
     EXPECT_EQ(h, 1);
-    ASSERT_EQ(ResolveFrameSize(1, SIZE_KEEP_ASPECT_EVEN, 1000, 10, &w, &h, &error), 1);
+    ASSERT_EQ(ResolveFrameSize(1, SIZE_KEEP_ASPECT_EVEN, 1000, 10, kSquare, &w, &h, &error), 1);
     EXPECT_EQ(h, 2);
     // A source with no size, or a result beyond what a header holds.
-    EXPECT_EQ(ResolveFrameSize(64, SIZE_KEEP_ASPECT, 0, 0, &w, &h, &error), 0);
-    EXPECT_EQ(ResolveFrameSize(32767, SIZE_KEEP_ASPECT, 10, 1000, &w, &h, &error), 0);
+    EXPECT_EQ(ResolveFrameSize(64, SIZE_KEEP_ASPECT, 0, 0, kSquare, &w, &h, &error), 0);
+    EXPECT_EQ(ResolveFrameSize(32767, SIZE_KEEP_ASPECT, 10, 1000, kSquare, &w, &h, &error), 0);
     EXPECT_NE(error.find("above"), std::string::npos);
     // A damaged header's source size makes a side far beyond any integer: refused, not converted.
-    EXPECT_EQ(ResolveFrameSize(32767, SIZE_KEEP_ASPECT_EVEN, 1, INT32_MAX, &w, &h, &error), 0);
-    EXPECT_EQ(ResolveFrameSize(SIZE_KEEP_ASPECT, 32767, 1, 1, &w, &h, &error), 1);
+    EXPECT_EQ(ResolveFrameSize(32767, SIZE_KEEP_ASPECT_EVEN, 1, INT32_MAX, kSquare, &w, &h, &error),
+              0);
+    EXPECT_EQ(ResolveFrameSize(SIZE_KEEP_ASPECT, 32767, 1, 1, kSquare, &w, &h, &error), 1);
     EXPECT_EQ(w, 32767);
+}
+
+TEST(FrameSize, AspectKeepingSidesGiveSquarePixelsOfTheShownShape) {
+    int32_t w = 0, h = 0;
+    std::string error;
+    // PAL DV: 720x576 shown at 16:9 (pixels 64:45) and at 4:3 (16:15); NTSC DV at 4:3 (8:9).
+    ASSERT_EQ(ResolveFrameSize(320, SIZE_KEEP_ASPECT_EVEN, 720, 576, {64, 45}, &w, &h, &error), 1);
+    EXPECT_EQ(h, 180);
+    ASSERT_EQ(ResolveFrameSize(320, SIZE_KEEP_ASPECT, 720, 576, {16, 15}, &w, &h, &error), 1);
+    EXPECT_EQ(h, 240);
+    ASSERT_EQ(ResolveFrameSize(SIZE_KEEP_ASPECT, 480, 720, 480, {8, 9}, &w, &h, &error), 1);
+    EXPECT_EQ(w, 640);
+    ASSERT_EQ(ResolveFrameSize(SIZE_KEEP_ASPECT_EVEN, 360, 720, 576, {64, 45}, &w, &h, &error), 1);
+    EXPECT_EQ(w, 640);
+    // Pixels so wide that the shown width leaves what a header holds.
+    EXPECT_EQ(ResolveFrameSize(SIZE_KEEP_ASPECT, 32767, 720, 576, {65535, 1}, &w, &h, &error), 0);
 }
 
 TEST(Arguments, OneSourceAndDestinationOrAnOutputFolder) {

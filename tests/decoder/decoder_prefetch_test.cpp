@@ -153,7 +153,8 @@ TEST(FramePrefetcher, StopsCleanlyWhenLeftEarlyOrGivenNothing) {
     {
         FramePrefetcher frames(nullptr, 0, 3, 3);  // no decoder: null frames, in order
         int64_t position = -1;
-        DecodedPicture frame{&position};
+        DecodedPicture frame;
+        frame.frame = &position;  // not empty, so that Next is seen to empty it
         for (int64_t p = 0; p < 3; ++p) {
             ASSERT_TRUE(frames.Next(&position, &frame));
             EXPECT_EQ(position, p);
