@@ -70,7 +70,8 @@ else
   codec vp8 -c:v libvpx -b:v 300k
   codec png -c:v png
   codec jpegls -c:v jpegls
-  make_source dv.avi 720x576 1 -r 25 -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le
+  # Anamorphic, so that the pixel shape the converter states is compared too.
+  make_source dv.avi 720x576 1 -r 25 -c:v dvvideo -pix_fmt yuv420p -aspect 16:9 -c:a pcm_s16le
   codec_sources+=(dv.avi)
 fi
 
@@ -113,5 +114,15 @@ done
 "$wine_run" "$windows_bin/vidcrunch.exe" "$(win plain.avi)" "$(win windows-ffv1.avi)" /console \
   /codec:ffv1 >/dev/null 2>err.txt || fail "Windows vidcrunch: $(cat err.txt)"
 cmp linux-ffv1.avi windows-ffv1.avi || fail "vidcrunch /codec:ffv1 wrote other bytes on Windows"
+compared=$((compared + 1))
+# And on pixels that are not square, whose shape both builds state in the codec and the file.
+"$linux_bin/reframe-convert" --size 360x240 dv.avi wide.avi
+"$linux_bin/vidcrunch.exe" wide.avi linux-wide.avi /console /codec:ffv1 >/dev/null 2>err.txt ||
+  fail "Linux vidcrunch: $(cat err.txt)"
+"$wine_run" "$windows_bin/vidcrunch.exe" "$(win wide.avi)" "$(win windows-wide.avi)" /console \
+  /codec:ffv1 >/dev/null 2>err.txt || fail "Windows vidcrunch: $(cat err.txt)"
+cmp linux-wide.avi windows-wide.avi || fail "vidcrunch wrote another shape on Windows"
+[ "$(ffprobe -v error -show_entries stream=display_aspect_ratio -of csv=p=0 windows-wide.avi)" = 16:9 ] ||
+  fail "the Windows compressor's file is not shown at 16:9"
 compared=$((compared + 1))
 echo "PASS: $compared pairs of files byte for byte the same"
