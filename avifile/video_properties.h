@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "avifile/avi_types.h"
+#include "picture/field_order.h"
 #include "picture/pixel_aspect.h"
 
 constexpr DWORD kFccVprp = mmioFOURCC('v', 'p', 'r', 'p');
-
-enum class FieldOrder { kProgressive, kTopFirst, kBottomFirst };
 
 struct VideoProperties {
     PixelAspect frameAspect;   // the whole frame's display aspect (dwFrameAspectRatio)
