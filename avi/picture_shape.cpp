@@ -35,7 +35,7 @@ PixelAspect SourcePixelAspect(PAVISTREAM stream) {
     for (LONG position = first; position < end; ++position) {
         const DecodedPicture picture = AVIStreamGetPicture(decoder, position);
         if (!picture.Empty()) {
-            codec = picture.aspect;
+            codec = picture.facts.aspect;
             break;
         }
     }
@@ -43,10 +43,11 @@ PixelAspect SourcePixelAspect(PAVISTREAM stream) {
     return codec;
 }
 
-void StatePixelAspect(PAVISTREAM destination, PixelAspect pixel, uint32_t width, uint32_t height,
-                      DWORD rate, DWORD scale) {
-    if (pixel.Square() || width == 0 || height == 0) return;
+void StatePictureShape(PAVISTREAM destination, PixelAspect pixel, uint32_t width, uint32_t height,
+                       FieldOrder fields, DWORD rate, DWORD scale) {
+    if ((pixel.Square() && fields == FieldOrder::kProgressive) || width == 0 || height == 0) return;
     VideoProperties properties;
+    properties.fields = fields;
     properties.frameAspect = DisplayAspect(pixel, width, height);
     properties.width = width;
     properties.height = height;

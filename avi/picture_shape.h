@@ -3,6 +3,7 @@
 #pragma once
 
 #include "avifile/avi_types.h"
+#include "picture/field_order.h"
 #include "picture/pixel_aspect.h"
 
 // Which pixel shape a stream is shown at when its header ('vprp') and its codec both state
@@ -20,8 +21,8 @@ PixelAspect HeaderPixelAspect(PAVISTREAM stream);
 PixelAspect SourcePixelAspect(PAVISTREAM stream);
 
 // Gives `destination`, a video stream of width x height pictures being written at
-// rate / scale frames a second, the video properties that show its pixels at `pixel`; a stream
-// of square pixels (or unknown ones) gets none, as a plain BGR stream needs none to be shown
-// so.
-void StatePixelAspect(PAVISTREAM destination, PixelAspect pixel, uint32_t width, uint32_t height,
-                      DWORD rate, DWORD scale);
+// rate / scale frames a second, the video properties that show its pixels at `pixel` and say
+// that its frames hold two fields in the order `fields`. A progressive stream of square (or
+// unknown) pixels gets none, as a plain BGR stream needs none to be shown so.
+void StatePictureShape(PAVISTREAM destination, PixelAspect pixel, uint32_t width, uint32_t height,
+                       FieldOrder fields, DWORD rate, DWORD scale);

@@ -133,12 +133,23 @@ int64_t ConvertVideoStream(Conversion& run, const StreamSlot& source, StreamSlot
     if (decoder != nullptr && run.settings.scalePlanes) AVIStreamGetFrameSetPlanar(decoder, 1);
 
     BITMAPINFOHEADER destinationHeader = FrameHeaderFor(destination.streamInfo.rcFrame, true);
+    if (decoder != nullptr && run.settings.deinterlace != Deinterlace::kOff) {
+        // Only a change of height mixes the two fields' lines; at the same height they are
+        // kept apart, and only found out, so that the destination can say what it holds.
+        const bool heightChanges = sourceHeader.biHeight != destinationHeader.biHeight;
+        AVIStreamGetFrameSetFields(decoder, run.settings.deinterlace == Deinterlace::kOn
+                                                ? Deinterlacing::kAlways
+                                            : heightChanges ? Deinterlacing::kAuto
+                                                            : Deinterlacing::kDetect);
+    }
     AVIStreamSetFormat(destination.streamHandle, 0, &destinationHeader, sizeof destinationHeader);
 
     int64_t delivered = -1;
-    PixelAspect codecAspect;  // the first delivered picture's
+    PixelAspect codecAspect;                           // the first delivered picture's
+    FieldOrder keptFields = FieldOrder::kProgressive;  // of the first combed frame kept so
     auto take = [&](const DecodedPicture& picture, int64_t j) {
-        if (delivered++ == 0) codecAspect = picture.aspect;
+        if (delivered++ == 0) codecAspect = picture.facts.aspect;
+        if (keptFields == FieldOrder::kProgressive) keptFields = picture.facts.fields;
         Report(callback, source, index, static_cast<int32_t>(j - start), length);
     };
     if (Block frame = TakeBlock(destinationHeader.biSizeImage)) {
@@ -182,19 +193,20 @@ int64_t ConvertVideoStream(Conversion& run, const StreamSlot& source, StreamSlot
     }
     if (decoder != nullptr) AVIStreamGetFrameClose(decoder);
     // The pictures are stretched to the new size; the destination says how its pixels are
-    // shaped so that they are shown at the source's shape, as the source's would be. (A stream
-    // without frames has no pictures to shape, and a source frame of no size no shape.)
+    // shaped so that they are shown at the source's shape, as the source's would be, and that
+    // its frames hold two fields where combed frames were kept so. (A stream without frames
+    // has no pictures to shape, and a source frame of no size no shape.)
     if (delivered > 0 && sourceHeader.biWidth > 0 && sourceHeader.biHeight > 0) {
         const PixelAspect shown =
             ShownPixelAspect(HeaderPixelAspect(source.streamHandle), codecAspect);
-        StatePixelAspect(destination.streamHandle,
-                         StretchedPixelAspect(shown, static_cast<uint32_t>(sourceHeader.biWidth),
-                                              static_cast<uint32_t>(sourceHeader.biHeight),
-                                              static_cast<uint32_t>(destinationHeader.biWidth),
-                                              static_cast<uint32_t>(destinationHeader.biHeight)),
-                         static_cast<uint32_t>(destinationHeader.biWidth),
-                         static_cast<uint32_t>(destinationHeader.biHeight),
-                         destination.streamInfo.dwRate, destination.streamInfo.dwScale);
+        StatePictureShape(destination.streamHandle,
+                          StretchedPixelAspect(shown, static_cast<uint32_t>(sourceHeader.biWidth),
+                                               static_cast<uint32_t>(sourceHeader.biHeight),
+                                               static_cast<uint32_t>(destinationHeader.biWidth),
+                                               static_cast<uint32_t>(destinationHeader.biHeight)),
+                          static_cast<uint32_t>(destinationHeader.biWidth),
+                          static_cast<uint32_t>(destinationHeader.biHeight), keptFields,
+                          destination.streamInfo.dwRate, destination.streamInfo.dwScale);
     }
     Report(callback, source, index, length, length);
     return delivered;

@@ -47,6 +47,15 @@ struct ConverterPhases {
 // at most this many bytes.
 constexpr int64_t DEFAULT_COPY_PIECE_BYTES = 1 << 20;
 
+// What the converter does with interlaced video (frames of two fields woven from different
+// moments, which a change of height would blend into doubled edges).
+enum class Deinterlace {
+    kAuto,  // frames found combed are deinterlaced where the height changes; where it does not,
+            // the fields are kept and the destination says it is interlaced
+    kOn,    // every frame is deinterlaced
+    kOff,   // frames are scaled as they are
+};
+
 // How one conversion works. Each job gives its own, so that two jobs in one process never
 // change each other's output.
 struct ConverterSettings {
@@ -65,6 +74,7 @@ struct ConverterSettings {
     // The largest piece of a fixed-size stream; tests set a small one to see a stream cut into
     // many pieces.
     int64_t copyPieceBytes = DEFAULT_COPY_PIECE_BYTES;
+    Deinterlace deinterlace = Deinterlace::kAuto;
 };
 
 // ConvertStreams with its own settings; `phases`, when given, learns where the time went.

@@ -13,7 +13,7 @@ find_package(PkgConfig REQUIRED)
 # Only the cross-built .pc files, never the Linux system's.
 set(ENV{PKG_CONFIG_LIBDIR} "${REFRAME_WINDOWS_DEPS}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
-pkg_check_modules(FFMPEG REQUIRED libavcodec libavformat libavutil libswscale)
+pkg_check_modules(FFMPEG REQUIRED libavcodec libavformat libavfilter libavutil libswscale)
 # Static linking needs the libraries' own dependencies too (x264, zlib, bcrypt, ...): the
 # "static" flags carry them. The target keeps the Linux build's name so that no folder's
 # CMakeLists.txt has to know which platform it is built for.

@@ -121,6 +121,7 @@ bool ConvertFile(const ConvertOptions& options, const std::string& source,
     request.options = EngineOptions(options);
     request.overwrite = options.overwrite;
     request.engine.threads = options.threads;
+    request.engine.deinterlace = options.deinterlace;
     if (options.compress) {
         request.compress = CompressStep::BeforePlacing;
         request.compressor.codec = FromUtf8(options.codec);

@@ -182,6 +182,18 @@ int ParseConvertArguments(const std::vector<std::string>& arguments, ConvertOpti
                 return 0;
             }
             options->threads = static_cast<int32_t>(threads);
+        } else if (name == "--deinterlace") {
+            if (!TakeValue(arguments, &i, inlineValue, hasInline, &value, error)) return 0;
+            if (value == "auto")
+                options->deinterlace = Deinterlace::kAuto;
+            else if (value == "on")
+                options->deinterlace = Deinterlace::kOn;
+            else if (value == "off")
+                options->deinterlace = Deinterlace::kOff;
+            else {
+                *error = "--deinterlace '" + value + "': expected auto, on or off";
+                return 0;
+            }
         } else if (name == "--progress") {
             if (!TakeValue(arguments, &i, inlineValue, hasInline, &value, error)) return 0;
             if (value == "auto")
@@ -250,6 +262,10 @@ std::string ConvertUsage() {
            "  -f, --overwrite         replace existing destinations\n"
            "  -j, --jobs N            convert N sources at once (default: one per core)\n"
            "  -t, --threads N         threads for each conversion (default: one per core)\n"
+           "      --deinterlace=WHEN  auto: frames found combed (two fields from different\n"
+           "                          moments) are deinterlaced where the height changes, and\n"
+           "                          kept as fields where it does not; on: every frame; off:\n"
+           "                          none (default: auto)\n"
            "      --progress=STYLE    auto, bar (on standard error), json (on standard output), "
            "none\n"
            "  -h, --help              show this text\n"

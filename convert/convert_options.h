@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "avi/stream_converter.h"
+
 #include "job/frame_size.h"
 
 enum class ProgressStyle { Auto, Bar, Json, None };
@@ -25,6 +27,7 @@ struct ConvertOptions {
     int32_t jobs = 0;     // 0: one per core
     int32_t threads = 0;  // per conversion and its compressor; 0: one per core
     ProgressStyle progress = ProgressStyle::Auto;
+    Deinterlace deinterlace = Deinterlace::kAuto;
     bool helpWanted = false, versionWanted = false;
 };
 

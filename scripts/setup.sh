@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-format clang-tidy shellcheck git
   desktop-file-utils appstream parallel
   qt6-base-dev
-  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev
+  libavcodec-dev libavformat-dev libavfilter-dev libavutil-dev libswscale-dev libx264-dev
   libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
   xvfb xauth xdotool openbox x11-utils imagemagick
   ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-good

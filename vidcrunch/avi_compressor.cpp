@@ -191,8 +191,9 @@ int CreateEncodedStream(CompressionJob* job, StreamPlan* s, std::string* error) 
         return 0;
     }
     // Said in the file too, for every codec: not every player reads a codec's own word.
-    StatePixelAspect(s->destination, s->pixel, static_cast<uint32_t>(s->width),
-                     static_cast<uint32_t>(s->height), info.dwRate, info.dwScale);
+    StatePictureShape(s->destination, s->pixel, static_cast<uint32_t>(s->width),
+                      static_cast<uint32_t>(s->height), FieldOrder::kProgressive, info.dwRate,
+                      info.dwScale);
     return 1;
 }
 

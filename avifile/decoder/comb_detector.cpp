@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // The frame is judged in blocks, so that one small moving thing counts as much as it should
@@ -17,11 +21,26 @@ constexpr int kFloor = 4;         // and by at least this much a pixel: noise is
 constexpr int kBlocksNeeded = 3;  // blocks for a verdict
 constexpr int kOneSidedness = 4;  // and at least this many times those for the other order
 
-// |up + down - 2 * line| summed along a row: how badly `line` fits between `up` and `down`.
+// How badly `line` fits between `up` and `down`: |(up + down) / 2 - line| summed along a row,
+// the mean rounded up as the processor's byte average rounds it. Judging needs no more
+// precision than that, and the vector form of it is two instructions for 16 pixels.
 uint32_t Misfit(const uint8_t* up, const uint8_t* down, const uint8_t* line, int count) {
     uint32_t sum = 0;
-    for (int x = 0; x < count; ++x)
-        sum += static_cast<uint32_t>(std::abs(up[x] + down[x] - 2 * line[x]));
+    int x = 0;
+#if defined(__SSE2__)
+    __m128i sums = _mm_setzero_si128();
+    for (; x + 16 <= count; x += 16) {
+        const __m128i mean =
+            _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(up + x)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(down + x)));
+        sums = _mm_add_epi64(
+            sums, _mm_sad_epu8(mean, _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + x))));
+    }
+    sum = static_cast<uint32_t>(_mm_cvtsi128_si32(sums) +
+                                _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+#endif
+    for (; x < count; ++x)
+        sum += static_cast<uint32_t>(std::abs(((up[x] + down[x] + 1) >> 1) - line[x]));
     return sum;
 }
 
@@ -70,9 +89,10 @@ FieldOrder DetectCombing(LumaPlane previous, LumaPlane current, LumaPlane next, 
                                            column + 1 == columns ? width - x : kBlock);
                 }
             }
-            rowsCounted += previous.rows != nullptr && next.rows != nullptr ? 1 : 0;
+            ++rowsCounted;
         }
-        if (previous.rows == nullptr || next.rows == nullptr) rowsCounted = (endRow - firstRow) / 2;
+        // Without one neighbour, each pairing has only every other line of those looked at.
+        if (previous.rows == nullptr || next.rows == nullptr) rowsCounted /= 2;
         for (int column = 0; column < columns; ++column) {
             const int count = column + 1 == columns ? width - column * kBlock : kBlock;
             const int64_t floor = int64_t{kFloor} * count * rowsCounted;

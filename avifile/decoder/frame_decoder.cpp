@@ -8,6 +8,7 @@
 #include "avifile/avi_file.h"
 #include "avifile/decoder/codec_decoder.h"
 #include "avifile/decoder/dib_converter.h"
+#include "avifile/decoder/field_stage.h"
 #include "avifile/decoder/picture_converter.h"
 
 extern "C" {
@@ -60,7 +61,7 @@ struct IGetFrame {
         // last rows of a picture that has them.
         bool planar = false;
         YuvPicture picture;
-        PixelAspect aspect;  // the codec's pixel shape for the frame it holds
+        PictureFacts facts;  // what the codec and the field stage said of the frame it holds
         std::unique_ptr<AVFrame, FrameRelease> held;
     };
     std::vector<Slot> slots = std::vector<Slot>(1);
@@ -78,6 +79,8 @@ struct IGetFrame {
 
     // Compressed streams.
     CodecDecoder* codec = nullptr;
+    FieldStage* fields = nullptr;  // between the codec and the conversion, when asked for
+    int threads = 0;
     bool haveConverted = false;
     uint64_t convertedSerial = 0;
 
@@ -133,11 +136,11 @@ bool HoldPicture(IGetFrame* g, const AVFrame* picture) {
     return slot.held && av_frame_ref(slot.held.get(), picture) >= 0;
 }
 
-// Hands out the frame just made in the target slot, of pixels shaped `aspect`, and moves on to
+// Hands out the frame just made in the target slot, of which `facts` are known, and moves on to
 // the next slot. A frame of rows gets its header in front of them; a frame of planes has no
 // rows.
-bool Deliver(IGetFrame* g, PixelAspect aspect) {
-    g->slots[g->target].aspect = aspect;
+bool Deliver(IGetFrame* g, const PictureFacts& facts) {
+    g->slots[g->target].facts = facts;
     if (!g->slots[g->target].planar) std::memcpy(FrameStart(g), &g->header, sizeof g->header);
     g->last = g->target;
     g->target = (g->target + 1) % g->slots.size();
@@ -166,17 +169,17 @@ bool HoldPlanes(IGetFrame* g, const AVFrame* picture, const YuvPicture& planes) 
 // copied into the next slot, as the caller may still hold the earlier one (and every frame
 // must stay valid for the same number of requests).
 bool DeliverAgain(IGetFrame* g) {
-    const PixelAspect aspect = g->slots[g->last].aspect;
-    if (g->target == g->last) return Deliver(g, aspect);
+    const PictureFacts facts = g->slots[g->last].facts;
+    if (g->target == g->last) return Deliver(g, facts);
     IGetFrame::Slot& last = g->slots[g->last];
     if (last.planar) {
         if (!HoldPlanes(g, last.held.get(), last.picture)) return false;
-        return Deliver(g, aspect);
+        return Deliver(g, facts);
     }
     if (!Reserve(g, g->imageSize)) return false;
     Unplanar(g);
     std::memcpy(g->pixels, g->slots[g->last].pixels, g->imageSize);
-    return Deliver(g, aspect);
+    return Deliver(g, facts);
 }
 
 // Where delivered row 0 (the bottom row) and the step to the next row up are.
@@ -257,7 +260,18 @@ bool UncompressedFrame(IGetFrame* g, LONG position) {
 // `planesWanted`: the caller takes a frame of planes where the picture allows one.
 bool CompressedFrame(IGetFrame* g, LONG position, bool planesWanted) {
     uint64_t serial = 0;
-    const AVFrame* frame = DecodeFrameAt(g->codec, position, &serial);
+    const AVFrame* frame = nullptr;
+    PictureFacts facts;
+    if (g->fields != nullptr) {
+        StagedPicture staged;
+        if (!StagePictureAt(g->fields, position, &staged)) return false;
+        frame = staged.frame;
+        serial = staged.serial;
+        facts.fields = staged.fields;
+        facts.deinterlaced = staged.deinterlaced;
+    } else {
+        frame = DecodeFrameAt(g->codec, position, &serial);
+    }
     if (!frame) return false;
     Picture picture;
     for (int i = 0; i < 4; ++i) {
@@ -271,10 +285,9 @@ bool CompressedFrame(IGetFrame* g, LONG position, bool planesWanted) {
     picture.colorRange = frame->color_range;
     // A damaged stream can report any ratio; one that is not positive says nothing.
     const AVRational sar = frame->sample_aspect_ratio;
-    const PixelAspect aspect =
-        sar.num > 0 && sar.den > 0
-            ? ReducedAspect(static_cast<unsigned>(sar.num), static_cast<unsigned>(sar.den))
-            : PixelAspect{};
+    if (sar.num > 0 && sar.den > 0)
+        facts.aspect =
+            ReducedAspect(static_cast<unsigned>(sar.num), static_cast<unsigned>(sar.den));
     YuvPicture planes;
     bool needsTail = false;
     const bool asPlanes = planesWanted && g->planar && picture.width == g->width &&
@@ -297,7 +310,7 @@ bool CompressedFrame(IGetFrame* g, LONG position, bool planesWanted) {
         if (!HoldPlanes(g, frame, planes)) return false;
         g->haveConverted = true;
         g->convertedSerial = serial;
-        return Deliver(g, aspect);
+        return Deliver(g, facts);
     }
     if (!Reserve(g, g->imageSize)) return false;
     Overwriting(g);
@@ -306,7 +319,7 @@ bool CompressedFrame(IGetFrame* g, LONG position, bool planesWanted) {
         return false;
     g->haveConverted = true;
     g->convertedSerial = serial;
-    return Deliver(g, aspect);
+    return Deliver(g, facts);
 }
 
 std::vector<uint8_t> ReadStreamFormat(PAVISTREAM stream) {
@@ -384,8 +397,8 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wante
         g->direct = g->layout.bitCount == 24 && g->layout.width == g->width &&
                     g->layout.height == g->height && g->layout.topDown == g->topDown;
     } else {
-        g->codec =
-            OpenCodecDecoder(stream, format.data(), format.size(), threads > 0 ? threads : 0);
+        g->threads = threads > 0 ? threads : 0;
+        g->codec = OpenCodecDecoder(stream, format.data(), format.size(), g->threads);
         if (!g->codec) {
             delete g;
             return nullptr;
@@ -418,7 +431,7 @@ bool Produce(IGetFrame* g, LONG position, bool planesWanted) {
 DecodedPicture LastDelivered(IGetFrame* g) {
     IGetFrame::Slot& slot = g->slots[g->last];
     DecodedPicture delivered;
-    delivered.aspect = slot.aspect;
+    delivered.facts = slot.facts;
     if (slot.planar) {
         delivered.planes = &slot.picture;
     } else {
@@ -442,6 +455,7 @@ DecodedPicture AVIStreamGetPicture(PGETFRAME g, LONG position) {
 
 HRESULT AVIStreamGetFrameClose(PGETFRAME g) {
     if (!g) return AVIERR_OK;
+    CloseFieldStage(g->fields);
     CloseCodecDecoder(g->codec);
     ReleasePictureConverter(&g->converter);
     ReleasePictureConverter(&g->tailConverter);
@@ -483,4 +497,14 @@ HRESULT AVIStreamGetFrameSetPlanar(PGETFRAME g, int planar) {
 
 void AVIStreamGetFrameSetThreads(int threads) {
     gThreads = threads > 0 ? threads : 0;
+}
+
+HRESULT AVIStreamGetFrameSetFields(PGETFRAME g, Deinterlacing mode) {
+    if (!g) return AVIERR_BADPARAM;
+    if (g->codec == nullptr) return AVIERR_OK;  // stored pictures are handed on as they are
+    CloseFieldStage(g->fields);
+    // The filter's threads come out of the decoder's: one when the decoder has one.
+    g->fields = OpenFieldStage(g->codec, g->first, g->end, mode, g->threads > 0 ? g->threads : 1);
+    g->haveConverted = false;
+    return g->fields != nullptr ? AVIERR_OK : AVIERR_MEMORY;
 }

@@ -8,6 +8,8 @@
 #pragma once
 
 #include "avifile/avi_types.h"
+#include "avifile/decoder/field_stage.h"
+#include "picture/field_order.h"
 #include "picture/pixel_aspect.h"
 #include "picture/yuv_picture.h"
 
@@ -48,15 +50,29 @@ void AVIStreamGetFrameSetThreads(int threads);
 // streams and AVIStreamGetFrame still give rows. Call it before the first request.
 HRESULT AVIStreamGetFrameSetPlanar(PGETFRAME decoder, int planar);
 
+// What is known of a delivered frame beyond its pixels.
+struct PictureFacts {
+    PixelAspect aspect;  // the pixel shape the codec gives; unknown for stored DIBs
+    // The woven fields the frame still holds, as the field stage found them (progressive
+    // without one, and for a frame it deinterlaced).
+    FieldOrder fields = FieldOrder::kProgressive;
+    bool deinterlaced = false;
+};
+
 // A delivered frame as a scaler takes it: either rows or planes, never both. It stays valid
 // exactly as long as a frame from AVIStreamGetFrame would.
 struct DecodedPicture {
     const void* frame = nullptr;         // a frame of rows: header and rows, as AVIStreamGetFrame
     const uint8_t* rows = nullptr;       // its rows, in the layout the header describes
     const YuvPicture* planes = nullptr;  // or a frame of planes
-    PixelAspect aspect;                  // the pixel shape the codec gives; unknown for DIBs
+    PictureFacts facts;
     bool Empty() const { return frame == nullptr && planes == nullptr; }
 };
+
+// Puts a field stage between a compressed stream's codec and the conversion (see
+// field_stage.h): every frame is judged combed or not, and, as `mode` says, deinterlaced.
+// Frames of stored DIBs pass as they are. Call it before the first request.
+HRESULT AVIStreamGetFrameSetFields(PGETFRAME decoder, Deinterlacing mode);
 
 // The frame at `position`, as AVIStreamGetFrame gives it, or as planes where the decoder was
 // set to deliver them and the picture allows it. Empty where AVIStreamGetFrame gives null.
