@@ -286,10 +286,19 @@ FieldStage* OpenFieldStage(CodecDecoder* codec, LONG first, LONG end, Deinterlac
 
 bool StagePictureAt(FieldStage* s, LONG position, StagedPicture* out) {
     if (s == nullptr || position < s->first || position >= s->end) return false;
-    if (!s->started || position < s->windowStart || position > s->decodedEnd + kMostLookahead)
-        Restart(s, std::max(s->first, position - 1));
+    const bool jump =
+        !s->started || position < s->windowStart || position > s->decodedEnd + kMostLookahead;
+    if (jump) Restart(s, std::max(s->first, position - 1));
     while (s->decodedEnd <= position) DecodeNext(s);
-    const int64_t index = s->positionPicture[static_cast<size_t>(position - s->windowStart)];
+    int64_t index = s->positionPicture[static_cast<size_t>(position - s->windowStart)];
+    // After a jump the picture shown needs the one before it, as it had in order: where drop
+    // frames (or undecodable ones) stand between them, decoding starts further back.
+    while (jump && index >= 0 && index == s->firstPicture && s->windowStart > s->first &&
+           position - s->windowStart < kMostLookahead) {
+        Restart(s, s->windowStart - 1);
+        while (s->decodedEnd <= position) DecodeNext(s);
+        index = s->positionPicture[static_cast<size_t>(position - s->windowStart)];
+    }
     if (index < 0) return false;
     if (index != s->handedIndex) {
         // Two pictures ahead: the next one is judged with its own next before it goes in.
