@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the static libraries the Windows programs link: x264 and FFmpeg (libavcodec,
-# libavformat's RIFF tag tables, libavutil, libswscale), from Debian's own source packages.
+# libavformat's RIFF tag tables, libavfilter's deinterlacer, libavutil, libswscale), from
+# Debian's own source packages.
 #
 #   scripts/windows-deps.sh            prints the prefix that holds lib/, include/ and
 #                                      lib/pkgconfig/ (last line of the output)
@@ -38,9 +39,10 @@ ffmpeg_flags=(
   --pkg-config=pkg-config --pkg-config-flags=--static
   --enable-static --disable-shared --enable-gpl --enable-version3
   --disable-autodetect --disable-everything --disable-programs --disable-doc
-  --disable-network --disable-avdevice --disable-avfilter --disable-swresample
+  --disable-network --disable-avdevice --disable-swresample
   --disable-postproc --disable-debug
-  --enable-avcodec --enable-avformat --enable-avutil --enable-swscale
+  --enable-avcodec --enable-avformat --enable-avfilter --enable-avutil --enable-swscale
+  --enable-filter=buffer,buffersink,bwdif
   --enable-zlib --enable-w32threads --enable-libx264
   --enable-bsf=mpeg4_unpack_bframes
 )

@@ -13,6 +13,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -288,9 +289,15 @@ bool CompressedFrame(IGetFrame* g, LONG position, bool planesWanted) {
     if (sar.num > 0 && sar.den > 0)
         facts.aspect =
             ReducedAspect(static_cast<unsigned>(sar.num), static_cast<unsigned>(sar.den));
+    // Woven fields kept as they are: chroma shared between lines is a field's own, so such a
+    // picture is converted field by field, and as rows.
+    const AVPixFmtDescriptor* layout =
+        av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    const bool byFields =
+        facts.fields != FieldOrder::kProgressive && layout != nullptr && layout->log2_chroma_h > 0;
     YuvPicture planes;
     bool needsTail = false;
-    const bool asPlanes = planesWanted && g->planar && picture.width == g->width &&
+    const bool asPlanes = planesWanted && g->planar && !byFields && picture.width == g->width &&
                           picture.height == g->height &&
                           PlanarPicture(picture, &g->planarCheck, &planes, &needsTail);
     // The picture already made goes out again, if it was made the way it is wanted now.
@@ -315,8 +322,11 @@ bool CompressedFrame(IGetFrame* g, LONG position, bool planesWanted) {
     if (!Reserve(g, g->imageSize)) return false;
     Overwriting(g);
     Unplanar(g);
-    if (!ConvertPicture(&g->converter, picture, TopRow(g), -UpStep(g), g->width, g->height))
-        return false;
+    const int converted =
+        byFields
+            ? ConvertFields(&g->converter, picture, TopRow(g), -UpStep(g), g->width, g->height)
+            : ConvertPicture(&g->converter, picture, TopRow(g), -UpStep(g), g->width, g->height);
+    if (converted == 0) return false;
     g->haveConverted = true;
     g->convertedSerial = serial;
     return Deliver(g, facts);

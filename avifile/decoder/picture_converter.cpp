@@ -116,6 +116,25 @@ int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t*
     return 1;
 }
 
+int ConvertFields(PictureConverter* converter, const Picture& picture, uint8_t* topRow,
+                  ptrdiff_t rowStep, int width, int height) {
+    if (picture.height % 4 != 0 || height % 4 != 0)
+        return ConvertPicture(converter, picture, topRow, rowStep, width, height);
+    for (int field = 0; field < 2; ++field) {
+        Picture lines = picture;
+        for (int plane = 0; plane < 4; ++plane) {
+            if (picture.planes[plane] == nullptr) continue;
+            lines.planes[plane] = picture.planes[plane] + field * picture.strides[plane];
+            lines.strides[plane] = picture.strides[plane] * 2;
+        }
+        lines.height = picture.height / 2;
+        if (ConvertPicture(converter, lines, topRow + field * rowStep, rowStep * 2, width,
+                           height / 2) == 0)
+            return 0;
+    }
+    return 1;
+}
+
 int ConvertLastRows(PictureConverter* converter, const Picture& picture, uint8_t* rows) {
     if (picture.height < 2) return 0;
     Picture last = picture;

@@ -46,6 +46,14 @@ struct PictureConverter {
 int ConvertPicture(PictureConverter* converter, const Picture& picture, uint8_t* topRow,
                    ptrdiff_t rowStep, int width, int height);
 
+// ConvertPicture for a picture of two woven fields: each field on its own, so that chroma shared
+// between lines (4:2:0 keeps one chroma row for two lines, and in an interlaced picture those
+// are lines of the same field) is never spread onto the other field's lines. `picture` and the
+// output both need a height that is a multiple of 4, so that both fields have whole chroma
+// rows; other pictures are converted as frames. Returns 1, or 0 as ConvertPicture does.
+int ConvertFields(PictureConverter* converter, const Picture& picture, uint8_t* topRow,
+                  ptrdiff_t rowStep, int width, int height);
+
 // Converts the last two rows of `picture` as a picture of their own, at its width: the top one
 // at `rows`, the other 3 * width bytes on. Returns 1, or 0 when they can't be converted.
 int ConvertLastRows(PictureConverter* converter, const Picture& picture, uint8_t* rows);

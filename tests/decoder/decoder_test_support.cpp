@@ -29,9 +29,13 @@ Image BottomUpPadded(const uint8_t* topDown, int width, int height) {
     return image;
 }
 
-std::vector<Image> ReferenceFrames(const std::string& path, int width, int height) {
+std::vector<Image> ReferenceFrames(const std::string& path, int width, int height,
+                                   const std::string& filter) {
     std::string bytes;
-    RunCommand("ffmpeg -v error -i '" + path + "' -map 0:v:0 -f rawvideo -pix_fmt bgr24 -", &bytes);
+    RunCommand("ffmpeg -v error -i '" + path + "' -map 0:v:0 " +
+                   (filter.empty() ? std::string() : "-vf '" + filter + "' ") +
+                   "-f rawvideo -pix_fmt bgr24 -",
+               &bytes);
     size_t frameBytes = static_cast<size_t>(width) * height * 3;
     std::vector<Image> frames;
     for (size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes)

@@ -19,8 +19,9 @@ bool MakeAvi(const std::string& path, const std::string& source, int frames,
              const std::string& encoderArguments);
 
 // ffmpeg's decoding of the first video stream of `path`, each frame turned into our row layout
-// (bottom row first, rows padded to 4 bytes).
-std::vector<Image> ReferenceFrames(const std::string& path, int width, int height);
+// (bottom row first, rows padded to 4 bytes); `filter`, when given, is applied on the way.
+std::vector<Image> ReferenceFrames(const std::string& path, int width, int height,
+                                   const std::string& filter = "");
 
 uint64_t RowBytes(int width);
 // Turns top-down packed BGR rows into bottom-up rows padded to 4 bytes.
