@@ -13,6 +13,7 @@
 #include "avifile/avi_file.h"
 #include "avifile/decoder/frame_decoder.h"
 #include "avifile/decoder/frame_prefetcher.h"
+#include "avifile/video_properties.h"
 #include "job/scratch_result.h"
 #include "support/durable_files.h"
 #include "support/file_helpers.h"
@@ -39,7 +40,8 @@ struct StreamPlan {
     VideoEncoder* encoder = nullptr;
     int width = 0;
     int height = 0;
-    PixelAspect pixel;  // the shape its pixels are shown at
+    PixelAspect pixel;                             // the shape its pixels are shown at
+    FieldOrder fields = FieldOrder::kProgressive;  // the woven fields its frames hold
     LONG start = 0;
     LONG length = 0;
     LONG sent = 0;     // frames handed to the encoder
@@ -130,11 +132,19 @@ int PrepareEncoding(StreamPlan* s, const CompressorOptions& options, std::string
     settings.scale = s->info.dwScale;
     s->pixel = SourcePixelAspect(s->source);
     settings.pixel = s->pixel;
+    // Woven fields are kept where the input says it holds them (the converter says so where it
+    // kept them).
+    VideoProperties properties;
+    if (ReadVideoProperties(s->source, &properties)) s->fields = properties.fields;
+    settings.fields = s->fields;
     s->encoder = OpenVideoEncoder(settings, error);
     if (!s->encoder) {
         *error = StreamName(*s) + ": " + *error;
         return -1;
     }
+    const std::string note = VideoEncoderNote(s->encoder);
+    if (!note.empty())
+        std::fprintf(stderr, "vidcrunch: %s: %s\n", StreamName(*s).c_str(), note.c_str());
     s->encode = true;
     s->start = AVIStreamStart(s->source);
     s->length = AVIStreamLength(s->source);
@@ -190,10 +200,10 @@ int CreateEncodedStream(CompressionJob* job, StreamPlan* s, std::string* error) 
         *error = StreamName(*s) + ": the output format could not be set";
         return 0;
     }
-    // Said in the file too, for every codec: not every player reads a codec's own word.
+    // Said in the file too, for every codec: not every player reads a codec's own word. The
+    // frames hold their fields even where the codec codes them as progressive frames.
     StatePictureShape(s->destination, s->pixel, static_cast<uint32_t>(s->width),
-                      static_cast<uint32_t>(s->height), FieldOrder::kProgressive, info.dwRate,
-                      info.dwScale);
+                      static_cast<uint32_t>(s->height), s->fields, info.dwRate, info.dwScale);
     return 1;
 }
 

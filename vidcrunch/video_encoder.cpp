@@ -30,6 +30,11 @@ struct VideoEncoder {
     AVFrame* exact = nullptr;
     int64_t nextPts = 0;
     bool ended = false;
+    // Woven fields kept: each frame says so, and 4:2:0 colours are converted field by field
+    // (with `fieldScaler`, for half the height).
+    FieldOrder fields = FieldOrder::kProgressive;
+    SwsContext* fieldScaler = nullptr;
+    std::string note;
 };
 
 namespace {
@@ -114,6 +119,28 @@ void FreeParts(VideoEncoder* e) {
     av_packet_free(&e->packet);
     sws_freeContext(e->scaler);
     e->scaler = nullptr;
+    sws_freeContext(e->fieldScaler);
+    e->fieldScaler = nullptr;
+}
+
+// Which fields an encoder can keep, and why not where it can't.
+FieldOrder KeptFields(const VideoEncoderSettings& settings, std::string* note) {
+    if (settings.fields == FieldOrder::kProgressive) return settings.fields;
+    // Interlaced H.264 crops its coded size only in steps of 4 rows: any other height would
+    // change the size shown.
+    if (settings.codec == VideoCodec::H264 && settings.height % 4 != 0) {
+        *note = "interlaced video " + std::to_string(settings.height) +
+                " rows high (not a multiple of 4) is coded as progressive frames";
+        return FieldOrder::kProgressive;
+    }
+    return settings.fields;
+}
+
+// 4:2:0 colours of woven fields belong to each field: converted per field, where both fields
+// have whole chroma rows.
+bool ConvertsByFields(const VideoEncoder* e, AVPixelFormat format) {
+    return e->fields != FieldOrder::kProgressive && e->height % 4 == 0 &&
+           (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P);
 }
 
 }  // namespace
@@ -143,6 +170,7 @@ VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string
     e->codec = settings.codec;
     e->width = settings.width;
     e->height = settings.height;
+    e->fields = KeptFields(settings, &e->note);
     e->context = avcodec_alloc_context3(codec);
     e->frame = av_frame_alloc();
     e->packet = av_packet_alloc();
@@ -172,6 +200,14 @@ VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string
     // AVI has no time stamps: each chunk is the next frame in display order, so frames must come
     // out in the order they went in. Without B-frames every codec here does that.
     c->max_b_frames = 0;
+    // Woven fields: H.264 codes each frame as interlaced (libx264 takes the order from every
+    // frame's flags) and MPEG-4 with field DCT and field motion; the other codecs only carry the
+    // fields, which the AVI's video properties then state.
+    if (e->fields != FieldOrder::kProgressive) {
+        c->field_order = e->fields == FieldOrder::kTopFirst ? AV_FIELD_TT : AV_FIELD_BB;
+        if (settings.codec == VideoCodec::H264 || settings.codec == VideoCodec::Mpeg4)
+            c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+    }
     // The colour matrix swscale uses for RGB to YUV (BT.601), stated so that players don't guess.
     if (settings.codec == VideoCodec::H264 || settings.codec == VideoCodec::Mpeg4) {
         c->colorspace = AVCOL_SPC_SMPTE170M;
@@ -183,6 +219,11 @@ VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string
         case VideoCodec::H264:
             av_dict_set(&options, "preset", settings.preset.c_str(), 0);
             av_dict_set(&options, "crf", std::to_string(settings.quality).c_str(), 0);
+            // The field order from the first frame on (libx264 would otherwise start top field
+            // first and change at the first frame's flags).
+            if (e->fields != FieldOrder::kProgressive)
+                av_dict_set(&options, "x264-params",
+                            e->fields == FieldOrder::kTopFirst ? "tff=1" : "bff=1", 0);
             break;
         case VideoCodec::Mpeg4:
         case VideoCodec::Mjpeg:
@@ -233,12 +274,20 @@ VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string
     // Bicubic is what ffmpeg's command line uses for this conversion, so file sizes compare.
     e->scaler = sws_getContext(e->width, e->height, AV_PIX_FMT_BGR24, e->width, e->height,
                                c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!e->scaler) {
+    if (e->scaler && ConvertsByFields(e, c->pix_fmt))
+        e->fieldScaler =
+            sws_getContext(e->width, e->height / 2, AV_PIX_FMT_BGR24, e->width, e->height / 2,
+                           c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!e->scaler || (ConvertsByFields(e, c->pix_fmt) && !e->fieldScaler)) {
         *error = "no colour conversion to the encoder's pixel format";
         CloseVideoEncoder(e);
         return nullptr;
     }
     return e;
+}
+
+std::string VideoEncoderNote(const VideoEncoder* encoder) {
+    return encoder->note;
 }
 
 uint32_t VideoEncoderFourcc(const VideoEncoder* encoder) {
@@ -281,9 +330,27 @@ int SendVideoFrame(VideoEncoder* e, const uint8_t* rows, ptrdiff_t stride, std::
         const uint8_t* top[1] = {rows + static_cast<ptrdiff_t>(e->height - 1) * stride};
         const int topStride[1] = {static_cast<int>(-stride)};
         AVFrame* converted = e->exact ? e->exact : e->frame;
-        sws_scale(e->scaler, top, topStride, 0, e->height, converted->data, converted->linesize);
+        if (e->fieldScaler != nullptr) {
+            // Each field's rows (every other row from its first) to its own lines.
+            for (int field = 0; field < 2; ++field) {
+                const uint8_t* fieldTop[1] = {top[0] + field * topStride[0]};
+                const int fieldStride[1] = {topStride[0] * 2};
+                uint8_t* planes[4] = {};
+                int strides[4] = {};
+                for (int plane = 0; plane < 3; ++plane) {
+                    planes[plane] = converted->data[plane] + field * converted->linesize[plane];
+                    strides[plane] = converted->linesize[plane] * 2;
+                }
+                sws_scale(e->fieldScaler, fieldTop, fieldStride, 0, e->height / 2, planes, strides);
+            }
+        } else {
+            sws_scale(e->scaler, top, topStride, 0, e->height, converted->data,
+                      converted->linesize);
+        }
         if (e->exact) PadToCodedSize(e->exact, e->frame);
         e->frame->pts = e->nextPts++;
+        e->frame->interlaced_frame = e->fields != FieldOrder::kProgressive ? 1 : 0;
+        e->frame->top_field_first = e->fields == FieldOrder::kTopFirst ? 1 : 0;
         r = avcodec_send_frame(e->context, e->frame);
     }
     if (r < 0) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "picture/field_order.h"
 #include "picture/pixel_aspect.h"
 #include "vidcrunch/compressor_options.h"
 
@@ -21,6 +22,9 @@ struct VideoEncoderSettings {
     // The shape of the pixels, which the codecs that can say it say in their own headers
     // (H.264's VUI, MPEG-4's VOL, JPEG's density); unknown is said as square.
     PixelAspect pixel;
+    // Frames of two woven fields, in this order: H.264 and MPEG-4 then code them as
+    // interlaced, and every 4:2:0 codec converts their colours field by field.
+    FieldOrder fields = FieldOrder::kProgressive;
 };
 
 struct VideoEncoder;
@@ -38,6 +42,9 @@ struct EncodedPacket {
 
 // Opens an encoder, or returns null with the reason in `error`.
 VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string* error);
+
+// What the encoder did otherwise than asked, for the user; empty when nothing.
+std::string VideoEncoderNote(const VideoEncoder* encoder);
 
 // The FourCC for the AVI stream header and BITMAPINFOHEADER.biCompression.
 uint32_t VideoEncoderFourcc(const VideoEncoder* encoder);

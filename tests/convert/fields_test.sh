@@ -6,9 +6,12 @@
 # deinterlaced (far nearer the truth than a plain shrink), while progressive DV (flagged
 # interlaced like all DV) and finely striped progressive pictures must not be touched at all.
 # At the same height the fields are kept, and the destination says so in its vprp chunk.
-# usage: fields_test.sh REFRAME_CONVERT
+# The compressor keeps them too: interlaced H.264 and MPEG-4 in the right order, colours
+# converted field by field, and progressive frames (with a note) where H.264 can't keep them.
+# usage: fields_test.sh REFRAME_CONVERT (vidcrunch.exe beside it)
 set -euo pipefail
 convert=$1
+vidcrunch=$(dirname "$convert")/vidcrunch.exe
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -75,4 +78,35 @@ for case in "top 2 0" "bottom 2 1" "progressive none"; do
   [ "$got" = "$want_fields${want_line:+ $want_line}" ] ||
     fail "$source at the same height: vprp fields '$got', not '$want_fields${want_line:+ $want_line}'"
 done
+
+# Compressed at the same height: coded as interlaced in the order found, and said so.
+for case in "top tt" "bottom bb"; do
+  read -r source order <<<"$case"
+  for codec in h264 mpeg4; do
+    "$convert" --progress=none --overwrite --size 360x576 --compress=$codec "$source.avi" c.avi
+    got=$(ffprobe -v error -read_intervals %+#2 -show_entries frame=interlaced_frame,top_field_first \
+      -of csv=p=0 c.avi | sed -n 1p | tr -d ' ,')
+    want=$([ "$order" = tt ] && echo 11 || echo 10)
+    [ "$got" = "$want" ] || fail "$source with $codec: frames coded as '$got', not '$want'"
+    [ "$(fields_of c.avi)" = "2 $([ "$order" = tt ] && echo 0 || echo 1)" ] ||
+      fail "$source with $codec: vprp says '$(fields_of c.avi)'"
+  done
+done
+# Each field's colours stay its own through 4:2:0: decoded field by field, the compressed kept
+# fields are near their source (converted as frames, the fields' colours mix: about 27 dB).
+"$convert" --progress=none --overwrite bottom.avi kept.avi
+"$vidcrunch" kept.avi kept264.avi /console /codec:h264 /quality:10 >/dev/null
+near=$(ffmpeg -v info -i kept264.avi -i kept.avi \
+  -lavfi '[0:v]scale=interl=1,format=bgr24[a];[1:v]format=bgr24[b];[a][b]psnr' -f null - 2>&1 |
+  sed -n 's/.*average:\([0-9.]*\).*/\1/p')
+at_least "$near" 35 || fail "the compressor mixed the fields' colours ($near dB)"
+# A height H.264 can't crop to as interlaced: progressive frames, a note, fields still said.
+ffmpeg -v error -f lavfi -i testsrc2=size=352x286:rate=50 -t 0.6 \
+  -vf tinterlace=mode=interleave_top,setfield=tff -c:v mpeg2video -flags +ildct+ilme -q:v 3 odd.avi
+"$convert" --progress=none --overwrite odd.avi odd_kept.avi
+"$vidcrunch" odd_kept.avi odd264.avi /console /codec:h264 >/dev/null 2>err.txt
+grep -q "not a multiple of 4" err.txt || fail "no note on the progressive coding: $(cat err.txt)"
+[ "$(ffprobe -v error -show_entries stream=field_order -of csv=p=0 odd264.avi)" = progressive ] ||
+  fail "a height of 286 was coded as interlaced"
+[ "$(fields_of odd264.avi)" = "2 0" ] || fail "the odd-height file no longer says it holds fields"
 echo "fields: ok"
