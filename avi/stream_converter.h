@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "avi/avi_file_record.h"
+#include "picture/field_order.h"
 
 // Progress report for one stream: its type code, its index in the source, how far the work has
 // got and the stream's length. The result is ignored.
@@ -46,15 +47,6 @@ struct ConverterPhases {
 // Fixed-size streams (PCM audio and the like) are copied in pieces of about a second, and of
 // at most this many bytes.
 constexpr int64_t DEFAULT_COPY_PIECE_BYTES = 1 << 20;
-
-// What the converter does with interlaced video (frames of two fields woven from different
-// moments, which a change of height would blend into doubled edges).
-enum class Deinterlace {
-    kAuto,  // frames found combed are deinterlaced where the height changes; where it does not,
-            // the fields are kept and the destination says it is interlaced
-    kOn,    // every frame is deinterlaced
-    kOff,   // frames are scaled as they are
-};
 
 // How one conversion works. Each job gives its own, so that two jobs in one process never
 // change each other's output.

@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "avi/stream_converter.h"
-
 #include "job/frame_size.h"
+#include "picture/field_order.h"
 
 enum class ProgressStyle { Auto, Bar, Json, None };
 

@@ -73,6 +73,11 @@ else
   # Anamorphic, so that the pixel shape the converter states is compared too.
   make_source dv.avi 720x576 1 -r 25 -c:v dvvideo -pix_fmt yuv420p -aspect 16:9 -c:a pcm_s16le
   codec_sources+=(dv.avi)
+  # Woven from 50 moments a second, bottom field first: the Windows build finds the same frames
+  # combed and deinterlaces them as the Linux build does.
+  ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=50 -t 0.5 \
+    -vf tinterlace=mode=interleave_bottom,setfield=bff -c:v dvvideo -pix_fmt yuv420p woven.avi
+  codec_sources+=(woven.avi)
 fi
 
 compared=0
