@@ -71,24 +71,18 @@ FieldOrder DetectCombing(LumaPlane previous, LumaPlane current, LumaPlane next, 
             const uint8_t* up = current.rows + (y - 1) * current.stride;
             const uint8_t* down = current.rows + (y + 1) * current.stride;
             const bool even = (y & 1) == 0;
-            if (previous.rows != nullptr) {
-                const uint8_t* before = previous.rows + y * previous.stride;
-                std::vector<uint32_t>& side = even ? bottomFirst : topFirst;
+            // Line y taken from a neighbour, block by block, into the pairing that takes it.
+            auto add = [&](LumaPlane neighbour, std::vector<uint32_t>& side) {
+                if (neighbour.rows == nullptr) return;
+                const uint8_t* line = neighbour.rows + y * neighbour.stride;
                 for (int column = 0; column < columns; ++column) {
                     const int x = column * kBlock;
-                    side[column] += Misfit(up + x, down + x, before + x,
+                    side[column] += Misfit(up + x, down + x, line + x,
                                            column + 1 == columns ? width - x : kBlock);
                 }
-            }
-            if (next.rows != nullptr) {
-                const uint8_t* after = next.rows + y * next.stride;
-                std::vector<uint32_t>& side = even ? topFirst : bottomFirst;
-                for (int column = 0; column < columns; ++column) {
-                    const int x = column * kBlock;
-                    side[column] += Misfit(up + x, down + x, after + x,
-                                           column + 1 == columns ? width - x : kBlock);
-                }
-            }
+            };
+            add(previous, even ? bottomFirst : topFirst);
+            add(next, even ? topFirst : bottomFirst);
             ++rowsCounted;
         }
         // Without one neighbour, each pairing has only every other line of those looked at.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "decoder_test_support.h"
 
@@ -71,13 +72,26 @@ std::vector<LONG> InOrder(LONG length) {
     return order;
 }
 
+// The woven file's video stream, and ffmpeg's file kept open for as long as the test runs.
+struct WovenStream {
+    Woven woven;
+    std::unique_ptr<OpenedAvi> avi;
+    PAVISTREAM stream = nullptr;
+    LONG length = 0;
+};
+void OpenWoven(WovenStream* w, bool withDrops) {
+    MakeWoven(&w->woven);
+    w->avi = std::make_unique<OpenedAvi>(withDrops ? w->woven.withDrops : w->woven.path);
+    ASSERT_TRUE(w->avi->ok());
+    w->stream = VideoStream(*w->avi);
+    w->length = AVIStreamLength(w->stream);
+}
+
 TEST(FieldStage, AnyOrderOfRequestsGivesTheFramesOfOneRunInOrder) {
-    Woven w;
-    MakeWoven(&w);
-    OpenedAvi avi(w.withDrops);
-    ASSERT_TRUE(avi.ok());
-    PAVISTREAM stream = VideoStream(avi);
-    const LONG length = AVIStreamLength(stream);
+    WovenStream w;
+    ASSERT_NO_FATAL_FAILURE(OpenWoven(&w, true));
+    PAVISTREAM stream = w.stream;
+    const LONG length = w.length;
     ASSERT_EQ(length, 18);
     std::vector<PictureFacts> facts;
     const std::vector<Image> inOrder =
@@ -102,12 +116,10 @@ TEST(FieldStage, AnyOrderOfRequestsGivesTheFramesOfOneRunInOrder) {
 }
 
 TEST(FieldStage, KeptFieldsAreFoundAndConvertedFieldByField) {
-    Woven w;
-    MakeWoven(&w);
-    OpenedAvi avi(w.path);
-    ASSERT_TRUE(avi.ok());
-    PAVISTREAM stream = VideoStream(avi);
-    const LONG length = AVIStreamLength(stream);
+    WovenStream w;
+    ASSERT_NO_FATAL_FAILURE(OpenWoven(&w, false));
+    PAVISTREAM stream = w.stream;
+    const LONG length = w.length;
     std::vector<PictureFacts> facts;
     const std::vector<Image> kept = Decode(stream, Deinterlacing::kDetect, InOrder(length), &facts);
     for (LONG i = 0; i < length; ++i) {
@@ -116,7 +128,8 @@ TEST(FieldStage, KeptFieldsAreFoundAndConvertedFieldByField) {
     }
     // Each field's chroma stays on its own lines, as ffmpeg's field-wise conversion keeps it;
     // converted as a frame, the two fields' colours mix.
-    const std::vector<Image> byFields = ReferenceFrames(w.path, kWidth, kHeight, "scale=interl=1");
+    const std::vector<Image> byFields =
+        ReferenceFrames(w.woven.path, kWidth, kHeight, "scale=interl=1");
     const std::vector<Image> asFrames = DecodeAll(stream, kWidth, kHeight);
     ASSERT_EQ(byFields.size(), kept.size());
     for (size_t i = 0; i < kept.size(); ++i) {
