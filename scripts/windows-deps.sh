@@ -42,7 +42,7 @@ ffmpeg_flags=(
   --disable-network --disable-avdevice --disable-swresample
   --disable-postproc --disable-debug
   --enable-avcodec --enable-avformat --enable-avfilter --enable-avutil --enable-swscale
-  --enable-filter=buffer --enable-filter=buffersink --enable-filter=bwdif
+  --enable-filter=bwdif  # the deinterlacer; a graph's buffer source and sink are always built
   --enable-zlib --enable-w32threads --enable-libx264
   --enable-bsf=mpeg4_unpack_bframes
 )
