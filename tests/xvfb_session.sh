@@ -132,12 +132,38 @@ start_display() {
   fail "openbox did not start"
 }
 
-# Waits for a top-level window titled exactly $1, prints its id.
+# Prints the ids of the visible windows titled exactly $1 (a regular expression), one a line,
+# nothing when there is none. xdotool ends with an X error (BadWindow) when a window goes away
+# while it looks through them, as Wine's windows do when a dialog closes: such a look says
+# nothing either way and is made again, so a window is never missed, nor taken for gone, by a
+# race. Fails only when X can't be asked at all.
+visible_windows() {
+  local answer status _
+  for _ in $(seq 20); do
+    status=0
+    answer=$(timeout 5 xdotool search --onlyvisible --name "^$1\$" 2>&1) || status=$?
+    # An answer: ids (status 0), or none (status 1, nothing printed). Anything else, an X
+    # error's report among it, is no answer.
+    if [ "$status" = 0 ] && ! grep -q 'Error' <<<"$answer"; then
+      grep -E '^[0-9]+$' <<<"$answer" || true
+      return 0
+    fi
+    [ "$status" = 1 ] && [ -z "$answer" ] && return 0
+    sleep 0.1
+  done
+  fail "X could not be asked for the windows titled '$1'"
+}
+
+# Waits up to $2 seconds (60 unless given) for a visible top-level window titled exactly $1 (a
+# regular expression) and prints its id.
 wait_window() {
-  local id
-  id=$(timeout "${2:-60}" xdotool search --sync --onlyvisible --name "^$1\$" | head -n1) || true
-  [ -n "$id" ] || fail "no window '$1' appeared"
-  echo "$id"
+  local id deadline=$((SECONDS + ${2:-60}))
+  while [ "$SECONDS" -le "$deadline" ]; do
+    id=$(visible_windows "$1" | head -n1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.2
+  done
+  fail "no window '$1' appeared"
 }
 
 # Clicks into a field at client coordinates $2,$3 of window $1 and replaces its text with $4.

@@ -91,7 +91,7 @@ snapshot before
 wine_start setup "$setup"
 setup_pid=$started
 # The pages' own titles are blanks after this one: MUI puts a space in their place.
-find_window "Reframe $version Setup ?" >/dev/null
+wait_window "Reframe $version Setup ?" >/dev/null
 # Ended rather than cancelled, which asks for a confirmation: nothing is installed before the
 # page that copies the files either way.
 timeout 20 wine taskkill /f /im "$(basename "$setup")" >/dev/null 2>&1 || fail "taskkill failed"
@@ -145,7 +145,7 @@ reg_value "$application_key\\SupportedTypes" .avi >/dev/null || fail "no .avi in
 # The installed window program, started with a file as the .avi verb starts it, closes cleanly.
 wine_start reframe "$dir\\reframe.exe" "$(win_path "$work/sample.avi")"
 app=$started
-find_window "Reframe $version" >/dev/null
+wait_window "Reframe $version" >/dev/null
 # taskkill without /f asks the window to close, as its close box does.
 timeout 20 wine taskkill /im reframe.exe >/dev/null 2>&1 || fail "taskkill failed"
 # Waited for here, not in a subshell, which cannot wait for this shell's child.

@@ -33,7 +33,7 @@ start_reframe() {
   wine_start reframe "$@"
   # shellcheck disable=SC2154  # wine_start sets it
   app=$started
-  window=$(find_window 'Reframe [0-9.]*' 60)
+  window=$(wait_window 'Reframe [0-9.]*' 60)
   wait_frame "$window"
   layout=$(main_facts)
   activate "$window"

@@ -38,7 +38,7 @@ start_reframe "$work/programs/reframe.exe"
 # while the box is open and enabled again after it.
 start_expecting() {
   click_control "$StartButton"
-  find_window "$1" 60 >/dev/null
+  wait_window "$1" 60 >/dev/null
   expect_main enabled 0
   answer_ok "$1" "$2"
   expect_main enabled 1

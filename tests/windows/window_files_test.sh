@@ -41,7 +41,7 @@ start_reframe "$work/programs/reframe.exe"
 # focus, and leaves the dialog's X window in "dialog".
 open_dialog() {
   click_control "$1"
-  dialog=$(find_window "$2" 30)
+  dialog=$(wait_window "$2" 30)
   wait_frame "$dialog"
   expect_probe title "$2" dialog
   expect_probe focus 1148 dialog

@@ -60,7 +60,7 @@ linux_job() {
   "$work/$folder/reframe" "$work/source.avi" "$destination" >>"$work/linux.log" 2>&1 &
   local linux=$!
   pids+=("$linux")
-  window=$(find_window 'Reframe [0-9.]*' 30)
+  window=$(wait_window 'Reframe [0-9.]*' 30)
   wait_frame "$window"
   activate "$window"
   local control x y

@@ -21,26 +21,26 @@ printf 'second file\r\n' >"$work/notes/zweite Grüße.txt"
 
 wine_start notepad notepad
 notepad=$started
-window=$(find_window 'Untitled - Notepad' 60)
+window=$(wait_window 'Untitled - Notepad' 60)
 wait_frame "$window"
 activate "$window"
 
 # The Open dialog takes a typed Z:\ path in its name field, which has the focus.
 press ctrl+o
-dialog=$(find_window 'Open' 20)
+dialog=$(wait_window 'Open' 20)
 wait_frame "$dialog"
 activate "$dialog"
 expect_probe title "Open" dialog
 expect_probe focus 1148 dialog
 type_text "$(win_path "$work/notes/first one.txt")"
 press Return
-find_window 'first one.txt - Notepad' 20 >/dev/null
+wait_window 'first one.txt - Notepad' 20 >/dev/null
 expect_probe "text 0" "first file^M^J" main "first one.txt"
 
 # A drop replaces the open file (the window is unchanged, so no question is asked); the
 # name's letters outside ASCII come through the drop and back out of the probe as UTF-8.
 drag_files_onto "$window" 300 200 "$work/notes/zweite Grüße.txt"
-find_window 'zweite Grüße.txt - Notepad' 20 >/dev/null
+wait_window 'zweite Grüße.txt - Notepad' 20 >/dev/null
 expect_probe "text 0" "second file^M^J" main "zweite Grüße.txt"
 
 # Typing reaches the edit field where it was clicked. (Only ASCII: xdotool types other
@@ -54,7 +54,7 @@ expect_probe "text 0" "second file^M^Jtyped" main "zweite Grüße.txt"
 # the probe says it is, ends Notepad without saving.
 act_until "Notepad's close box" "window_shown $window" \
   "timeout 5 xdotool search --onlyvisible --name '^Notepad\$'" "click_close_box $window" 60
-box=$(find_window 'Notepad' 20)
+box=$(wait_window 'Notepad' 20)
 wait_frame "$box"
 output=$(run_probe dialog) || fail "the probe sees no message box"
 [[ $(fact "$output" message) == *"zweite Grüße.txt"* ]] ||

@@ -89,20 +89,6 @@ wait_exit() {
   wait "$1" || exit_code=$?
 }
 
-# Waits up to $2 seconds (60 unless given) for a visible top-level window titled exactly $1 (a
-# regular expression) and prints its id. xdotool's own --sync wait ends with an X error when
-# a window goes away while it looks through them, as Wine's windows do when a dialog closes,
-# so each look is short and a failed one is repeated.
-find_window() {
-  local id='' deadline=$((SECONDS + ${2:-60}))
-  while [ "$SECONDS" -le "$deadline" ]; do
-    id=$(timeout 5 xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1) || true
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.2
-  done
-  fail "no window '$1' appeared"
-}
-
 # Waits until window $1 has its frame from the window manager (the frame extents are set).
 wait_frame() {
   eventually sh -c "xprop -id $1 _NET_FRAME_EXTENTS | grep -q '='" || fail "window $1 got no frame"
@@ -174,7 +160,7 @@ drag_files_onto() {
   local drag=$!
   pids+=("$drag")
   local from
-  from=$(find_window "drag source" 20)
+  from=$(wait_window "drag source" 20)
   wait_frame "$from"
   local fx fy tx ty
   read -r fx fy < <(window_origin "$from")
@@ -231,7 +217,7 @@ expect_probe() {
 wait_gone() {
   local _
   for _ in $(seq 100); do
-    timeout 5 xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+    [ -n "$(visible_windows "$1")" ] || return 0
     sleep 0.1
   done
   fail "the window '$1' is still there"
@@ -242,7 +228,7 @@ wait_gone() {
 # waits until the box has gone.
 answer_ok() {
   local title=$1 message=$2 box output x y width height _
-  box=$(find_window "$title" "${3:-60}")
+  box=$(wait_window "$title" "${3:-60}")
   wait_frame "$box"
   expect_probe message "$message" dialog
   output=$(run_probe dialog) || fail "the '$title' box went away by itself"
