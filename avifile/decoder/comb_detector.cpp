@@ -20,6 +20,12 @@ constexpr int kRatio = 2;         // how much better one pairing must fit, in a 
 constexpr int kFloor = 4;         // and by at least this much a pixel: noise is not evidence
 constexpr int kBlocksNeeded = 3;  // blocks for a verdict
 constexpr int kOneSidedness = 4;  // and at least this many times those for the other order
+// A combed block's own lines fit between each other about as badly as the better pairing's
+// (both are half a frame's motion apart). A progressive block's own lines fit far better (its
+// fields are one moment): sharp text moving up or down can make one pairing fit twice as well
+// as the other by chance, but never as well as the block itself, so such a block is no
+// evidence.
+constexpr int kOwnShare = 2;  // own misfit times this must reach the better pairing's
 
 // How badly `line` fits between `up` and `down`: |(up + down) / 2 - line| summed along a row,
 // the mean rounded up as the processor's byte average rounds it. Judging needs no more
@@ -59,11 +65,12 @@ FieldOrder DetectCombing(LumaPlane previous, LumaPlane current, LumaPlane next, 
     // where the bottom field did, the opposite. Without one neighbour each pairing keeps only
     // the lines the other one gives, which still tell the orders apart.
     std::vector<uint32_t> topFirst(static_cast<size_t>(columns)),
-        bottomFirst(static_cast<size_t>(columns));
+        bottomFirst(static_cast<size_t>(columns)), own(static_cast<size_t>(columns));
     int topBlocks = 0, bottomBlocks = 0;
     for (int band = 0; band < bands; ++band) {
         std::fill(topFirst.begin(), topFirst.end(), 0);
         std::fill(bottomFirst.begin(), bottomFirst.end(), 0);
+        std::fill(own.begin(), own.end(), 0);
         const int firstRow = 2 + band * kBlock;
         const int endRow = band + 1 == bands ? height - 2 : firstRow + kBlock;
         int rowsCounted = 0;  // for each pairing
@@ -83,17 +90,22 @@ FieldOrder DetectCombing(LumaPlane previous, LumaPlane current, LumaPlane next, 
             };
             add(previous, even ? bottomFirst : topFirst);
             add(next, even ? topFirst : bottomFirst);
+            add(current, own);
             ++rowsCounted;
         }
+        const int64_t ownRows = rowsCounted;
         // Without one neighbour, each pairing has only every other line of those looked at.
         if (previous.rows == nullptr || next.rows == nullptr) rowsCounted /= 2;
         for (int column = 0; column < columns; ++column) {
             const int count = column + 1 == columns ? width - column * kBlock : kBlock;
             const int64_t floor = int64_t{kFloor} * count * rowsCounted;
             const int64_t top = topFirst[column], bottom = bottomFirst[column];
+            // Per line, so that a pairing short of a neighbour compares alike.
+            const bool ownAsBad =
+                kOwnShare * int64_t{own[column]} * rowsCounted >= std::min(top, bottom) * ownRows;
             // The pairing that fits is the one with the smaller misfit.
-            if (bottom - top > floor && bottom > kRatio * top) ++topBlocks;
-            if (top - bottom > floor && top > kRatio * bottom) ++bottomBlocks;
+            if (ownAsBad && bottom - top > floor && bottom > kRatio * top) ++topBlocks;
+            if (ownAsBad && top - bottom > floor && top > kRatio * bottom) ++bottomBlocks;
         }
     }
     if (topBlocks >= kBlocksNeeded && topBlocks >= kOneSidedness * bottomBlocks)
